@@ -1,0 +1,20 @@
+# cmake --install: the library with its SONAME link, the headers, a pkg-config
+# file and a CMake package config.
+include(CMakePackageConfigHelpers)
+
+install(TARGETS Marovin EXPORT MarovinTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/marovin)
+install(FILES ${CMAKE_SOURCE_DIR}/include/Marovin.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/marovin)
+
+install(EXPORT MarovinTargets NAMESPACE Marovin:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Marovin)
+configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/MarovinConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/MarovinConfig.cmake
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Marovin)
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/MarovinConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/MarovinConfig.cmake ${CMAKE_BINARY_DIR}/MarovinConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Marovin)
+
+configure_file(${CMAKE_SOURCE_DIR}/cmake/marovin.pc.in ${CMAKE_BINARY_DIR}/marovin.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/marovin.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

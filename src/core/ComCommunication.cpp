@@ -1,0 +1,4 @@
+// Request scheduler. (stub)
+#include "marovin_core.h"
+
+Protocol *ComCommunication(void) { return nullptr; }

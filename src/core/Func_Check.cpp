@@ -1,0 +1,85 @@
+// Checksum routines and the reply check.
+#include "Func_Check.h"
+
+// Low 16 bits of the sum of the bytes.
+unsigned short CalSUM(const unsigned char *bytes, unsigned short length)
+{
+    unsigned int sum = 0;
+    for (unsigned short i = 0; bytes && i < length; ++i)
+        sum += bytes[i];
+    return static_cast<unsigned short>(sum);
+}
+
+// CRC-16/MODBUS: init 0xFFFF, reflected polynomial 0xA001, no final XOR.
+unsigned short CalCRC(const unsigned char *bytes, unsigned short length)
+{
+    unsigned short crc = 0xFFFF;
+    for (unsigned short i = 0; bytes && i < length; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? static_cast<unsigned short>((crc >> 1) ^ 0xA001) : static_cast<unsigned short>(crc >> 1);
+    }
+    return crc;
+}
+
+// Two's complement of the 8-bit sum, as 1..256 (a zero low byte gives 256).
+int CalLRC(const unsigned char *bytes, unsigned short length)
+{
+    unsigned int sum = 0;
+    for (unsigned short i = 0; bytes && i < length; ++i)
+        sum += bytes[i];
+    return static_cast<int>((~sum) & 0xFF) + 1;
+}
+
+// XOR of the bytes; 0 for no bytes.
+unsigned short CalXOR(const unsigned char *bytes, unsigned short length)
+{
+    unsigned short x = 0;
+    for (unsigned short i = 0; bytes && i < length; ++i)
+        x ^= bytes[i];
+    return x;
+}
+
+// Digit value to its character: 0-9 to '0'-'9', 10 and up to 'A' onward.
+int DigitalToASCII(int value)
+{
+    return value <= 9 ? value + 0x30 : value + 0x37;
+}
+
+// Character to digit value, the inverse of DigitalToASCII for 0-9 and A-F.
+int ASCIIToDigital(int character)
+{
+    if (character <= 0x2F)
+        return 0;
+    if (character <= 0x3F)
+        return character - 0x30;
+    if (character == 0x40)
+        return 0;
+    return character - 0x37;
+}
+
+// Is `reply` (of `length` bytes) an intact answer to the request at the front
+// of the frame queue? 1: data reply passed its sum; 2: write acknowledged; 0: failed.
+int CheckGetData(QByteArray *reply, int length)
+{
+    if (!reply || PLC_driver.frameQueue.isEmpty())
+        return 0;
+    const Protocol &request = PLC_driver.frameQueue.first();
+    const bool write = request.var.accessMode == 1;
+
+    // A local write is answered by the single byte "O"; a remote write by a
+    // summed reply like a data reply, so it is checked as one below.
+    if (write && request.replyLength == 1)
+        return (reply->size() == 1 && static_cast<unsigned char>(reply->at(0)) == 0x4F) ? 2 : 0;
+
+    // The sum covers bytes 1 .. length-2 and sits at length-1: needs 2 bytes.
+    if (length < 2 || length > reply->size())
+        return 0;
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(reply->constData());
+    unsigned int sum = 0;
+    for (int i = 1; i < length - 1; ++i)
+        sum += bytes[i];
+    if ((sum & 0xFF) != bytes[length - 1])
+        return 0;
+    return write ? 2 : 1;
+}

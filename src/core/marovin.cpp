@@ -1,0 +1,44 @@
+// The driver state: the one Marovin object, the exported host pointers, and
+// the copy that fills the result variable.
+#include "marovin_core.h"
+
+#include "data/CacheIndex.h"
+
+MAROVIN_API Marovin PLC_driver;
+MAROVIN_API void *LB = nullptr;
+MAROVIN_API void *LW = nullptr;
+MAROVIN_API void *RWI = nullptr;
+
+Marovin::Marovin()
+    : settings(nullptr), onceReadDone(nullptr), ownerNotify(nullptr), phase(100), writeBurst(0), onceBurst(0), goodReplies(0), commFailed(false), spareFlag(false),
+      cacheIndex(new MarovinCacheIndex)
+{
+}
+
+Marovin::~Marovin()
+{
+    delete cacheIndex;
+    cacheIndex = nullptr;
+}
+
+// Copies fields 0 to 13 of source into target and empties target's data.
+void passRetValue(const RW_VAR *source, RW_VAR *target)
+{
+    if (!source || !target)
+        return;
+    target->ownerType = source->ownerType;
+    target->ownerId = source->ownerId;
+    target->accessMode = source->accessMode;
+    target->remoteFlag = source->remoteFlag;
+    target->linkNo = source->linkNo;
+    target->status = source->status;
+    target->hostText = source->hostText;
+    target->addressText = source->addressText;
+    target->areaCode = source->areaCode;
+    target->address = source->address;
+    target->station = source->station;
+    target->count = source->count;
+    target->remoteArg1 = source->remoteArg1;
+    target->remoteArg2 = source->remoteArg2;
+    target->data.clear();
+}

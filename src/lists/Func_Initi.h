@@ -1,0 +1,14 @@
+// Set-up, address parsing, registration and read-list rebuilding.
+#ifndef MAROVIN_FUNC_INITI_H
+#define MAROVIN_FUNC_INITI_H
+
+#include "Marovin.h"
+
+MAROVIN_API int StringAddressToInt(int areaCode, QString addressText);
+
+MAROVIN_API void Bubble_Sort(QList<RW_VAR> *list);
+MAROVIN_API void WhetherGroup(int totalLength, int pieceLength, RW_VAR *templ, QList<RW_VAR> *target);
+MAROVIN_API int WordVarReCreat(QList<RW_VAR> *sorted, int maxLength, int initialCount);
+MAROVIN_API int BitVarReCreat(QList<RW_VAR> *sorted, int maxLength, int initialCount);
+
+#endif

@@ -81,5 +81,7 @@ int CheckGetData(QByteArray *reply, int length)
         sum += bytes[i];
     if ((sum & 0xFF) != bytes[length - 1])
         return 0;
-    return write ? 2 : 1;
+    // A write's own frame carries no data to store; a write variable read by
+    // a read frame still gets its data stored.
+    return (write && request.dataLength == 0) ? 2 : 1;
 }

@@ -1,6 +1,95 @@
-// Read request builders. (stub)
+// Read request builders: one 10-byte request per value, five for the
+// status-bit block.
 #include "Func_Read.h"
 
-void ReadRegister(RW_VAR *) {}
-void ReadBool(RW_VAR *) {}
-void ReadAnalog(RW_VAR *) {}
+#include "Func_Check.h"
+#include "Settings.h"
+
+namespace {
+
+// Command words of the 16- and 32-bit areas 1 to 5; any other area reads 0x0001.
+const unsigned int kReadCommands[5] = {0xB004, 0xB005, 0xB008, 0xB009, 0xB005};
+
+struct BitBlockRequest {
+    unsigned short command;
+    unsigned short registerWord;
+    int replyLength;
+};
+
+// The status-bit block, in the order in which reply storage expects the replies.
+const BitBlockRequest kBitBlock[5] = {
+    {0xB005, 0x7095, 15},
+    {0xB004, 0x7098, 13},
+    {0xB004, 0x709A, 13},
+    {0xB004, 0x709C, 13},
+    {0xB004, 0x709E, 13},
+};
+
+// Queues one read request for `registerWord` of the variable's station.
+void queueRead(const RW_VAR &var, unsigned int command, unsigned int registerWord, int replyLength,
+               int dataLength)
+{
+    const unsigned int node = (static_cast<unsigned int>(var.station) << 4) & 0x0FF0u;
+    QByteArray frame(10, '\0');
+    frame[0] = char(0x08);
+    frame[1] = char(node >> 8);
+    frame[2] = char(node & 0xFF);
+    frame[3] = char((command >> 8) & 0xFF);
+    frame[4] = char(command & 0xFF);
+    frame[5] = char(node >> 8);
+    frame[6] = char((node & 0xFF) | 0x01);
+    frame[7] = char((registerWord >> 8) & 0xFF);
+    frame[8] = char(registerWord & 0xFF);
+    frame[9] = char(CalSUM(reinterpret_cast<const unsigned char *>(frame.constData()), 9) & 0xFF);
+
+    Protocol p;
+    p.frame = frame;
+    p.requestLength = 10;
+    p.replyLength = replyLength;
+    p.dataOffset = 10;
+    p.dataLength = dataLength;
+    p.var = var;
+    PLC_driver.frameQueue.append(p);
+}
+
+// Tells reply processing how many requests the current variable has.
+void setFrameCount(int framesPerVar)
+{
+    if (!marovin::settingsRecord())
+        return;
+    marovin::setSetting(MarovinSettings::framesDone, 0);
+    marovin::setSetting(MarovinSettings::framesPerVar, framesPerVar);
+}
+
+}  // namespace
+
+void ReadRegister(RW_VAR *var)
+{
+    if (!var)
+        return;
+    if (var->areaCode == 0)
+        ReadBool(var);
+    else
+        ReadAnalog(var);
+}
+
+void ReadBool(RW_VAR *var)
+{
+    if (!var)
+        return;
+    for (const BitBlockRequest &r : kBitBlock)
+        queueRead(*var, r.command, r.registerWord, r.replyLength, 4);
+    setFrameCount(5);
+}
+
+void ReadAnalog(RW_VAR *var)
+{
+    if (!var)
+        return;
+    const unsigned int index = static_cast<unsigned int>(var->areaCode) - 1u;
+    const unsigned int command = index < 5u ? kReadCommands[index] : 0x0001u;
+    const bool word16 = var->areaCode == 1 || var->areaCode == 3;
+    queueRead(*var, command & 0xFFFFu, static_cast<unsigned int>(var->address) & 0xFFFFu,
+              word16 ? 13 : 15, word16 ? 2 : 4);
+    setFrameCount(1);
+}

@@ -1,6 +1,269 @@
-// Reply storage. (stub)
+// Reply storage: reply data bytes into the value cache.
 #include "Func_DealData.h"
 
-void SaveToLocalDataErea(QByteArray *) {}
-int ExtendFindSameVar(int, int, int) { return 0; }
-void SpecialRegisterSave(QByteArray *, unsigned short *) {}
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+#include "CacheIndex.h"
+#include "core/Func_Check.h"
+#include "core/Settings.h"
+#include "frames/DecimalFloat.h"
+
+namespace {
+
+// No area spans more than the 16-bit address space; longer data is not a reply.
+const long long kMaxDataLength = 4LL * 65536;
+
+// Reply byte `i` as an unsigned value.
+unsigned int byteAt(const QByteArray &reply, long long i)
+{
+    return static_cast<unsigned char>(reply.at(static_cast<int>(i)));
+}
+
+// True when reply bytes first..last all exist.
+bool holds(const QByteArray &reply, long long first, long long last)
+{
+    return first >= 0 && last < reply.size();
+}
+
+// True when the entry has the key.
+bool sameKey(const EXTENDVAR &e, int station, int areaCode, int address)
+{
+    return e.station == station && e.areaCode == areaCode && e.address == address;
+}
+
+// Indexes the cache entries not yet indexed, keeping a key's first position.
+void catchUp(MarovinCacheIndex &index, const QList<EXTENDVAR> &list)
+{
+    for (int i = index.indexed; i < list.size(); ++i) {
+        const EXTENDVAR &e = list.at(i);
+        index.positions.emplace(MarovinCacheKey{e.station, e.areaCode, e.address}, i);
+    }
+    index.indexed = list.size();
+}
+
+// Forgets the whole index so that the next catch-up rebuilds it.
+void forget(MarovinCacheIndex &index)
+{
+    index.positions.clear();
+    index.indexed = 0;
+}
+
+// Position of the key per the index after catching up; -1 when absent.
+int indexedPosition(MarovinCacheIndex &index, const QList<EXTENDVAR> &list,
+                    const MarovinCacheKey &key)
+{
+    if (list.size() < index.indexed)
+        forget(index);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        auto it = index.positions.find(key);
+        if (it == index.positions.end()) {
+            if (index.indexed == list.size())
+                return -1;
+            catchUp(index, list);
+            it = index.positions.find(key);
+            if (it == index.positions.end())
+                return -1;
+        }
+        const int pos = it->second;
+        if (pos < list.size() && sameKey(list.at(pos), key.station, key.areaCode, key.address))
+            return pos;
+        // The list was changed behind the index's back.
+        forget(index);
+        catchUp(index, list);
+    }
+    return -1;
+}
+
+// Stores one status bit as a single byte.
+void storeBit(int station, int bit, unsigned int value)
+{
+    const int e = ExtendFindSameVar(station, 0, bit);
+    PLC_driver.extendList[e].data = QByteArray(1, static_cast<char>(value & 1u));
+}
+
+// Stores the status bits answered by request number `frame` of the block read.
+void storeStatusBits(const QByteArray &reply, long long off, int station, int frame)
+{
+    switch (frame) {
+    case 0: {
+        unsigned int v = 0;
+        if (holds(reply, off, off + 3))
+            v = byteAt(reply, off) << 24 | byteAt(reply, off + 1) << 16 | byteAt(reply, off + 2) << 8
+                | byteAt(reply, off + 3);
+        storeBit(station, 36, v >> 3);
+        storeBit(station, 37, v >> 4);
+        storeBit(station, 38, v >> 5);
+        storeBit(station, 39, v >> 6);
+        storeBit(station, 25, ~(v >> 16));
+        storeBit(station, 28, ~(v >> 19));
+        storeBit(station, 29, ~(v >> 20));
+        storeBit(station, 30, ~(v >> 21));
+        storeBit(station, 31, ~(v >> 22));
+        break;
+    }
+    case 1:
+        storeBit(station, 2, holds(reply, off, off + 1) ? byteAt(reply, off + 1) >> 2 : 0);
+        break;
+    case 3:
+        storeBit(station, 16, holds(reply, off, off + 1) ? byteAt(reply, off + 1) : 0);
+        break;
+    case 4:
+        storeBit(station, 24, holds(reply, off, off + 1) ? byteAt(reply, off + 1) : 0);
+        break;
+    case 2: {
+        unsigned int w = 0;
+        if (holds(reply, off, off + 1))
+            w = byteAt(reply, off) << 8 | byteAt(reply, off + 1);
+        storeBit(station, 12, ~(w >> 4));
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// The four value bytes, least significant first, of a decimal float at reply byte `p`.
+QByteArray decimalFloatBytes(const QByteArray &reply, long long p)
+{
+    const unsigned short fraction = static_cast<unsigned short>(byteAt(reply, p) << 8 | byteAt(reply, p + 1));
+    const unsigned short integer = static_cast<unsigned short>(byteAt(reply, p + 2) << 8 | byteAt(reply, p + 3));
+    const float value = marovin::decodeDecimalFloat(fraction, integer);
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    QByteArray out(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+    return out;
+}
+
+}  // namespace
+
+// Stores the data of the reply to the head request into the value cache.
+void SaveToLocalDataErea(QByteArray *reply)
+{
+    if (!reply || PLC_driver.frameQueue.isEmpty())
+        return;
+    const Protocol &head = PLC_driver.frameQueue.at(0);
+    const long long off = head.dataOffset;
+    const long long len = head.dataLength;
+    const int t = head.var.areaCode;
+    const int a = head.var.address;
+    const int s = head.var.station;
+
+    if (t == 0) {
+        if (marovin::settingsRecord())
+            storeStatusBits(*reply, off, s, marovin::setting(MarovinSettings::framesDone));
+        return;
+    }
+    if (t < 1 || t > 5 || len > kMaxDataLength)
+        return;
+
+    const int width = (t == 1 || t == 3) ? 2 : 4;
+    const long long n = len / width;
+    const int step = width / 2;
+    int last = -1;
+    for (long long k = 0; k < n; ++k) {
+        const long long address = a + k * step;
+        if (address > INT_MAX)
+            break;
+        const int e = ExtendFindSameVar(s, t, static_cast<int>(address));
+        QByteArray &data = PLC_driver.extendList[e].data;
+        data.clear();
+        const long long p = off + k * width;
+        if (holds(*reply, p, p + width - 1)) {
+            if (width == 2) {
+                data.append(reply->at(static_cast<int>(p + 1)));
+                data.append(reply->at(static_cast<int>(p)));
+            } else if (t == 5) {
+                data = decimalFloatBytes(*reply, p);
+            } else {
+                data.append(reply->at(static_cast<int>(p + 1)));
+                data.append(reply->at(static_cast<int>(p)));
+                data.append(reply->at(static_cast<int>(p + 3)));
+                data.append(reply->at(static_cast<int>(p + 2)));
+            }
+        }
+        last = e;
+    }
+    // A value the reply was too short for still gets the length it asked for.
+    if (last >= 0 && PLC_driver.extendList.at(last).data.isEmpty())
+        PLC_driver.extendList[last].data = QByteArray(static_cast<int>(len), '\0');
+}
+
+// Index of the cache entry for the key, appended with a zero value when absent.
+int ExtendFindSameVar(int station, int areaCode, int address)
+{
+    QList<EXTENDVAR> &list = PLC_driver.extendList;
+    MarovinCacheIndex *index = PLC_driver.cacheIndex;
+    if (!index) {
+        for (int i = 0; i < list.size(); ++i)
+            if (sameKey(list.at(i), station, areaCode, address))
+                return i;
+    } else {
+        const MarovinCacheKey key{station, areaCode, address};
+        const int pos = indexedPosition(*index, list, key);
+        if (pos >= 0)
+            return pos;
+    }
+    EXTENDVAR entry;
+    entry.station = station;
+    entry.areaCode = areaCode;
+    entry.address = address;
+    entry.data = QByteArray(4, '\0');
+    list.append(entry);
+    const int pos = list.size() - 1;
+    if (index && index->indexed == pos) {
+        index->positions.emplace(MarovinCacheKey{station, areaCode, address}, pos);
+        index->indexed = list.size();
+    }
+    return pos;
+}
+
+// Copies the reply's words into `words` and merges the pending write's bit
+// into the second queued request.
+void SpecialRegisterSave(QByteArray *reply, unsigned short *words)
+{
+    QList<Protocol> &queue = PLC_driver.frameQueue;
+    if (!reply || queue.isEmpty())
+        return;
+    const Protocol &head = queue.at(0);
+    const long long off = head.dataOffset;
+    const long long n = head.dataLength / 2;
+    const long long a = head.var.address;
+
+    unsigned int v = 0;
+    if (n >= 1 && holds(*reply, off, off + 1)) {
+        for (long long i = 0; i < n && holds(*reply, off + 2 * i, off + 2 * i + 1); ++i) {
+            v = byteAt(*reply, off + 2 * i) << 8 | byteAt(*reply, off + 2 * i + 1);
+            if (words && a + i >= 0)
+                words[a + i] = static_cast<unsigned short>(v);
+        }
+    }
+    if (head.var.remoteArg1 != -1 || queue.size() < 2)
+        return;
+
+    if (!PLC_driver.writeList.isEmpty()) {
+        const RW_VAR &pending = PLC_driver.writeList.at(0);
+        if (!pending.data.isEmpty() && pending.address >= 0) {
+            const unsigned int mask = 1u << (pending.address % 16);
+            if (pending.data.at(0) == 0x01)
+                v |= mask;
+            else if (pending.data.at(0) == 0x00)
+                v &= ~mask;
+        }
+    }
+
+    QByteArray &frame = queue[1].frame;
+    if (frame.size() < 8) {
+        const int old = frame.size();
+        frame.resize(8);
+        std::memset(frame.data() + old, 0, static_cast<size_t>(8 - old));
+    }
+    frame[4] = static_cast<char>((v >> 8) & 0xFF);
+    frame[5] = static_cast<char>(v & 0xFF);
+    const unsigned short crc = CalCRC(reinterpret_cast<const unsigned char *>(frame.constData()), 6);
+    frame[6] = static_cast<char>(crc & 0xFF);
+    frame[7] = static_cast<char>(crc >> 8);
+}

@@ -7,14 +7,16 @@ namespace {
 const int kAcceptedBits[] = {2, 5, 12, 16, 24, 25, 28, 29, 30, 31, 34, 36, 37, 38, 39};
 }
 
-// Keeps the host's settings record after zeroing its words 13 and 10.
+// Keeps the host's settings record and zeroes its words 13 and 10. The driver
+// never reads those two words, so zeroing them after publishing the pointer is
+// indistinguishable and keeps every access on the atomic helpers.
 void SetComInfo(int *settings)
 {
-    if (settings) {
-        settings[MarovinSettings::cleared13] = 0;
-        settings[MarovinSettings::cleared10] = 0;
-    }
     marovin::setSettingsRecord(settings);
+    if (settings) {
+        marovin::setSetting(MarovinSettings::cleared13, 0);
+        marovin::setSetting(MarovinSettings::cleared10, 0);
+    }
 }
 
 // Keeps the host's three memory pointers; the driver never uses them.
@@ -25,6 +27,7 @@ void FlashLocalRegister(void *lb, void *lw, void *rwi)
     RWI = rwi;
 }
 
+// Keeps the host's two callbacks.
 void RegistCallBackFuncIntf(OnceReadDoneFunc onceReadDone, OwnerNotifyFunc ownerNotify)
 {
     PLC_driver.onceReadDone = onceReadDone;

@@ -11,4 +11,14 @@ MAROVIN_API void WhetherGroup(int totalLength, int pieceLength, RW_VAR *templ, Q
 MAROVIN_API int WordVarReCreat(QList<RW_VAR> *sorted, int maxLength, int initialCount);
 MAROVIN_API int BitVarReCreat(QList<RW_VAR> *sorted, int maxLength, int initialCount);
 
+namespace marovin {
+
+// Registers a write as AddListWriteVar does and returns the write-list count.
+// *accepted (if given) becomes false when the record was dropped because the
+// list was full (or the record was null), true when it was appended or
+// replaced a waiting write to the same variable.
+MAROVIN_API int registerWrite(RW_VAR *var, int mode, bool *accepted);
+
+}  // namespace marovin
+
 #endif

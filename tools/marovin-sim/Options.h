@@ -1,0 +1,70 @@
+// Command line of marovin-sim.
+#ifndef MAROVIN_SIM_OPTIONS_H
+#define MAROVIN_SIM_OPTIONS_H
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "MemoryText.h"
+#include "Port.h"
+
+namespace marovin_sim {
+
+enum class Transport { Pty, Serial, Tcp };
+enum class AnimationKind { Counter, Sine, Toggle };
+
+struct Animation {
+    marovin_device::VariableKey key;
+    AnimationKind kind = AnimationKind::Counter;
+};
+
+struct FaultRates {
+    double drop = 0, corrupt = 0, shortReply = 0, delay = 0, noise = 0;  // percent
+    int delayMs = 0;
+    int station = -1;  // -1: every station
+};
+
+struct Options {
+    Transport transport = Transport::Pty;
+    std::string serialDevice;
+    marovin_port::SerialOptions serial;
+    std::string tcpHost = "127.0.0.1";
+    int tcpPort = 0;
+
+    std::set<int> stations = {1};
+    bool allStations = false;
+    bool remote = false;
+    bool demo = false;
+    std::vector<std::string> memoryFiles;
+    std::vector<marovin_device::Assignment> sets;
+    std::vector<Animation> animations;
+    int tickMs = 1000;
+    int gapMs = 200;
+
+    FaultRates faults;
+    bool seedGiven = false;
+    std::uint64_t seed = 0;
+
+    bool trace = false;
+    long long exitAfter = 0;  // requests; 0: no limit
+    double duration = 0;      // seconds; 0: no limit
+    std::string dumpFile;
+    bool help = false;
+};
+
+// Parses argv; false with a message for a usage error.
+bool parseOptions(int argc, char **argv, Options *options, std::string *error);
+// Parses "STATION:AREA:ADDR=counter|sine|toggle".
+bool parseAnimation(const std::string &text, Animation *out, std::string *error);
+// Reads a memory file: assignments and "animate KEY=KIND" lines. On failure
+// *unreadable tells a file that cannot be read from one with a bad line.
+bool loadMemoryFile(const std::string &path, std::vector<marovin_device::Assignment> *sets,
+                    std::vector<Animation> *animations, std::string *error, bool *unreadable);
+
+const char *usageText();
+
+}  // namespace marovin_sim
+
+#endif

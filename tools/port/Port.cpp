@@ -1,0 +1,696 @@
+#include "Port.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace marovin_port {
+
+namespace {
+
+// How long a write may stall (peer not reading) before the link counts as failed.
+constexpr int kWriteStallMs = 2000;
+constexpr int kConnectTimeoutMs = 3000;
+
+// Milliseconds on the monotonic clock.
+long long nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Text of errno with a prefix.
+std::string errnoText(const std::string &what)
+{
+    return what + ": " + std::strerror(errno);
+}
+
+// Closes *fd if open and marks it closed.
+void closeFd(int *fd)
+{
+    if (*fd >= 0) {
+        ::close(*fd);
+        *fd = -1;
+    }
+}
+
+// Puts an fd into non-blocking, close-on-exec mode.
+bool makeNonBlocking(int fd)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+        return false;
+    const int fdFlags = ::fcntl(fd, F_GETFD);
+    return fdFlags >= 0 && ::fcntl(fd, F_SETFD, fdFlags | FD_CLOEXEC) >= 0;
+}
+
+// poll() on one fd for `events` until the deadline (-1: none), retrying on
+// EINTR. Returns 1 ready, 0 timed out, -1 error; *revents gets the events.
+int waitFor(int fd, short events, long long deadline, short *revents)
+{
+    for (;;) {
+        int timeout = -1;
+        if (deadline >= 0) {
+            const long long left = deadline - nowMs();
+            timeout = left > 0 ? static_cast<int>(std::min<long long>(left, 1 << 30)) : 0;
+        }
+        pollfd p{fd, events, 0};
+        const int r = ::poll(&p, 1, timeout);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r > 0 && revents)
+            *revents = p.revents;
+        return r > 0 ? 1 : r;
+    }
+}
+
+enum class ReadEnd { Done, Failed, Closed };
+
+// Port::read over a non-blocking fd: Done on timeout or `wanted` reached,
+// Closed on end of file, Failed on an error.
+ReadEnd readLoop(int fd, std::vector<std::uint8_t> &out, int wanted, long long deadline, int interByteMs)
+{
+    out.clear();
+    if (fd < 0)
+        return ReadEnd::Failed;
+    if (wanted == 0)
+        return ReadEnd::Done;
+    std::uint8_t buf[4096];
+    for (;;) {
+        short revents = 0;
+        const int r = waitFor(fd, POLLIN, deadline, &revents);
+        if (r < 0)
+            return ReadEnd::Failed;
+        if (r == 0)
+            return ReadEnd::Done;
+        if (revents & POLLNVAL)
+            return ReadEnd::Failed;
+        std::size_t chunk = sizeof buf;
+        if (wanted > 0)
+            chunk = std::min(chunk, static_cast<std::size_t>(wanted) - out.size());
+        const ssize_t n = ::read(fd, buf, chunk);
+        if (n > 0) {
+            out.insert(out.end(), buf, buf + n);
+            if (wanted > 0 && out.size() >= static_cast<std::size_t>(wanted))
+                return ReadEnd::Done;
+            deadline = nowMs() + std::max(interByteMs, 0);
+            continue;
+        }
+        if (n == 0)
+            return ReadEnd::Closed;
+        if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (revents & (POLLHUP | POLLERR))
+                return ReadEnd::Failed;
+            continue;
+        }
+        return ReadEnd::Failed;
+    }
+}
+
+// Writes every byte to a non-blocking fd, waiting while the peer is slow.
+bool writeAll(int fd, const std::uint8_t *bytes, std::size_t count, bool socket)
+{
+    if (fd < 0)
+        return false;
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = socket ? ::send(fd, bytes + done, count - done, MSG_NOSIGNAL)
+                                 : ::write(fd, bytes + done, count - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            short revents = 0;
+            if (waitFor(fd, POLLOUT, nowMs() + kWriteStallMs, &revents) <= 0 || (revents & (POLLERR | POLLNVAL)))
+                return false;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+// Reads and discards whatever is waiting on a non-blocking fd.
+void drain(int fd)
+{
+    if (fd < 0)
+        return;
+    std::uint8_t buf[1024];
+    for (int i = 0; i < 1024; ++i) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+    }
+}
+
+struct BaudEntry {
+    int rate;
+    speed_t code;
+};
+
+// termios speed codes of this system.
+const std::vector<BaudEntry> &baudTable()
+{
+    static const std::vector<BaudEntry> table = {
+        {50, B50}, {75, B75}, {110, B110}, {134, B134}, {150, B150}, {200, B200}, {300, B300},
+        {600, B600}, {1200, B1200}, {1800, B1800}, {2400, B2400}, {4800, B4800}, {9600, B9600},
+        {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
+#ifdef B460800
+        {460800, B460800},
+#endif
+#ifdef B500000
+        {500000, B500000},
+#endif
+#ifdef B576000
+        {576000, B576000},
+#endif
+#ifdef B921600
+        {921600, B921600},
+#endif
+#ifdef B1000000
+        {1000000, B1000000},
+#endif
+#ifdef B1152000
+        {1152000, B1152000},
+#endif
+#ifdef B1500000
+        {1500000, B1500000},
+#endif
+#ifdef B2000000
+        {2000000, B2000000},
+#endif
+#ifdef B2500000
+        {2500000, B2500000},
+#endif
+#ifdef B3000000
+        {3000000, B3000000},
+#endif
+#ifdef B3500000
+        {3500000, B3500000},
+#endif
+#ifdef B4000000
+        {4000000, B4000000},
+#endif
+    };
+    return table;
+}
+
+// Resolves host:port for a stream socket; null host means any address.
+addrinfo *resolve(const std::string &host, int port, bool passive, std::string *error)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = passive ? AI_PASSIVE : 0;
+    addrinfo *result = nullptr;
+    const std::string service = std::to_string(port);
+    const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &result);
+    if (rc != 0) {
+        if (error)
+            *error = "cannot resolve " + host + ": " + ::gai_strerror(rc);
+        return nullptr;
+    }
+    return result;
+}
+
+// Local port of a socket, 0 if unknown.
+int socketPort(int fd)
+{
+    sockaddr_storage addr{};
+    socklen_t len = sizeof addr;
+    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
+        return 0;
+    if (addr.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<sockaddr_in *>(&addr)->sin_port);
+    if (addr.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<sockaddr_in6 *>(&addr)->sin6_port);
+    return 0;
+}
+
+// Disables Nagle's delay: frames are tiny and latency matters.
+void setNoDelay(int fd)
+{
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+// ---------------------------------------------------------------------------
+
+class SerialPort : public Port {
+public:
+    SerialPort(std::string device, SerialOptions options) : device_(std::move(device)), options_(options) {}
+    ~SerialPort() override { closeFd(&fd_); }
+
+    // Opens and configures the device; false with a message on failure.
+    bool open(std::string *error)
+    {
+        closeFd(&fd_);
+        speed_t speed = 0;
+        bool found = false;
+        for (const BaudEntry &e : baudTable())
+            if (e.rate == options_.baud) {
+                speed = e.code;
+                found = true;
+            }
+        if (!found)
+            return fail(error, "unsupported baud rate " + std::to_string(options_.baud));
+        if (options_.dataBits < 5 || options_.dataBits > 8)
+            return fail(error, "data bits must be 5 to 8");
+        if (options_.stopBits != 1 && options_.stopBits != 2)
+            return fail(error, "stop bits must be 1 or 2");
+        const char parity = static_cast<char>(std::toupper(static_cast<unsigned char>(options_.parity)));
+        if (parity != 'N' && parity != 'E' && parity != 'O')
+            return fail(error, "parity must be N, E or O");
+
+        fd_ = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd_ < 0)
+            return fail(error, errnoText("cannot open " + device_));
+        termios tio{};
+        if (::tcgetattr(fd_, &tio) != 0) {
+            const std::string why = errnoText(device_ + " is not a serial device");
+            closeFd(&fd_);
+            return fail(error, why);
+        }
+        ::cfmakeraw(&tio);
+        tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+        tio.c_cflag |= CLOCAL | CREAD;
+        switch (options_.dataBits) {
+        case 5: tio.c_cflag |= CS5; break;
+        case 6: tio.c_cflag |= CS6; break;
+        case 7: tio.c_cflag |= CS7; break;
+        default: tio.c_cflag |= CS8; break;
+        }
+        if (parity != 'N')
+            tio.c_cflag |= PARENB | (parity == 'O' ? PARODD : 0);
+        if (options_.stopBits == 2)
+            tio.c_cflag |= CSTOPB;
+        tio.c_cc[VMIN] = 0;
+        tio.c_cc[VTIME] = 0;
+        if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
+            ::tcsetattr(fd_, TCSANOW, &tio) != 0) {
+            const std::string why = errnoText("cannot configure " + device_);
+            closeFd(&fd_);
+            return fail(error, why);
+        }
+        if (options_.rs485) {
+            serial_rs485 rs{};
+            rs.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+            if (::ioctl(fd_, TIOCSRS485, &rs) != 0) {
+                const std::string why = errnoText("cannot switch " + device_ + " to RS-485");
+                closeFd(&fd_);
+                return fail(error, why);
+            }
+        }
+        ::tcflush(fd_, TCIOFLUSH);
+        return true;
+    }
+
+    bool write(const std::uint8_t *bytes, std::size_t count) override
+    {
+        return writeAll(fd_, bytes, count, false);
+    }
+
+    bool read(std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs) override
+    {
+        const long long deadline = firstByteMs < 0 ? -1 : nowMs() + firstByteMs;
+        const ReadEnd end = readLoop(fd_, out, wanted, deadline, interByteMs);
+        if (end == ReadEnd::Done)
+            return true;
+        // A device that went away (USB adapter pulled, pty peer gone).
+        closeFd(&fd_);
+        return false;
+    }
+
+    void flushInput() override
+    {
+        if (fd_ >= 0)
+            ::tcflush(fd_, TCIFLUSH);
+        drain(fd_);
+    }
+
+    bool reopen() override { return open(nullptr); }
+    bool isOpen() const override { return fd_ >= 0; }
+
+    std::string describe() const override
+    {
+        std::string s = device_ + " " + std::to_string(options_.baud) + " " + std::to_string(options_.dataBits) +
+                        static_cast<char>(std::toupper(static_cast<unsigned char>(options_.parity))) +
+                        std::to_string(options_.stopBits);
+        if (options_.rs485)
+            s += " rs485";
+        return s;
+    }
+
+    double bytesPerSecond() const override
+    {
+        const int parityBits = (options_.parity == 'N' || options_.parity == 'n') ? 0 : 1;
+        return static_cast<double>(options_.baud) / (1 + options_.dataBits + parityBits + options_.stopBits);
+    }
+
+    int fd() const override { return fd_; }
+
+private:
+    // Stores a message and reports failure.
+    static bool fail(std::string *error, const std::string &message)
+    {
+        if (error)
+            *error = message;
+        return false;
+    }
+
+    std::string device_;
+    SerialOptions options_;
+    int fd_ = -1;
+};
+
+// ---------------------------------------------------------------------------
+
+class TcpClientPort : public Port {
+public:
+    TcpClientPort(std::string host, int port) : host_(std::move(host)), port_(port) {}
+    ~TcpClientPort() override { closeFd(&fd_); }
+
+    // Connects once to the first address that accepts.
+    bool connect(std::string *error)
+    {
+        closeFd(&fd_);
+        addrinfo *list = resolve(host_, port_, false, error);
+        if (!list)
+            return false;
+        std::string lastError = "cannot connect to " + host_ + ":" + std::to_string(port_);
+        for (addrinfo *ai = list; ai && fd_ < 0; ai = ai->ai_next) {
+            int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
+            if (fd < 0)
+                continue;
+            int rc = ::connect(fd, ai->ai_addr, ai->ai_addrlen);
+            if (rc != 0 && errno == EINPROGRESS) {
+                short revents = 0;
+                rc = waitFor(fd, POLLOUT, nowMs() + kConnectTimeoutMs, &revents) == 1 ? 0 : -1;
+                if (rc != 0)
+                    errno = ETIMEDOUT;
+                int soError = 0;
+                socklen_t len = sizeof soError;
+                if (rc == 0 && (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0 || soError != 0)) {
+                    errno = soError;
+                    rc = -1;
+                }
+            }
+            if (rc != 0) {
+                lastError = errnoText("cannot connect to " + host_ + ":" + std::to_string(port_));
+                ::close(fd);
+                continue;
+            }
+            setNoDelay(fd);
+            fd_ = fd;
+        }
+        ::freeaddrinfo(list);
+        if (fd_ < 0 && error)
+            *error = lastError;
+        return fd_ >= 0;
+    }
+
+    bool write(const std::uint8_t *bytes, std::size_t count) override
+    {
+        if (writeAll(fd_, bytes, count, true))
+            return true;
+        closeFd(&fd_);
+        return false;
+    }
+
+    bool read(std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs) override
+    {
+        const long long deadline = firstByteMs < 0 ? -1 : nowMs() + firstByteMs;
+        if (readLoop(fd_, out, wanted, deadline, interByteMs) == ReadEnd::Done)
+            return true;
+        closeFd(&fd_);
+        return false;
+    }
+
+    void flushInput() override { drain(fd_); }
+    bool reopen() override { return connect(nullptr); }
+    bool isOpen() const override { return fd_ >= 0; }
+    std::string describe() const override { return "tcp " + host_ + ":" + std::to_string(port_); }
+    int fd() const override { return fd_; }
+    int localPort() const override { return socketPort(fd_); }
+
+private:
+    std::string host_;
+    int port_;
+    int fd_ = -1;
+};
+
+// ---------------------------------------------------------------------------
+
+class TcpServerPort : public Port {
+public:
+    TcpServerPort(std::string host, int port) : host_(std::move(host)), port_(port) {}
+    ~TcpServerPort() override
+    {
+        closeFd(&client_);
+        closeFd(&listen_);
+    }
+
+    // Binds and listens on the first address that allows it.
+    bool listen(std::string *error)
+    {
+        closeFd(&client_);
+        closeFd(&listen_);
+        addrinfo *list = resolve(host_, port_, true, error);
+        if (!list)
+            return false;
+        std::string lastError = "cannot listen on " + host_ + ":" + std::to_string(port_);
+        for (addrinfo *ai = list; ai && listen_ < 0; ai = ai->ai_next) {
+            int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
+            if (fd < 0)
+                continue;
+            int one = 1;
+            ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+            if (::bind(fd, ai->ai_addr, ai->ai_addrlen) != 0 || ::listen(fd, 4) != 0) {
+                lastError = errnoText("cannot listen on " + host_ + ":" + std::to_string(port_));
+                ::close(fd);
+                continue;
+            }
+            listen_ = fd;
+        }
+        ::freeaddrinfo(list);
+        if (listen_ < 0 && error)
+            *error = lastError;
+        if (listen_ >= 0 && port_ == 0)
+            port_ = socketPort(listen_);
+        return listen_ >= 0;
+    }
+
+    bool write(const std::uint8_t *bytes, std::size_t count) override
+    {
+        if (client_ < 0)
+            return false;
+        if (writeAll(client_, bytes, count, true))
+            return true;
+        closeFd(&client_);
+        return false;
+    }
+
+    bool read(std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs) override
+    {
+        out.clear();
+        if (listen_ < 0)
+            return false;
+        const long long deadline = firstByteMs < 0 ? -1 : nowMs() + firstByteMs;
+        if (client_ < 0 && !acceptClient(deadline))
+            return listen_ >= 0;
+        // A client that goes away is no failure of the server: the next read
+        // waits for the next client.
+        if (readLoop(client_, out, wanted, deadline, interByteMs) != ReadEnd::Done)
+            closeFd(&client_);
+        return true;
+    }
+
+    void flushInput() override { drain(client_); }
+
+    bool reopen() override { return listen_ >= 0 || listen(nullptr); }
+    bool isOpen() const override { return listen_ >= 0; }
+    bool hasPeer() const override { return client_ >= 0; }
+    unsigned long connections() const override { return connections_; }
+    std::string describe() const override { return "tcp server " + host_ + ":" + std::to_string(port_); }
+    int fd() const override { return client_ >= 0 ? client_ : listen_; }
+    int localPort() const override { return socketPort(listen_); }
+
+private:
+    // Waits for a client until the deadline; true once one is connected.
+    bool acceptClient(long long deadline)
+    {
+        for (;;) {
+            short revents = 0;
+            const int r = waitFor(listen_, POLLIN, deadline, &revents);
+            if (r < 0) {
+                closeFd(&listen_);
+                return false;
+            }
+            if (r == 0)
+                return false;
+            const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd >= 0) {
+                setNoDelay(fd);
+                client_ = fd;
+                ++connections_;
+                return true;
+            }
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED)
+                return false;
+        }
+    }
+
+    std::string host_;
+    int port_;
+    int listen_ = -1;
+    int client_ = -1;
+    unsigned long connections_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+
+class PtyPort : public Port {
+public:
+    ~PtyPort() override
+    {
+        closeFd(&slave_);
+        closeFd(&master_);
+    }
+
+    // Creates the pair, holds the slave open and puts it in raw mode.
+    bool open(std::string *slavePath, std::string *error)
+    {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0)
+            return fail(error, errnoText("posix_openpt"));
+        if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
+            return fail(error, errnoText("cannot unlock the pseudo-terminal"));
+        char name[128];
+        if (::ptsname_r(master_, name, sizeof name) != 0)
+            return fail(error, errnoText("ptsname"));
+        path_ = name;
+        // Holding the slave open keeps the master from reading EIO before the
+        // first peer opens it and between peers.
+        slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        if (slave_ < 0)
+            return fail(error, errnoText("cannot open " + path_));
+        termios tio{};
+        if (::tcgetattr(slave_, &tio) != 0)
+            return fail(error, errnoText("tcgetattr " + path_));
+        ::cfmakeraw(&tio);
+        tio.c_cc[VMIN] = 0;
+        tio.c_cc[VTIME] = 0;
+        if (::tcsetattr(slave_, TCSANOW, &tio) != 0)
+            return fail(error, errnoText("tcsetattr " + path_));
+        if (!makeNonBlocking(master_))
+            return fail(error, errnoText("fcntl"));
+        if (slavePath)
+            *slavePath = path_;
+        return true;
+    }
+
+    bool write(const std::uint8_t *bytes, std::size_t count) override
+    {
+        return writeAll(master_, bytes, count, false);
+    }
+
+    bool read(std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs) override
+    {
+        const long long deadline = firstByteMs < 0 ? -1 : nowMs() + firstByteMs;
+        return readLoop(master_, out, wanted, deadline, interByteMs) == ReadEnd::Done;
+    }
+
+    void flushInput() override { drain(master_); }
+    bool reopen() override { return master_ >= 0; }
+    bool isOpen() const override { return master_ >= 0; }
+    std::string describe() const override { return "pty " + path_; }
+    int fd() const override { return master_; }
+
+private:
+    // Stores a message, closes what was opened and reports failure.
+    bool fail(std::string *error, const std::string &message)
+    {
+        if (error)
+            *error = message;
+        closeFd(&slave_);
+        closeFd(&master_);
+        return false;
+    }
+
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+};
+
+}  // namespace
+
+const std::vector<int> &supportedBaudRates()
+{
+    static const std::vector<int> rates = [] {
+        std::vector<int> r;
+        for (const BaudEntry &e : baudTable())
+            r.push_back(e.rate);
+        return r;
+    }();
+    return rates;
+}
+
+std::unique_ptr<Port> openSerial(const std::string &device, const SerialOptions &options, std::string *error)
+{
+    auto port = std::make_unique<SerialPort>(device, options);
+    if (!port->open(error))
+        return nullptr;
+    return port;
+}
+
+std::unique_ptr<Port> openTcpClient(const std::string &host, int port, std::string *error)
+{
+    if (port <= 0 || port > 65535) {
+        if (error)
+            *error = "TCP port must be 1 to 65535";
+        return nullptr;
+    }
+    auto p = std::make_unique<TcpClientPort>(host.empty() ? "127.0.0.1" : host, port);
+    if (!p->connect(error))
+        return nullptr;
+    return p;
+}
+
+std::unique_ptr<Port> openTcpServer(const std::string &host, int port, std::string *error)
+{
+    if (port < 0 || port > 65535) {
+        if (error)
+            *error = "TCP port must be 0 to 65535";
+        return nullptr;
+    }
+    auto p = std::make_unique<TcpServerPort>(host.empty() ? "127.0.0.1" : host, port);
+    if (!p->listen(error))
+        return nullptr;
+    return p;
+}
+
+std::unique_ptr<Port> openPtyMaster(std::string *slavePath, std::string *error)
+{
+    auto p = std::make_unique<PtyPort>();
+    if (!p->open(slavePath, error))
+        return nullptr;
+    return p;
+}
+
+}  // namespace marovin_port

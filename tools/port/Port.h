@@ -1,0 +1,70 @@
+// A byte transport shared by marovin-host and marovin-sim: serial device,
+// TCP (client or listening server) or pseudo-terminal.
+#ifndef MAROVIN_TOOLS_PORT_H
+#define MAROVIN_TOOLS_PORT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace marovin_port {
+
+struct SerialOptions {
+    int baud = 9600;
+    int dataBits = 8;
+    char parity = 'N';   // 'N', 'E', 'O'
+    int stopBits = 1;
+    bool rs485 = false;  // ask the kernel for RS-485 direction control (TIOCSRS485)
+};
+
+class Port {
+public:
+    virtual ~Port() = default;
+
+    // Writes all bytes; false when the link failed.
+    virtual bool write(const std::uint8_t *bytes, std::size_t count) = 0;
+    // Reads what arrives: waits up to firstByteMs for the first byte, then keeps
+    // reading until `wanted` bytes are in (wanted < 0: no limit) or no byte came
+    // for interByteMs. Returns false when the link failed (not on a timeout).
+    // `out` is replaced by the bytes read. firstByteMs < 0 waits without limit;
+    // interByteMs <= 0 takes only what is already waiting after the first byte.
+    // A signal does not cut the wait short.
+    virtual bool read(std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs) = 0;
+    // Drops whatever input is waiting (a late reply must not pass for the next one).
+    virtual void flushInput() = 0;
+    // Reopens a link that went away; false while it cannot.
+    virtual bool reopen() = 0;
+    virtual bool isOpen() const = 0;
+    // Human-readable description, e.g. "/dev/ttyUSB0 9600 8N1" or "tcp 127.0.0.1:5020".
+    virtual std::string describe() const = 0;
+    // Theoretical bytes per second of the line (serial: baud / bits per character), 0 if unknown.
+    virtual double bytesPerSecond() const { return 0.0; }
+    // File descriptor for poll(), -1 if none.
+    virtual int fd() const = 0;
+    // TCP: the local port actually bound or connected from (useful after
+    // listening on port 0); 0 for other transports.
+    virtual int localPort() const { return 0; }
+    // Whether someone is at the other end to read a write: the TCP server
+    // only while a client is connected; other transports while open.
+    virtual bool hasPeer() const { return isOpen(); }
+    // TCP server: clients accepted so far, so a caller can tell a new peer
+    // (and drop a half-received frame of the old one); 0 for other transports.
+    virtual unsigned long connections() const { return 0; }
+};
+
+// Baud rates that termios can set on this system, ascending.
+const std::vector<int> &supportedBaudRates();
+
+// Open helpers; on failure return null and put a message in *error.
+std::unique_ptr<Port> openSerial(const std::string &device, const SerialOptions &options, std::string *error);
+std::unique_ptr<Port> openTcpClient(const std::string &host, int port, std::string *error);
+// Listens on host:port and serves one client at a time; read/write act on the current client.
+std::unique_ptr<Port> openTcpServer(const std::string &host, int port, std::string *error);
+// Creates a pseudo-terminal master; *slavePath receives the path for the other side.
+std::unique_ptr<Port> openPtyMaster(std::string *slavePath, std::string *error);
+
+}  // namespace marovin_port
+
+#endif

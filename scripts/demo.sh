@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The quickest look at the driver: installs what a bare Debian 12 lacks,
+# builds the library, the simulator and marovin-host into build/, then runs
+# marovin-host against the bundled simulator's demo memory for a few seconds
+# (live table, then the summary).
+#
+#   bash scripts/demo.sh            6 seconds
+#   DEMO_SECONDS=20 bash scripts/demo.sh
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$ROOT"
+SECONDS_TO_RUN=${DEMO_SECONDS:-6}
+BUILD="$ROOT/build"
+
+note() { printf '==> %s\n' "$*"; }
+
+# Debian packages, installed only when missing.
+packages=(build-essential cmake pkg-config qtbase5-dev)
+missing=()
+for pkg in "${packages[@]}"; do
+    dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+    SUDO=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null 2>&1; then
+            echo "demo: need root (or sudo) to install: ${missing[*]}" >&2
+            exit 1
+        fi
+        SUDO=(sudo)
+    fi
+    note "installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    # Some indexes may fail to download; the others are still refreshed.
+    "${SUDO[@]}" apt-get update -q || echo "demo: apt-get update reported errors, going on" >&2
+    "${SUDO[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# Build output goes to a log, shown only when a step fails.
+mkdir -p "$BUILD"
+LOG="$BUILD/demo-build.log"
+quietly() {
+    if ! "$@" >>"$LOG" 2>&1; then
+        tail -n 40 "$LOG" >&2
+        echo "demo: failed: $* (full log: $LOG)" >&2
+        exit 1
+    fi
+}
+: >"$LOG"
+note "configuring into build/"
+quietly cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMAROVIN_BUILD_TESTS=OFF
+note "building libMarovin.so.1, marovin-sim and marovin-host (a few minutes the first time)"
+quietly cmake --build "$BUILD" --target marovin-host marovin-sim -j2
+
+note "marovin-host against marovin-sim --demo for ${SECONDS_TO_RUN} s (Ctrl-C stops earlier)"
+status=0
+"$BUILD/tools/marovin-host/marovin-host" --duration "$SECONDS_TO_RUN" || status=$?
+exit "$status"

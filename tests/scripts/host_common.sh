@@ -1,0 +1,132 @@
+# Shared by the host_*_test.sh scripts (sourced; not a test itself).
+# Usage in a test: source "$(dirname "$0")/host_common.sh" "$1"
+set -uo pipefail
+
+BUILD_DIR=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
+HOST="$BUILD_DIR/tools/marovin-host/marovin-host"
+SIM="$BUILD_DIR/tools/marovin-sim/marovin-sim"
+for bin in "$HOST" "$SIM"; do
+    if [ ! -x "$bin" ]; then
+        echo "FAIL: $bin is not built" >&2
+        exit 1
+    fi
+done
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/marovin-host-test.XXXXXX")
+SIM_PIDS=()
+cleanup() {
+    local pid
+    for pid in "${SIM_PIDS[@]}"; do
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+FAILURES=0
+CHECKS=0
+pass() { CHECKS=$((CHECKS + 1)); echo "ok: $*"; }
+fail() { CHECKS=$((CHECKS + 1)); FAILURES=$((FAILURES + 1)); echo "FAIL: $*"; return 1; }
+# check DESCRIPTION COMMAND...: passes when the command succeeds; returns 1 when it failed.
+check() {
+    local what=$1
+    shift
+    if "$@"; then pass "$what"; else fail "$what"; fi
+}
+# Ends the test with a status that CTest reads.
+finish() {
+    echo "$((CHECKS - FAILURES)) passed, $FAILURES failed"
+    [ "$FAILURES" -eq 0 ]
+    exit $?
+}
+
+# Runs the host with a time bound; stdout+stderr into $WORK/NAME.out, exit code into $WORK/NAME.rc.
+run_host() {
+    local name=$1
+    shift
+    timeout -k 5 30 "$HOST" "$@" >"$WORK/$name.out" 2>&1
+    echo $? >"$WORK/$name.rc"
+}
+rc_of() { cat "$WORK/$1.rc"; }
+# Shows a run's output when a check on it failed.
+show() { echo "--- $1 (exit $(rc_of "$1")) ---"; cat "$WORK/$1.out"; echo "---"; }
+
+# A summary figure, e.g. summary_value run1 exchanges -> 1234
+summary_value() {
+    sed -n "s/^$2: *\\([0-9][0-9]*\\).*/\\1/p" "$WORK/$1.out" | tail -n 1
+}
+
+# Data lines of a memory text (comments and blank lines dropped).
+data_lines() { grep -v '^[[:space:]]*#' "$1" | grep -v '^[[:space:]]*$'; }
+
+# Every value line of the host's dump is also in the simulator's dump.
+dump_within() {
+    local host_dump=$1 sim_dump=$2 line missing=0
+    while IFS= read -r line; do
+        if ! grep -qxF "$line" "$sim_dump"; then
+            echo "  host holds '$line', simulator: $(grep -F "${line%%=*}=" "$sim_dump" || echo none)"
+            missing=1
+        fi
+    done < <(data_lines "$host_dump")
+    [ "$missing" -eq 0 ]
+}
+
+# The dump holds exactly N value lines.
+dump_count() { [ "$(data_lines "$1" | wc -l)" -eq "$2" ]; }
+
+# Starts the simulator listening on a free loopback port; sets SIM_PORT and SIM_PID.
+start_tcp_sim() {
+    local name=$1
+    shift
+    "$SIM" --tcp 127.0.0.1:${SIM_PORT:-0} "$@" >"$WORK/$name.sim.out" 2>"$WORK/$name.sim.err" &
+    SIM_PID=$!
+    SIM_PIDS+=("$SIM_PID")
+    local i
+    for i in $(seq 1 100); do
+        if grep -q '^marovin-sim: tcp ' "$WORK/$name.sim.out" 2>/dev/null; then
+            SIM_PORT=$(sed -n 's/^marovin-sim: tcp .*:\([0-9][0-9]*\)$/\1/p' "$WORK/$name.sim.out")
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "simulator did not start:" >&2
+    cat "$WORK/$name.sim.err" >&2
+    return 1
+}
+
+# Ends a simulator started in the background (it writes --dump-on-exit then).
+stop_sim() {
+    kill -TERM "$1" 2>/dev/null
+    local i
+    for i in $(seq 1 50); do
+        kill -0 "$1" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+    return 0
+}
+
+# A fixed memory for station 1 (no animation), used by several tests.
+write_memory() {
+    cat >"$1" <<'MEM'
+# station 1, every area
+1:1:10=100
+1:1:11=65535
+1:1:12=4660
+1:1:13=32768
+1:2:20=4000000000
+1:3:30=4321
+1:4:40=305419896
+1:5:50=12.5
+1:0:2=1
+1:0:12=1
+1:0:25=0
+1:0:29=1
+MEM
+}
+# The host variables that read the memory above.
+MEMORY_VARS=(-v 1:w16:10:4 -v 1:d32:20 -v 1:w16b:30 -v 1:d32b:40 -v 1:float:50
+             -v 1:bit:2 -v 1:bit:12 -v 1:bit:25 -v 1:bit:29)
+MEMORY_VALUES=12

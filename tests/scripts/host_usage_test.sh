@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# marovin-host's messages and exit codes for bad input and missing pieces:
+# 2 for usage errors, 1 for runtime failures, each with a one-line message.
+source "$(dirname "$0")/host_common.sh" "$1"
+
+# expect NAME CODE PATTERN ARGS...: the run exits CODE and prints a line matching PATTERN.
+expect() {
+    local name=$1 code=$2 pattern=$3
+    shift 3
+    run_host "$name" "$@"
+    check "$name exits $code" [ "$(rc_of "$name")" -eq "$code" ] || show "$name"
+    check "$name message" grep -qE "$pattern" "$WORK/$name.out" || show "$name"
+}
+
+run_host help --help
+check "--help exits 0" [ "$(rc_of help)" -eq 0 ]
+check "--help lists the options" grep -q -- '--sim-args' "$WORK/help.out"
+
+expect unknown-option 2 '^marovin-host: unknown option --bogus' --bogus
+expect missing-value 2 '^marovin-host: option --retries needs a value' --retries
+expect bad-number 2 "^marovin-host: bad value for --timeout: 'soon'" --timeout soon
+expect bad-parity 2 "^marovin-host: bad value for --parity: 'X'" --parity X
+expect bad-area 2 "^marovin-host: bad variable '1:9:10': area must be 0..5 or bit" -v 1:9:10
+expect bad-form 2 "^marovin-host: bad variable '1:w16': expected STATION:AREA:ADDR" -v 1:w16
+expect bad-station 2 "^marovin-host: bad variable '300:w16:10': station must be" -v 300:w16:10
+expect bad-hex 2 "^marovin-host: bad variable '1:w16:G1': address 'G1' is not a hex address" -v 1:w16:G1
+expect bad-bit 2 "^marovin-host: bad variable '1:bit:13': '13' is not a status bit" -v 1:bit:13
+expect bad-bit-count 2 "^marovin-host: bad variable '1:bit:2:2': '3' is not a status bit" -v 1:bit:2:2
+expect bad-count 2 "^marovin-host: bad variable '1:w16:10:0': count must be" -v 1:w16:10:0
+expect far-address 2 "is beyond FFFF" -v 1:w16:10000
+expect bad-once 2 "^marovin-host: bad once-read '1:w16:zz'" -o 1:w16:zz
+expect bad-write-form 2 "^marovin-host: bad write '1:w16:10': expected" -w 1:w16:10
+expect bad-write-value 2 "^marovin-host: bad write '1:w16:10=70000': a 16-bit value takes" -w 1:w16:10=70000
+expect bad-write-bit 2 "status bit 2 cannot be written" -w 1:bit:2=1
+expect bad-write-float 2 "a decimal float takes a number" -w 1:float:50=abc
+expect small-units 2 "need --max-units 2 or more" --max-units 1 -w 1:d32:20=5
+printf '1:w16:10\n1:w16:zz # wrong\n' >"$WORK/bad-vars.txt"
+expect bad-file 2 "bad-vars.txt:2: bad variable '1:w16:zz'" --vars "$WORK/bad-vars.txt"
+expect missing-file 2 "cannot read variable file" --vars "$WORK/none.txt"
+expect no-variables 2 '^marovin-host: no variables' --tcp 127.0.0.1:9
+
+expect missing-library 1 '^marovin-host: cannot load the driver library: .*cannot open shared object file' \
+    --lib "$WORK/libnone.so.1"
+expect missing-simulator 1 '^marovin-host: simulator did not start: cannot run' --sim "$WORK/none-sim"
+expect failing-simulator 1 '^marovin-host: simulator did not start: .* exited with status 2 .*--frobnicate' \
+    --sim-args --frobnicate
+expect wrong-serial 1 '^marovin-host: serial port: .*/dev/none-such' --serial /dev/none-such -v 1:w16:10
+
+# The default library is found beside the tool; an explicit one works too.
+LIB=$(ls "$BUILD_DIR"/lib/libMarovin.so.1 2>/dev/null | head -n 1)
+if [ -n "$LIB" ]; then
+    run_host explicit-lib --quiet --cycles 2 --lib "$LIB" -v 1:w16:11
+    check "explicit --lib runs" [ "$(rc_of explicit-lib)" -eq 0 ] || show explicit-lib
+fi
+
+# A station other than the default is served from the default station, with a note.
+run_host station-note --quiet --cycles 2 -v 2:w16:11
+check "single-station note" grep -q "note: '2:w16:11' is served from station 1" "$WORK/station-note.out"
+
+finish

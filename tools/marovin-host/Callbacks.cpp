@@ -1,0 +1,57 @@
+// Callbacks only record what they are told: they run with the driver's list
+// lock held, so the exchange loop acts on the events after the call returns.
+#include "Callbacks.h"
+
+namespace marovin_host {
+
+namespace {
+
+std::vector<CallbackEvent> g_events;
+CallSite g_site = CallSite::Other;
+
+// Records a once-read's end.
+int onceReadDone(int context, int ownerType, int ownerId, int outcome)
+{
+    CallbackEvent event;
+    event.kind = CallbackEvent::OnceReadDone;
+    event.site = g_site;
+    event.context = context;
+    event.ownerType = ownerType;
+    event.ownerId = ownerId;
+    event.outcome = outcome;
+    g_events.push_back(event);
+    return 0;
+}
+
+// Records a give-up notice or a handled write; the list is the driver's and is left alone.
+int ownerNotify(QList<RW_VAR> *, int ownerType, int one)
+{
+    CallbackEvent event;
+    event.kind = CallbackEvent::OwnerNotify;
+    event.site = g_site;
+    event.ownerType = ownerType;
+    event.outcome = one;
+    g_events.push_back(event);
+    return 0;
+}
+
+}  // namespace
+
+void registerCallbacks(const DriverApi &api)
+{
+    api.registCallBackFuncIntf(&onceReadDone, &ownerNotify);
+}
+
+void setCallSite(CallSite site)
+{
+    g_site = site;
+}
+
+std::vector<CallbackEvent> takeCallbackEvents()
+{
+    std::vector<CallbackEvent> events;
+    events.swap(g_events);
+    return events;
+}
+
+}  // namespace marovin_host

@@ -1,0 +1,32 @@
+// The two host callbacks the driver calls from inside ComCommunication and DataCom.
+#ifndef MAROVIN_HOST_CALLBACKS_H
+#define MAROVIN_HOST_CALLBACKS_H
+
+#include "DriverApi.h"
+
+#include <vector>
+
+namespace marovin_host {
+
+// Which entry point the exchange thread is inside when a callback comes.
+enum class CallSite { Other, ComCommunication, DataCom };
+
+struct CallbackEvent {
+    enum Kind { OnceReadDone, OwnerNotify } kind = OnceReadDone;
+    CallSite site = CallSite::Other;
+    int context = 0;
+    int ownerType = 0;
+    int ownerId = 0;
+    int outcome = 0;  // once-read: 1 done, 2 given up
+};
+
+// Registers the callbacks with the driver.
+void registerCallbacks(const DriverApi &api);
+// Tells the callbacks which entry point is running (they only record; they call nothing).
+void setCallSite(CallSite site);
+// Events recorded since the last call, oldest first.
+std::vector<CallbackEvent> takeCallbackEvents();
+
+}  // namespace marovin_host
+
+#endif

@@ -1,0 +1,64 @@
+// Clock readings and sleeping.
+#include "Clock.h"
+
+#include <sys/time.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <time.h>
+
+namespace marovin_host {
+
+namespace {
+
+// Local broken-down time and milliseconds of now.
+void localNow(std::tm *tm, int *ms)
+{
+    timeval tv;
+    gettimeofday(&tv, nullptr);
+    const time_t seconds = tv.tv_sec;
+    localtime_r(&seconds, tm);
+    *ms = static_cast<int>(tv.tv_usec / 1000);
+}
+
+}  // namespace
+
+long long monotonicMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string wallClockText()
+{
+    std::tm tm;
+    int ms = 0;
+    localNow(&tm, &ms);
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
+    return buffer;
+}
+
+std::string wallDateTimeText()
+{
+    std::tm tm;
+    int ms = 0;
+    localNow(&tm, &ms);
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
+    return buffer;
+}
+
+void sleepMs(long long ms)
+{
+    if (ms <= 0)
+        return;
+    timespec ts;
+    ts.tv_sec = static_cast<time_t>(ms / 1000);
+    ts.tv_nsec = static_cast<long>((ms % 1000) * 1000000);
+    nanosleep(&ts, nullptr);
+}
+
+}  // namespace marovin_host

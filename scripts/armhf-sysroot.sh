@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Usage: armhf-sysroot.sh DIR
+# Unpacks Debian's armhf QtCore (headers and library) and its run-time
+# dependencies into DIR, for cross-building and for running under qemu-arm.
+# The packages are unpacked with dpkg -x rather than installed, because the
+# armhf index is often out of step with the native one and apt refuses them.
+# Does nothing when DIR already holds the same package set.
+set -euo pipefail
+
+if [ "$#" -ne 1 ]; then
+    echo "usage: $0 DIR" >&2
+    exit 2
+fi
+mkdir -p "$1"
+DIR=$(cd "$1" && pwd)
+
+PACKAGES=(
+    libqt5core5a qtbase5-dev
+    libpcre2-16-0 zlib1g libzstd1 libdouble-conversion3 libicu72 libglib2.0-0
+    libpcre2-8-0 libstdc++6 libgcc-s1 libc6 libffi8 libmount1 libselinux1
+    libblkid1
+)
+STAMP="$DIR/.sysroot-complete"
+WANT="${PACKAGES[*]}"
+
+if [ -f "$STAMP" ] && [ "$(cat "$STAMP")" = "$WANT" ] \
+    && [ -e "$DIR/usr/include/arm-linux-gnueabihf/qt5/QtCore/QMutex" ]; then
+    echo "armhf sysroot: up to date in $DIR"
+    exit 0
+fi
+rm -f "$STAMP"
+
+SUDO=()
+[ "$(id -u)" -ne 0 ] && SUDO=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+APT_OPTS=(-q -o DPkg::Lock::Timeout=600 -o APT::Sandbox::User=root)
+
+if ! dpkg --print-foreign-architectures | grep -qx armhf; then
+    echo "armhf sysroot: adding the armhf architecture"
+    "${SUDO[@]}" dpkg --add-architecture armhf
+fi
+if ! apt-cache show libqt5core5a:armhf >/dev/null 2>&1; then
+    echo "armhf sysroot: apt-get update"
+    # Part of the armhf index (security) often fails to download: not fatal,
+    # the main armhf index is enough.
+    "${SUDO[@]}" apt-get "${APT_OPTS[@]}" update >/dev/null 2>&1 \
+        || echo "armhf sysroot: apt-get update reported errors (ignored)"
+fi
+
+DEBS="$DIR/.debs"
+rm -rf "$DEBS"
+mkdir -p "$DEBS"
+(
+    cd "$DEBS"
+    apt-get "${APT_OPTS[@]}" download "${PACKAGES[@]/%/:armhf}"
+)
+for deb in "$DEBS"/*.deb; do
+    dpkg -x "$deb" "$DIR"
+done
+rm -rf "$DEBS"
+
+printf '%s\n' "$WANT" >"$STAMP"
+echo "armhf sysroot: ready in $DIR"

@@ -40,11 +40,12 @@ QByteArray paddedSlice(const QByteArray &source, long long from, int length)
     return out;
 }
 
-// Replaces the cached value of one key.
+// Replaces the cached value of one key with its own copy of the bytes: a
+// slice may share storage with a record that another thread frees later.
 void storeValue(int station, int areaCode, long long address, const QByteArray &bytes)
 {
     const int e = ExtendFindSameVar(station, areaCode, static_cast<int>(address));
-    PLC_driver.extendList[e].data = bytes;
+    PLC_driver.extendList[e].data = QByteArray(bytes.constData(), bytes.size());
 }
 
 // Cuts `units` into pieces of `pieceUnits`, registers each with its bytes and,

@@ -40,13 +40,29 @@ int onceReadUnit(int areaCode)
     }
 }
 
+// A copy of `var` that shares no string or byte storage with the caller's
+// record. The host may drop its record on another thread at any moment; with
+// nothing shared, the driver's entries are freed only by the driver itself,
+// under its locks, which is also what ThreadSanitizer can follow (QtCore's
+// reference counting is invisible to it). Make it while holding listMutex so
+// that the temporary also dies under the lock.
+RW_VAR ownedCopy(const RW_VAR &var)
+{
+    RW_VAR copy = var;
+    copy.hostText = var.hostText.isNull() ? QString() : QString(var.hostText.unicode(), var.hostText.size());
+    copy.addressText =
+        var.addressText.isNull() ? QString() : QString(var.addressText.unicode(), var.addressText.size());
+    copy.data = var.data.isNull() ? QByteArray() : QByteArray(var.data.constData(), var.data.size());
+    return copy;
+}
+
 }  // namespace
 
 int AddListReadVar(RW_VAR *var)
 {
     if (!var)
         return 0;
-    PLC_driver.readList.append(*var);
+    PLC_driver.readList.append(ownedCopy(*var));
     return PLC_driver.readList.size();
 }
 
@@ -62,7 +78,7 @@ int registerWrite(RW_VAR *var, int mode, bool *accepted)
     bool taken = true;
     Locker lock(PLC_driver.listMutex);
     if (mode == 1 || list.size() < 2) {
-        list.append(*var);
+        list.append(ownedCopy(*var));
     } else {
         // Entry 0 is being sent; a new value for it queues behind it.
         int match = -1;
@@ -73,9 +89,9 @@ int registerWrite(RW_VAR *var, int mode, bool *accepted)
             }
         }
         if (match >= 0)
-            list[match] = *var;
+            list[match] = ownedCopy(*var);
         else if (list.size() < kListLimit)
-            list.append(*var);
+            list.append(ownedCopy(*var));
         else
             taken = false;
     }
@@ -100,7 +116,7 @@ int AddListOnceReadVar(RW_VAR *var, int mode)
     QList<RW_VAR> &list = PLC_driver.onceReadList;
     if (mode == 1) {
         marovin::Locker lock(PLC_driver.listMutex);
-        list.append(*var);
+        list.append(ownedCopy(*var));
         return list.size();
     }
 
@@ -142,7 +158,7 @@ int AddListOnceReadVar(RW_VAR *var, int mode)
             }
         }
         if (!duplicate)
-            list.append(*var);
+            list.append(ownedCopy(*var));
     }
     return list.size();
 }

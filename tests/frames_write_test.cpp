@@ -309,4 +309,32 @@ TEST_F(WriteFrames, CacheLearnsTheValueAfterTheNoticeUnlessTheLinkFailed)
     }
 }
 
+// The cache must never show a value that no frame carries to the PLC.
+TEST_F(WriteFrames, CacheLearnsOnlyWhatIsSent)
+{
+    const struct {
+        int area, address, count;
+        const char *data;
+        const char *cachedFirst;   // entry at `address`
+        const char *cachedSecond;  // entry at `address` + 1
+    } rows[] = {
+        {0, 2, 1, "01", "none", "none"},        // read-only bit: no frame
+        {0, 13, 1, "01", "none", "none"},       // no such bit
+        {0, 28, 2, "01 01", "01", "none"},      // a bit frame carries one bit
+        {1, 0x10, 2, "34", "none", "none"},     // too few bytes for a word
+        {6, 0x10, 1, "34 12", "none", "none"},  // no frame for this area
+    };
+    for (const auto &r : rows) {
+        PLC_driver.extendList.clear();
+        resetCacheIndex();
+        PLC_driver.frameQueue.clear();
+        PLC_driver.commFailed = false;
+        RW_VAR v = makeVar(r.area, r.address, 1, r.count);
+        v.data = hex(r.data);
+        WriteRegister(&v);
+        EXPECT_EQ(cachedHex(1, r.area, r.address), r.cachedFirst) << r.area << "/" << r.address;
+        EXPECT_EQ(cachedHex(1, r.area, r.address + 1), r.cachedSecond) << r.area << "/" << r.address;
+    }
+}
+
 }  // namespace

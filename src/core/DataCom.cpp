@@ -68,7 +68,16 @@ void advanceList(Marovin &d, bool local)
     case 0:
         if (!d.readList.isEmpty()) {
             passRetValue(&d.readList.first(), &d.result);
-            d.readList.append(d.readList.takeFirst());
+            if (d.readList.size() <= 64) {
+                // Shifts a few pointers: no heap call. Longer lists would
+                // make the shift cost grow with the list.
+                d.readList.move(0, d.readList.size() - 1);
+            } else {
+                // Elements live on the heap, so the reference survives the
+                // append; no temporary copy is made.
+                d.readList.append(d.readList.first());
+                d.readList.removeFirst();
+            }
         }
         break;
     default:

@@ -170,20 +170,24 @@ void SaveToLocalDataErea(QByteArray *reply)
             break;
         const int e = ExtendFindSameVar(s, t, static_cast<int>(address));
         QByteArray &data = PLC_driver.extendList[e].data;
-        data.clear();
         const long long p = off + k * width;
         if (holds(*reply, p, p + width - 1)) {
-            if (width == 2) {
-                data.append(reply->at(static_cast<int>(p + 1)));
-                data.append(reply->at(static_cast<int>(p)));
-            } else if (t == 5) {
-                data = decimalFloatBytes(*reply, p);
+            const char *r = reply->constData() + p;
+            char bytes[4];
+            if (t == 5) {
+                const QByteArray f = decimalFloatBytes(*reply, p);
+                std::memcpy(bytes, f.constData(), 4);
             } else {
-                data.append(reply->at(static_cast<int>(p + 1)));
-                data.append(reply->at(static_cast<int>(p)));
-                data.append(reply->at(static_cast<int>(p + 3)));
-                data.append(reply->at(static_cast<int>(p + 2)));
+                bytes[0] = r[1];
+                bytes[1] = r[0];
+                bytes[2] = width == 4 ? r[3] : 0;
+                bytes[3] = width == 4 ? r[2] : 0;
             }
+            // In place: an unshared value of the same width keeps its buffer.
+            data.resize(width);
+            std::memcpy(data.data(), bytes, static_cast<size_t>(width));
+        } else {
+            data.clear();
         }
         last = e;
     }

@@ -2,6 +2,7 @@
 #include "Func_GetOrSetData.h"
 
 #include <climits>
+#include <cstring>
 
 #include "Func_DealData.h"
 #include "core/Locker.h"
@@ -40,12 +41,15 @@ QByteArray paddedSlice(const QByteArray &source, long long from, int length)
     return out;
 }
 
-// Replaces the cached value of one key with its own copy of the bytes: a
-// slice may share storage with a record that another thread frees later.
-void storeValue(int station, int areaCode, long long address, const QByteArray &bytes)
+// Replaces the cached value of one key with its own copy of the bytes (the
+// caller's storage may be freed later by another thread), written into the
+// value's buffer in place when that is unshared and large enough.
+void storeValue(int station, int areaCode, long long address, const char *bytes, int count)
 {
     const int e = ExtendFindSameVar(station, areaCode, static_cast<int>(address));
-    PLC_driver.extendList[e].data = QByteArray(bytes.constData(), bytes.size());
+    QByteArray &data = PLC_driver.extendList[e].data;
+    data.resize(count);
+    std::memcpy(data.data(), bytes, static_cast<size_t>(count));
 }
 
 // Cuts `units` into pieces of `pieceUnits`, registers each with its bytes and,
@@ -110,15 +114,15 @@ void WriteDataToLocal(const RW_VAR *var)
     if (isLongArea(areaCode)) {
         const long long values = qMin(count / 2, static_cast<long long>(data.size() / 4));
         for (long long k = 0; k < values && address + 2 * k <= INT_MAX; ++k)
-            storeValue(var->station, areaCode, address + 2 * k, data.mid(static_cast<int>(4 * k), 4));
+            storeValue(var->station, areaCode, address + 2 * k, data.constData() + 4 * k, 4);
     } else if (isWordArea(areaCode)) {
         const long long values = qMin(count, static_cast<long long>(data.size() / 2));
         for (long long i = 0; i < values && address + i <= INT_MAX; ++i)
-            storeValue(var->station, areaCode, address + i, data.mid(static_cast<int>(2 * i), 2));
+            storeValue(var->station, areaCode, address + i, data.constData() + 2 * i, 2);
     } else if (areaCode == 0) {
         const long long values = qMin(count, static_cast<long long>(data.size()));
         for (long long i = 0; i < values && address + i <= INT_MAX; ++i)
-            storeValue(var->station, 0, address + i, data.mid(static_cast<int>(i), 1));
+            storeValue(var->station, 0, address + i, data.constData() + i, 1);
     }
 }
 
@@ -136,7 +140,6 @@ int GetRegisterData(QString, int areaCode, QString addressText, int station, QBy
     station = marovin::effectiveStation(station);
 
     marovin::Locker lock(PLC_driver.dataMutex);
-    QByteArray copy = *out;
     int width = 0;
     int values = 0;
     int step = 1;
@@ -151,16 +154,18 @@ int GetRegisterData(QString, int areaCode, QString addressText, int station, QBy
         width = 1;
         values = count;
     }
-    if (copy.size() < width * values)
-        copy.resize(width * values);
+    if (out->size() < width * values)
+        out->resize(width * values);
+    // Written in place: detaches only if the host's array is shared.
+    char *dst = values > 0 ? out->data() : nullptr;
     for (int k = 0; k < values; ++k) {
         const int e = ExtendFindSameVar(station, areaCode, address + k * step);
         const QByteArray &data = PLC_driver.extendList.at(e).data;
-        const bool present = data.size() >= width;
-        for (int b = 0; b < width; ++b)
-            copy[k * width + b] = present ? data.at(b) : '\0';
+        if (data.size() >= width)
+            std::memcpy(dst + k * width, data.constData(), static_cast<size_t>(width));
+        else
+            std::memset(dst + k * width, 0, static_cast<size_t>(width));
     }
-    *out = copy;
     return 1;
 }
 

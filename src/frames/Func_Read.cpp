@@ -30,26 +30,28 @@ void queueRead(const RW_VAR &var, unsigned int command, unsigned int registerWor
                int dataLength)
 {
     const unsigned int node = (static_cast<unsigned int>(var.station) << 4) & 0x0FF0u;
-    QByteArray frame(10, '\0');
-    frame[0] = char(0x08);
-    frame[1] = char(node >> 8);
-    frame[2] = char(node & 0xFF);
-    frame[3] = char((command >> 8) & 0xFF);
-    frame[4] = char(command & 0xFF);
-    frame[5] = char(node >> 8);
-    frame[6] = char((node & 0xFF) | 0x01);
-    frame[7] = char((registerWord >> 8) & 0xFF);
-    frame[8] = char(registerWord & 0xFF);
-    frame[9] = char(CalSUM(reinterpret_cast<const unsigned char *>(frame.constData()), 9) & 0xFF);
+    unsigned char bytes[10] = {0x08,
+                               static_cast<unsigned char>(node >> 8),
+                               static_cast<unsigned char>(node & 0xFF),
+                               static_cast<unsigned char>((command >> 8) & 0xFF),
+                               static_cast<unsigned char>(command & 0xFF),
+                               static_cast<unsigned char>(node >> 8),
+                               static_cast<unsigned char>((node & 0xFF) | 0x01),
+                               static_cast<unsigned char>((registerWord >> 8) & 0xFF),
+                               static_cast<unsigned char>(registerWord & 0xFF),
+                               0};
+    bytes[9] = static_cast<unsigned char>(CalSUM(bytes, 9) & 0xFF);
 
-    Protocol p;
-    p.frame = frame;
+    // Built in its queue slot: no local record to copy and destroy.
+    QList<Protocol> &queue = PLC_driver.frameQueue;
+    queue.append(Protocol());
+    Protocol &p = queue.last();
+    p.frame = QByteArray(reinterpret_cast<const char *>(bytes), 10);
     p.requestLength = 10;
     p.replyLength = replyLength;
     p.dataOffset = 10;
     p.dataLength = dataLength;
     p.var = var;
-    PLC_driver.frameQueue.append(p);
 }
 
 // Tells reply processing how many requests the current variable has.

@@ -4,6 +4,7 @@
 #include "Func_Write.h"
 
 #include <cstring>
+#include <utility>
 
 #include "DecimalFloat.h"
 #include "Func_Check.h"
@@ -61,14 +62,15 @@ void queueWrite(QByteArray frame, const RW_VAR &var)
     const int last = frame.size() - 1;
     frame[last] = char(CalSUM(reinterpret_cast<const unsigned char *>(frame.constData()),
                               static_cast<unsigned short>(last)) & 0xFF);
-    Protocol p;
-    p.frame = frame;
+    QList<Protocol> &queue = PLC_driver.frameQueue;
+    queue.append(Protocol());
+    Protocol &p = queue.last();
     p.requestLength = frame.size();
+    p.frame = std::move(frame);
     p.replyLength = 1;
     p.dataOffset = 0;
     p.dataLength = 0;
     p.var = var;
-    PLC_driver.frameQueue.append(p);
 }
 
 // Tells reply processing how many requests the current variable has.
@@ -101,6 +103,7 @@ void WriteRegister(RW_VAR *var)
 {
     if (!var)
         return;
+    const int queuedBefore = PLC_driver.frameQueue.size();
     switch (var->areaCode) {
     case 0:
         WriteBool(var);
@@ -126,8 +129,17 @@ void WriteRegister(RW_VAR *var)
         PLC_driver.ownerNotify(&notices, var->ownerType, 1);
     }
 
-    if (!marovin::commFailed())
+    // The cache shows only what actually goes to the PLC: nothing for a write
+    // no frame can carry, and for bits only the one bit a frame holds.
+    if (PLC_driver.frameQueue.size() == queuedBefore || marovin::commFailed())
+        return;
+    if (var->areaCode == 0 && var->count > 1) {
+        RW_VAR oneBit = *var;
+        oneBit.count = 1;
+        WriteDataToLocal(&oneBit);
+    } else {
         WriteDataToLocal(var);
+    }
 }
 
 void WriteBool(RW_VAR *var)
@@ -149,7 +161,7 @@ void WriteBool(RW_VAR *var)
     frame[8] = char(first & 0xFF);
     frame[9] = char(second >> 8);
     frame[10] = char(second & 0xFF);
-    queueWrite(frame, *var);
+    queueWrite(std::move(frame), *var);
     setFrameCount(1);
 }
 
@@ -168,7 +180,7 @@ void WriteAnalog_16(RW_VAR *var)
         QByteArray frame = frameHead(10, *var, command, valueAddress(*var, k, 1));
         frame[7] = char(dataByte(var->data, 2 * k + 1));
         frame[8] = char(dataByte(var->data, 2 * k));
-        queueWrite(frame, *var);
+        queueWrite(std::move(frame), *var);
     }
     setFrameCount(n);
 }
@@ -189,7 +201,7 @@ void WriteAnalog_32(RW_VAR *var)
         frame[8] = char(dataByte(var->data, 4 * k));
         frame[9] = char(dataByte(var->data, 4 * k + 3));
         frame[10] = char(dataByte(var->data, 4 * k + 2));
-        queueWrite(frame, *var);
+        queueWrite(std::move(frame), *var);
     }
     setFrameCount(n);
 }
@@ -217,7 +229,7 @@ void WriteAnalog_32FLOAT(RW_VAR *var)
         frame[8] = char(fraction & 0xFF);
         frame[9] = char(integer >> 8);
         frame[10] = char(integer & 0xFF);
-        queueWrite(frame, *var);
+        queueWrite(std::move(frame), *var);
     }
     setFrameCount(n);
 }

@@ -36,8 +36,41 @@ void RegistCallBackFuncIntf(OnceReadDoneFunc onceReadDone, OwnerNotifyFunc owner
 
 // Address of a text: decimal and one of the status bits for area 0,
 // hexadecimal otherwise; -1 when rejected.
+namespace {
+
+// Digits only, as QString::toInt reads them; false for anything else
+// (signs, blanks, prefixes, too many digits), which toInt then decides.
+bool parsePlain(const QString &text, int base, int *value)
+{
+    const int n = text.size();
+    if (n < 1 || n > (base == 16 ? 7 : 9))
+        return false;
+    const QChar *c = text.constData();
+    int v = 0;
+    for (int i = 0; i < n; ++i) {
+        const ushort u = c[i].unicode();
+        int d;
+        if (u >= '0' && u <= '9')
+            d = u - '0';
+        else if (base == 16 && u >= 'a' && u <= 'f')
+            d = u - 'a' + 10;
+        else if (base == 16 && u >= 'A' && u <= 'F')
+            d = u - 'A' + 10;
+        else
+            return false;
+        v = v * base + d;
+    }
+    *value = v;
+    return true;
+}
+
+}  // namespace
+
 int StringAddressToInt(int areaCode, QString addressText)
 {
+    int fast = 0;
+    if (areaCode != 0 && parsePlain(addressText, 16, &fast))
+        return fast;
     bool ok = false;
     if (areaCode != 0) {
         const int value = addressText.toInt(&ok, 16);

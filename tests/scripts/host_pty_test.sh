@@ -80,13 +80,25 @@ run_host file --quiet --cycles 3 --vars "$WORK/vars.txt" --csv "$WORK/file.csv"
 check "variable file run exits 0" [ "$(rc_of file)" -eq 0 ] || show file
 check "CSV heading" grep -qx 'time,elapsed_s,1:w16:0011,1:w16b:0030' "$WORK/file.csv"
 
+# Pid of a process's child, from /proc (procps may be missing).
+child_of() {
+    local stat
+    for stat in /proc/[0-9]*/stat; do
+        read -r pid _ _ ppid _ <"$stat" 2>/dev/null || continue
+        [ "$ppid" = "$1" ] && { echo "$pid"; return; }
+    done
+}
+
 # The embedded demo set, table output, stopped by SIGINT.
 timeout -k 5 30 "$HOST" --refresh 200 --duration 20 --sim-args "--demo --dump-on-exit $WORK/sigint.sim" \
     >"$WORK/sigint.out" 2>&1 &
-host_pid=$!
+timeout_pid=$!
 sleep 2
-kill -INT "$host_pid"
-wait "$host_pid"
+# Signal the host itself: timeout would pass the signal on twice (to the
+# child and to its process group), and a second Ctrl-C ends the host at once.
+host_pid=$(child_of "$timeout_pid")
+kill -INT "${host_pid:-$timeout_pid}"
+wait "$timeout_pid"
 echo $? >"$WORK/sigint.rc"
 check "SIGINT ends the run with exit 0" [ "$(rc_of sigint)" -eq 0 ] || show sigint
 check "SIGINT run prints its summary" grep -q '^stopped: *signal' "$WORK/sigint.out"

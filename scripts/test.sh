@@ -7,15 +7,18 @@
 #   bash scripts/test.sh native asan   only those
 #
 # Legs: native (RelWithDebInfo), asan (AddressSanitizer + UBSan), tsan
-# (ThreadSanitizer), armhf (cross build, tests under qemu-arm).
+# (ThreadSanitizer, with the thread stress test scaled up to a soak), armhf
+# (cross build, tests under qemu-arm), fuzz (each libFuzzer target for a
+# bounded time) and bench (a short smoke run of every benchmark).
 # Environment: MAROVIN_JOBS (default 2), MAROVIN_TEST_TIMEOUT (seconds per
-# test, default 300).
+# test, default 300), MAROVIN_FUZZ_SECONDS (per fuzz target, default 30),
+# MAROVIN_STRESS_SCALE (thread soak size in the tsan leg, default 20).
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 
-ALL_LEGS=(native asan tsan armhf)
+ALL_LEGS=(native asan tsan armhf fuzz bench)
 JOBS=${MAROVIN_JOBS:-2}
 TEST_TIMEOUT=${MAROVIN_TEST_TIMEOUT:-300}
 
@@ -28,7 +31,7 @@ LEGS=()
 for arg in "$@"; do
     case "$arg" in
         -h|--help) usage ;;
-        native|asan|tsan|armhf)
+        native|asan|tsan|armhf|fuzz|bench)
             case " ${LEGS[*]-} " in *" $arg "*) ;; *) LEGS+=("$arg") ;; esac ;;
         *) echo "unknown leg: $arg" >&2; usage ;;
     esac
@@ -49,7 +52,7 @@ wants_leg() {
 
 setup_packages() {
     local pkgs=(build-essential cmake pkg-config qtbase5-dev googletest libgtest-dev
-                clang libclang-rt-14-dev locales valgrind libbenchmark-dev libmodbus-dev)
+                clang libclang-rt-14-dev locales valgrind libbenchmark-dev libmodbus-dev python3)
     if wants_leg armhf; then
         pkgs+=(g++-arm-linux-gnueabihf qemu-user)
     fi
@@ -134,8 +137,45 @@ TOTAL_PASSED=0
 TOTAL_FAILED=0
 TOTAL_SKIPPED=0
 
+# Legs that are a script of their own: 1 passed or 1 failed by its exit
+# status, or its own 'N passed, N failed' line when it prints one.
+run_script_leg() {
+    local leg=$1 dir="build/ci-$1" start=$SECONDS status=PASS rc=0
+    shift
+    mkdir -p "$dir"
+    note "[$leg] $* (log: $dir/test.log)"
+    "$@" >"$dir/test.log" 2>&1 || rc=$?
+    local passed=0 failed=0 line
+    line=$(grep -E '^([A-Za-z]+: )?[0-9]+ passed, [0-9]+ failed' "$dir/test.log" | tail -n 1)
+    if [ -n "$line" ]; then
+        passed=$(sed -E 's/^([A-Za-z]+: )?([0-9]+) passed.*/\2/' <<<"$line")
+        failed=$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")
+    elif [ "$rc" -eq 0 ]; then
+        passed=1
+    fi
+    if [ "$rc" -ne 0 ]; then
+        status="FAIL"
+        [ "$failed" -eq 0 ] && failed=1
+        tail -n 60 "$dir/test.log"
+    fi
+    # The summary table of the script, for the CI log.
+    tail -n 8 "$dir/test.log"
+    RESULT[$leg]=$status
+    PASSED[$leg]=$passed
+    FAILED[$leg]=$failed
+    SKIPPED[$leg]=0
+    ELAPSED[$leg]=$((SECONDS - start))
+    TOTAL_PASSED=$((TOTAL_PASSED + passed))
+    TOTAL_FAILED=$((TOTAL_FAILED + failed))
+    note "[$leg] $status: $passed passed, $failed failed in $(fmt_time "${ELAPSED[$leg]}")"
+}
+
 run_leg() {
     local leg=$1 dir="build/ci-$1"
+    case "$leg" in
+        fuzz) run_script_leg fuzz env MAROVIN_FUZZ_DIR=build/ci-fuzz/build bash scripts/fuzz.sh "${MAROVIN_FUZZ_SECONDS:-30}"; return ;;
+        bench) run_script_leg bench env MAROVIN_BENCH_DIR=build/ci-bench/build bash scripts/bench-smoke.sh; return ;;
+    esac
     local start=$SECONDS status=PASS
     local cfg=(-G "Unix Makefiles" -DMAROVIN_WERROR=ON)
     local envs=() prefix=()
@@ -151,6 +191,7 @@ run_leg() {
             ;;
         tsan)
             cfg+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DMAROVIN_SANITIZE=thread)
+            envs+=(MAROVIN_STRESS_SCALE="${MAROVIN_STRESS_SCALE:-20}")
             local p
             p=$(tsan_prefix "$dir")
             if [ -n "$p" ]; then

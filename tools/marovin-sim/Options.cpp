@@ -109,6 +109,7 @@ Faults (P in percent; at most one of drop/noise/short/corrupt per reply):
   --corrupt P               a wrong sum byte (a wrong byte instead of "O")
   --delay P:MS              the reply sent MS milliseconds late
   --fault-station N         inject faults only into replies for station N
+  --faults-for N            inject faults only into the first N replies, then a clean line
   --seed N                  random seed (default: from the clock; printed on exit)
 
 Run:
@@ -375,6 +376,14 @@ bool parseOptions(int argc, char **argv, Options *o, std::string *error)
                 return false;
             }
             o->faults.station = static_cast<int>(n);
+        } else if (arg == "--faults-for") {
+            if (!value(&v))
+                return false;
+            if (!parseInt(v, 1, 1000000000000LL, &n)) {
+                *error = "--faults-for takes a number of replies";
+                return false;
+            }
+            o->faults.forReplies = n;
         } else if (arg == "--seed") {
             if (!value(&v))
                 return false;

@@ -24,6 +24,7 @@ struct FaultRates {
     double drop = 0, corrupt = 0, shortReply = 0, delay = 0, noise = 0;  // percent
     int delayMs = 0;
     int station = -1;  // -1: every station
+    long long forReplies = 0;  // faults only in the first N replies; 0: always
 };
 
 struct Options {

@@ -222,7 +222,9 @@ private:
     {
         const char *fault = nullptr;
         const marovin_sim::FaultRates &f = o_.faults;
-        if (f.station < 0 || f.station == station) {
+        ++repliesDue_;
+        const bool faultWindow = f.forReplies == 0 || repliesDue_ <= f.forReplies;
+        if (faultWindow && (f.station < 0 || f.station == station)) {
             std::uniform_real_distribution<double> percent(0.0, 100.0);
             const double r = percent(rng_);
             if (r < f.drop) {
@@ -322,6 +324,7 @@ private:
     DeviceModel model_;
     std::mt19937_64 rng_;
     FaultCounts faults_;
+    long long repliesDue_ = 0;  // replies the device produced, spoilt or not
     unsigned long long sent_ = 0;
     long long start_ = 0;
     long long nextTick_ = 0;

@@ -1,10 +1,15 @@
 // dlopen and dlsym of libMarovin.so.1 by plain symbol names.
 #include "DriverApi.h"
 
+#include "OwnFolder.h"
+
 #include <dlfcn.h>
 
 #include <vector>
 
+#ifndef MAROVIN_HOST_INSTALLED_LIBRARY
+#define MAROVIN_HOST_INSTALLED_LIBRARY "../lib/libMarovin.so.1"
+#endif
 #ifndef MAROVIN_HOST_DEFAULT_LIBRARY
 #define MAROVIN_HOST_DEFAULT_LIBRARY ""
 #endif
@@ -36,6 +41,10 @@ bool loadDriver(const std::string &explicitPath, DriverApi *api, std::string *er
         const std::string built = MAROVIN_HOST_DEFAULT_LIBRARY;
         if (!built.empty())
             candidates.push_back(built);
+        // Installed: bin/marovin-host beside lib/libMarovin.so.1.
+        const std::string folder = ownFolder();
+        if (!folder.empty())
+            candidates.push_back(folder + "/" + MAROVIN_HOST_INSTALLED_LIBRARY);
         candidates.push_back("libMarovin.so.1");
     }
 

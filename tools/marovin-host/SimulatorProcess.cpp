@@ -1,6 +1,8 @@
 // fork/exec of the simulator; its first stdout line names the pty to open.
 #include "SimulatorProcess.h"
 
+#include "OwnFolder.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -44,18 +46,6 @@ std::string describeWaitStatus(int status)
 bool executable(const std::string &path)
 {
     return !path.empty() && access(path.c_str(), X_OK) == 0;
-}
-
-// The folder this executable lives in, from /proc/self/exe.
-std::string ownFolder()
-{
-    char buffer[4096];
-    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0)
-        return std::string();
-    std::string path(buffer, static_cast<size_t>(n));
-    const std::string::size_type slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
 }  // namespace

@@ -6,7 +6,8 @@
 #   bash scripts/test.sh               all legs
 #   bash scripts/test.sh native asan   only those
 #
-# Legs: native (RelWithDebInfo), asan (AddressSanitizer + UBSan), tsan
+# Legs: native (RelWithDebInfo), memcheck (the native tests and a host run
+# under valgrind), asan (AddressSanitizer + UBSan), tsan
 # (ThreadSanitizer, with the thread stress test scaled up to a soak), armhf
 # (cross build, tests under qemu-arm), fuzz (each libFuzzer target for a
 # bounded time) and bench (a short smoke run of every benchmark).
@@ -18,7 +19,7 @@ set -uo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 
-ALL_LEGS=(native asan tsan armhf fuzz bench)
+ALL_LEGS=(native memcheck asan tsan armhf fuzz bench)
 JOBS=${MAROVIN_JOBS:-2}
 TEST_TIMEOUT=${MAROVIN_TEST_TIMEOUT:-300}
 
@@ -31,7 +32,7 @@ LEGS=()
 for arg in "$@"; do
     case "$arg" in
         -h|--help) usage ;;
-        native|asan|tsan|armhf|fuzz|bench)
+        native|memcheck|asan|tsan|armhf|fuzz|bench)
             case " ${LEGS[*]-} " in *" $arg "*) ;; *) LEGS+=("$arg") ;; esac ;;
         *) echo "unknown leg: $arg" >&2; usage ;;
     esac
@@ -173,6 +174,8 @@ run_script_leg() {
 run_leg() {
     local leg=$1 dir="build/ci-$1"
     case "$leg" in
+        # valgrind over the native leg's tests and a host run (its own build when native is not run).
+        memcheck) run_script_leg memcheck bash scripts/memcheck.sh "$(wants_leg native && echo build/ci-native || echo build/ci-memcheck/build)"; return ;;
         fuzz) run_script_leg fuzz env MAROVIN_FUZZ_DIR=build/ci-fuzz/build bash scripts/fuzz.sh "${MAROVIN_FUZZ_SECONDS:-30}"; return ;;
         bench) run_script_leg bench env MAROVIN_BENCH_DIR=build/ci-bench/build bash scripts/bench-smoke.sh; return ;;
     esac

@@ -88,6 +88,7 @@ typedef int (*OnceReadDoneFunc)(int notifyContext, int ownerType, int ownerId, i
 typedef int (*OwnerNotifyFunc)(QList<RW_VAR> *list, int ownerType, int one);
 
 struct MarovinCacheIndex;  // lookup index over extendList, private to the driver
+struct MarovinPrivate;     // the driver's reusable per-exchange state
 
 // The driver state; one instance, PLC_driver, per process.
 class MAROVIN_API Marovin {
@@ -115,6 +116,7 @@ public:
     bool spareFlag;
     // Added after the specified members.
     MarovinCacheIndex *cacheIndex;
+    MarovinPrivate *priv;
 
 private:
     Marovin(const Marovin &);

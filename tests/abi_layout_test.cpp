@@ -105,6 +105,7 @@ TEST(AbiLayout, DriverState)
         {"commFailed", offsetof(Marovin, commFailed), 120, 176},
         {"spareFlag", offsetof(Marovin, spareFlag), 121, 177},
         {"cacheIndex (added)", offsetof(Marovin, cacheIndex), 124, 184},
+        {"priv (added)", offsetof(Marovin, priv), 128, 192},
     };
     expectRows(rows, sizeof rows / sizeof rows[0]);
     EXPECT_EQ(sizeof(PLC_driver.commFailed), 1u);

@@ -248,12 +248,12 @@ QList<HOSTVAR> largeHostList(int n)
     return hosts;
 }
 
-// Best of three rebuild times of `hosts`, in seconds.
+// Best of five rebuild times of `hosts`, in seconds.
 double rebuildSeconds(QList<HOSTVAR> &hosts)
 {
     using Clock = std::chrono::steady_clock;
     double best = 1e9;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 5; ++round) {
         const Clock::time_point t0 = Clock::now();
         ReCreatReadVarList(&hosts);
         best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
@@ -262,14 +262,15 @@ double rebuildSeconds(QList<HOSTVAR> &hosts)
 }
 
 // Ten times the records must cost about ten times as much, not a hundred:
-// a ratio test holds under sanitizers and emulation alike.
+// a ratio test holds under sanitizers and emulation alike (quadratic
+// growth would give about 100, linear about 10; the margin is for a busy machine).
 TEST_F(RebuildTest, LargeHostListGrowsLinearly)
 {
     QList<HOSTVAR> small = largeHostList(10000);
     QList<HOSTVAR> large = largeHostList(100000);
     const double tSmall = rebuildSeconds(small);
     const double tLarge = rebuildSeconds(large);
-    EXPECT_LT(tLarge, 30 * tSmall) << "10k: " << tSmall << " s, 100k: " << tLarge << " s";
+    EXPECT_LT(tLarge, 50 * tSmall) << "10k: " << tSmall << " s, 100k: " << tLarge << " s";
     // 75,000 distinct word variables, the 25,000 repeats dropped, one status-bit entry.
     EXPECT_EQ(PLC_driver.readList.size(), 75001);
     EXPECT_EQ(PLC_driver.readList.last().areaCode, 0);

@@ -14,7 +14,7 @@ const int kBurstLimit = 4;  // a burst counter at most this may take one more tu
 
 // Queues the requests of the first pending write; drops an entry that can
 // never be sent, so the writes behind it are not blocked for good.
-void scheduleWrite(Marovin &d, bool remote)
+__attribute__((noinline)) void scheduleWrite(Marovin &d, bool remote)
 {
     d.phase = 1;
     RW_VAR *var = &d.writeList.first();
@@ -29,7 +29,7 @@ void scheduleWrite(Marovin &d, bool remote)
 
 // Queues the requests of the first pending once-read; one that cannot be
 // built is dropped and its requester told that it failed.
-void scheduleOnceRead(Marovin &d, bool remote)
+__attribute__((noinline)) void scheduleOnceRead(Marovin &d, bool remote)
 {
     d.phase = 2;
     RW_VAR *var = &d.onceReadList.first();

@@ -2,6 +2,7 @@
 // advances the list the answered variable came from.
 #include "marovin_core.h"
 
+#include "DriverPrivate.h"
 #include "Func_Check.h"
 #include "Locker.h"
 #include "OnceReadNotice.h"
@@ -67,7 +68,7 @@ void advanceList(Marovin &d, bool local)
         break;
     case 0:
         if (!d.readList.isEmpty()) {
-            passRetValue(&d.readList.first(), &d.result);
+            marovin::passFields(d.readList.first(), d.result);
             if (d.readList.size() <= 64) {
                 // Shifts a few pointers: no heap call. Longer lists would
                 // make the shift cost grow with the list.
@@ -120,9 +121,10 @@ RW_VAR *DataCom(QByteArray *reply, int length)
         return &d.result;
     }
 
-    QByteArray none;
-    if (!reply)
-        reply = &none;
+    if (!reply) {
+        QByteArray none;
+        return DataCom(&none, length);
+    }
     const bool local = d.frameQueue.first().var.linkNo == setting(MarovinSettings::localLinkNo);
     const int status = local ? DealDataOfLocalArea(reply, length) : DealDataOfRemoteArea(reply, length);
 
@@ -131,7 +133,11 @@ RW_VAR *DataCom(QByteArray *reply, int length)
         // The repeat count belongs to the current request; a success ends it.
         marovin::setSetting(MarovinSettings::retryCount, 0);
         marovin::Locker lock(d.listMutex);
-        d.frameQueue.removeFirst();
+        // The last node is kept for the next request instead of being freed.
+        if (d.priv && d.frameQueue.size() == 1 && d.priv->spareQueue.isEmpty())
+            d.frameQueue.swap(d.priv->spareQueue);
+        else
+            d.frameQueue.removeFirst();
         const int done = marovin::addSetting(MarovinSettings::framesDone, 1);
         if (done < setting(MarovinSettings::framesPerVar)) {
             d.result.status = status;

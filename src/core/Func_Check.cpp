@@ -1,6 +1,48 @@
 // Checksum routines and the reply check.
 #include "Func_Check.h"
 
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+// The eight bytes of w added pairwise into four 16-bit lanes.
+inline std::uint64_t lanes(std::uint64_t w)
+{
+    const std::uint64_t lowBytes = 0x00FF00FF00FF00FFull;
+    return (w & lowBytes) + ((w >> 8) & lowBytes);
+}
+
+// Sum of four 16-bit lanes.
+inline unsigned int laneSum(std::uint64_t l)
+{
+    return static_cast<unsigned int>((l * 0x0001000100010001ull) >> 48);
+}
+
+// Eight bytes from any address.
+inline std::uint64_t load8(const unsigned char *bytes)
+{
+    std::uint64_t w;
+    std::memcpy(&w, bytes, sizeof w);
+    return w;
+}
+
+// Sum of `count` bytes. A reply's 9 to 16 summed bytes take two loads, the
+// second one's bytes already counted shifted out.
+unsigned int byteSum(const unsigned char *bytes, int count)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if (count > 8 && count <= 16)
+        return laneSum(lanes(load8(bytes)) + lanes(load8(bytes + count - 8) >> (8 * (16 - count))));
+#endif
+    unsigned int sum = 0;
+    for (int i = 0; i < count; ++i)
+        sum += bytes[i];
+    return sum;
+}
+
+}  // namespace
+
 // Low 16 bits of the sum of the bytes.
 unsigned short CalSUM(const unsigned char *bytes, unsigned short length)
 {
@@ -64,7 +106,7 @@ int CheckGetData(QByteArray *reply, int length)
 {
     if (!reply || PLC_driver.frameQueue.isEmpty())
         return 0;
-    const Protocol &request = PLC_driver.frameQueue.first();
+    const Protocol &request = static_cast<const QList<Protocol> &>(PLC_driver.frameQueue).first();
     const bool write = request.var.accessMode == 1;
 
     // A local write is answered by the single byte "O"; a remote write by a
@@ -76,10 +118,7 @@ int CheckGetData(QByteArray *reply, int length)
     if (length < 2 || length > reply->size())
         return 0;
     const unsigned char *bytes = reinterpret_cast<const unsigned char *>(reply->constData());
-    unsigned int sum = 0;
-    for (int i = 1; i < length - 1; ++i)
-        sum += bytes[i];
-    if ((sum & 0xFF) != bytes[length - 1])
+    if ((byteSum(bytes + 1, length - 2) & 0xFF) != bytes[length - 1])
         return 0;
     // A write's own frame carries no data to store; a write variable read by
     // a read frame still gets its data stored.

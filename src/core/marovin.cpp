@@ -2,6 +2,7 @@
 // the copy that fills the result variable.
 #include "marovin_core.h"
 
+#include "DriverPrivate.h"
 #include "data/CacheIndex.h"
 
 MAROVIN_API Marovin PLC_driver;
@@ -11,12 +12,14 @@ MAROVIN_API void *RWI = nullptr;
 
 Marovin::Marovin()
     : settings(nullptr), onceReadDone(nullptr), ownerNotify(nullptr), phase(100), writeBurst(0), onceBurst(0), goodReplies(0), commFailed(false), spareFlag(false),
-      cacheIndex(new MarovinCacheIndex)
+      cacheIndex(new MarovinCacheIndex), priv(new MarovinPrivate)
 {
 }
 
 Marovin::~Marovin()
 {
+    delete priv;
+    priv = nullptr;
     delete cacheIndex;
     cacheIndex = nullptr;
 }
@@ -26,19 +29,5 @@ void passRetValue(const RW_VAR *source, RW_VAR *target)
 {
     if (!source || !target)
         return;
-    target->ownerType = source->ownerType;
-    target->ownerId = source->ownerId;
-    target->accessMode = source->accessMode;
-    target->remoteFlag = source->remoteFlag;
-    target->linkNo = source->linkNo;
-    target->status = source->status;
-    target->hostText = source->hostText;
-    target->addressText = source->addressText;
-    target->areaCode = source->areaCode;
-    target->address = source->address;
-    target->station = source->station;
-    target->count = source->count;
-    target->remoteArg1 = source->remoteArg1;
-    target->remoteArg2 = source->remoteArg2;
-    target->data.clear();
+    marovin::passFields(*source, *target);
 }

@@ -30,6 +30,7 @@ struct MarovinCacheKeyHash {
 struct MarovinCacheIndex {
     std::unordered_map<MarovinCacheKey, int, MarovinCacheKeyHash> positions;
     int indexed = 0;  // entries of extendList [0, indexed) are in positions
+    unsigned generation = 0;  // counts the times positions were forgotten
 };
 
 #endif

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "CacheIndex.h"
+#include "core/DriverPrivate.h"
 #include "core/Func_Check.h"
 #include "core/Settings.h"
 #include "frames/DecimalFloat.h"
@@ -48,6 +49,7 @@ void forget(MarovinCacheIndex &index)
 {
     index.positions.clear();
     index.indexed = 0;
+    ++index.generation;
 }
 
 // Position of the key per the index after catching up; -1 when absent.
@@ -74,6 +76,52 @@ int indexedPosition(MarovinCacheIndex &index, const QList<EXTENDVAR> &list,
         catchUp(index, list);
     }
     return -1;
+}
+
+// ExtendFindSameVar's answer as remembered by the slot of the last read frame
+// queued, valid while the index cannot have changed since; -1 otherwise.
+inline int hintedPosition(int station, int areaCode, int address)
+{
+    const MarovinPrivate *priv = PLC_driver.priv;
+    const MarovinCacheIndex *index = PLC_driver.cacheIndex;
+    if (!priv || !index || priv->currentSlot < 0)
+        return -1;
+    const QList<EXTENDVAR> &list = PLC_driver.extendList;
+    if (index->indexed > list.size())
+        return -1;
+    for (const marovin::CachePosition &c : priv->frames.at(priv->currentSlot).positions) {
+        if (c.station == station && c.areaCode == areaCode && c.address == address
+            && c.generation == index->generation && c.position >= 0 && c.position < index->indexed
+            && sameKey(list.at(c.position), station, areaCode, address))
+            return c.position;
+    }
+    return -1;
+}
+
+// ExtendFindSameVar, remembered in the slot of the last read frame queued.
+int findAndRemember(int station, int areaCode, int address)
+{
+    const int pos = ExtendFindSameVar(station, areaCode, address);
+    MarovinPrivate *priv = PLC_driver.priv;
+    const MarovinCacheIndex *index = PLC_driver.cacheIndex;
+    if (priv && index && priv->currentSlot >= 0) {
+        marovin::FrameSlot &slot = priv->frames.at(priv->currentSlot);
+        marovin::CachePosition &c = slot.positions[slot.nextPosition];
+        slot.nextPosition ^= 1;
+        c.station = station;
+        c.areaCode = areaCode;
+        c.address = address;
+        c.position = pos;
+        c.generation = index->generation;
+    }
+    return pos;
+}
+
+// ExtendFindSameVar's answer, from the remembered position when it is still valid.
+inline int findWithHint(int station, int areaCode, int address)
+{
+    const int pos = hintedPosition(station, areaCode, address);
+    return pos >= 0 ? pos : findAndRemember(station, areaCode, address);
 }
 
 // Stores one status bit as a single byte.
@@ -138,14 +186,34 @@ QByteArray decimalFloatBytes(const QByteArray &reply, long long p)
     return out;
 }
 
-}  // namespace
-
-// Stores the data of the reply to the head request into the value cache.
-void SaveToLocalDataErea(QByteArray *reply)
+// The usual read: one 16- or 32-bit value, all of it in the reply, stored in
+// place. False when the head request is anything else.
+inline bool storeOneValue(const QByteArray &reply, const Protocol &head)
 {
-    if (!reply || PLC_driver.frameQueue.isEmpty())
-        return;
-    const Protocol &head = PLC_driver.frameQueue.at(0);
+    const int t = head.var.areaCode;
+    const int width = t == 1 || t == 3 ? 2 : 4;
+    const int len = head.dataLength;
+    const int off = head.dataOffset;
+    if (t < 1 || t > 4 || len < width || len >= 2 * width || off < 0 || off > reply.size() - width)
+        return false;
+    QByteArray &data = PLC_driver.extendList[findWithHint(head.var.station, t, head.var.address)].data;
+    const char *r = reply.constData() + off;
+    if (data.size() != width)
+        data.resize(width);
+    char *out = data.data();
+    out[0] = r[1];
+    out[1] = r[0];
+    if (width == 4) {
+        out[2] = r[3];
+        out[3] = r[2];
+    }
+    return true;
+}
+
+// Every other case of SaveToLocalDataErea.
+__attribute__((noinline)) void storeAny(const QByteArray &replyBytes, const Protocol &head)
+{
+    const QByteArray *reply = &replyBytes;
     const long long off = head.dataOffset;
     const long long len = head.dataLength;
     const int t = head.var.areaCode;
@@ -168,7 +236,7 @@ void SaveToLocalDataErea(QByteArray *reply)
         const long long address = a + k * step;
         if (address > INT_MAX)
             break;
-        const int e = ExtendFindSameVar(s, t, static_cast<int>(address));
+        const int e = n == 1 ? findWithHint(s, t, a) : ExtendFindSameVar(s, t, static_cast<int>(address));
         QByteArray &data = PLC_driver.extendList[e].data;
         const long long p = off + k * width;
         if (holds(*reply, p, p + width - 1)) {
@@ -194,6 +262,18 @@ void SaveToLocalDataErea(QByteArray *reply)
     // A value the reply was too short for still gets the length it asked for.
     if (last >= 0 && PLC_driver.extendList.at(last).data.isEmpty())
         PLC_driver.extendList[last].data = QByteArray(static_cast<int>(len), '\0');
+}
+
+}  // namespace
+
+// Stores the data of the reply to the head request into the value cache.
+void SaveToLocalDataErea(QByteArray *reply)
+{
+    if (!reply || PLC_driver.frameQueue.isEmpty())
+        return;
+    const Protocol &head = static_cast<const QList<Protocol> &>(PLC_driver.frameQueue).first();
+    if (!storeOneValue(*reply, head))
+        storeAny(*reply, head);
 }
 
 // Index of the cache entry for the key, appended with a zero value when absent.

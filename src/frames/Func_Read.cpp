@@ -2,6 +2,7 @@
 // status-bit block.
 #include "Func_Read.h"
 
+#include "DriverPrivate.h"
 #include "Func_Check.h"
 #include "Settings.h"
 
@@ -25,11 +26,10 @@ const BitBlockRequest kBitBlock[5] = {
     {0xB004, 0x709E, 13},
 };
 
-// Queues one read request for `registerWord` of the variable's station.
-void queueRead(const RW_VAR &var, unsigned int command, unsigned int registerWord, int replyLength,
-               int dataLength)
+// The 10-byte read request for `registerWord` of the variable's station.
+__attribute__((noinline)) QByteArray buildReadFrame(int station, unsigned int command, unsigned int registerWord)
 {
-    const unsigned int node = (static_cast<unsigned int>(var.station) << 4) & 0x0FF0u;
+    const unsigned int node = (static_cast<unsigned int>(station) << 4) & 0x0FF0u;
     unsigned char bytes[10] = {0x08,
                                static_cast<unsigned char>(node >> 8),
                                static_cast<unsigned char>(node & 0xFF),
@@ -41,17 +41,60 @@ void queueRead(const RW_VAR &var, unsigned int command, unsigned int registerWor
                                static_cast<unsigned char>(registerWord & 0xFF),
                                0};
     bytes[9] = static_cast<unsigned char>(CalSUM(bytes, 9) & 0xFF);
+    return QByteArray(reinterpret_cast<const char *>(bytes), 10);
+}
 
-    // Built in its queue slot: no local record to copy and destroy.
-    QList<Protocol> &queue = PLC_driver.frameQueue;
-    queue.append(Protocol());
-    Protocol &p = queue.last();
-    p.frame = QByteArray(reinterpret_cast<const char *>(bytes), 10);
+// Fills a queued read request; the frame is shared, not copied.
+inline void fillRead(Protocol &p, const QByteArray &frame, const RW_VAR &var, int replyLength, int dataLength)
+{
+    marovin::share(p.frame, frame);
     p.requestLength = 10;
     p.replyLength = replyLength;
     p.dataOffset = 10;
     p.dataLength = dataLength;
-    p.var = var;
+    marovin::copyVar(p.var, var);
+}
+
+// A new record at the end of the queue, for when no spare node can be used.
+__attribute__((noinline)) Protocol &appendRecord()
+{
+    QList<Protocol> &queue = PLC_driver.frameQueue;
+    queue.append(Protocol());
+    return queue.last();
+}
+
+// Queues one read request for `registerWord` of the variable's station. The
+// frame comes from the table of built frames; the queue node is the one the
+// last exchange left, when there is one.
+void queueRead(const RW_VAR &var, unsigned int command, unsigned int registerWord, int replyLength,
+               int dataLength)
+{
+    MarovinPrivate *priv = PLC_driver.priv;
+    if (!priv) {
+        fillRead(appendRecord(), buildReadFrame(var.station, command, registerWord), var, replyLength,
+                 dataLength);
+        return;
+    }
+
+    const unsigned long long key = 1ull << 63 | (static_cast<unsigned long long>(var.station) & 0xFFu) << 32
+                                   | (command & 0xFFFFu) << 16 | (registerWord & 0xFFFFu);
+    bool fresh = false;
+    const int slot = priv->frames.find(key, &fresh);
+    if (fresh)
+        priv->frames.at(slot).frame = buildReadFrame(var.station, command, registerWord);
+    priv->currentSlot = slot;
+
+    QList<Protocol> &queue = PLC_driver.frameQueue;
+    if (queue.isEmpty() && priv->spareQueue.size() == 1) {
+        queue.swap(priv->spareQueue);
+        Protocol &p = queue.first();
+        p.extra1 = 0;
+        p.extra2 = 0;
+        p.extra3 = 0;
+        fillRead(p, priv->frames.at(slot).frame, var, replyLength, dataLength);
+    } else {
+        fillRead(appendRecord(), priv->frames.at(slot).frame, var, replyLength, dataLength);
+    }
 }
 
 // Tells reply processing how many requests the current variable has.

@@ -41,7 +41,7 @@ for w in "${WRITES[@]}"; do
     if grep -qxF "$station:$code:$address=$value" "$WORK/soak.sim"; then
         continue
     fi
-    if grep -qE "^write $station:$area:0*$address=$value (failed|dropped)" "$WORK/soak.out"; then
+    if grep -qE "write $station:$area:0*$address=$value (failed|dropped)" "$WORK/soak.out"; then
         continue
     fi
     echo "  write $w neither landed nor reported"

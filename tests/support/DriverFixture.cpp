@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/DriverPrivate.h"
 #include "data/CacheIndex.h"
 
 namespace marovin_test {
@@ -19,6 +20,7 @@ void resetDriver()
     d.extendList.clear();
     d.cacheIndex->positions.clear();
     d.cacheIndex->indexed = 0;
+    d.priv->reset();
     d.onceReadDone = nullptr;
     d.ownerNotify = nullptr;
     d.result = RW_VAR();

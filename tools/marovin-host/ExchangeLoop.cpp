@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace marovin_host {
 
@@ -42,6 +43,7 @@ public:
 
 private:
     bool exchange(Protocol *request);
+    void drainLateReplies(marovin_port::Port &port, const HostOptions &o);
     // Counts the outcome and brings rows, writes and once-reads up to date.
     void afterDataCom(const PendingRequest &request, int status, bool finished);
     void handleCallbackEvents();
@@ -62,6 +64,12 @@ private:
     LoopContext &c_;
     bool lastWasRepeat_ = false;
     long long lastExchangeEndMs_ = 0;
+    // Reply buffers kept from one exchange to the next, so that an exchange
+    // makes no heap call once they have grown.
+    std::vector<std::uint8_t> reply_;
+    QByteArray replyBytes_;
+    // The last reply failed: answers to it may still be on their way.
+    bool lineSuspect_ = false;
 };
 
 // STATION:AREA:ADDR of a value, as the table shows it.
@@ -209,6 +217,8 @@ bool Loop::exchange(Protocol *request)
     if (o.turnaroundMs > 0 && lastExchangeEndMs_ > 0)
         sleepMs(lastExchangeEndMs_ + o.turnaroundMs - monotonicMs());
 
+    if (lineSuspect_)
+        drainLateReplies(port, o);
     port.flushInput();
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(frame.constData());
     if (!port.write(bytes, static_cast<std::size_t>(length))) {
@@ -220,7 +230,8 @@ bool Loop::exchange(Protocol *request)
     if (pending.accessMode == 1 && !lastWasRepeat_)
         ++s.writesSent;
 
-    std::vector<std::uint8_t> reply;
+    std::vector<std::uint8_t> &reply = reply_;
+    reply.clear();
     if (pending.replyLength != 0) {
         const int wanted = pending.replyLength > 0 ? pending.replyLength : -1;
         if (!port.read(reply, wanted, o.timeoutMs, o.interByteMs)) {
@@ -230,7 +241,10 @@ bool Loop::exchange(Protocol *request)
     }
     s.bytesIn += static_cast<long long>(reply.size());
 
-    QByteArray replyBytes(reinterpret_cast<const char *>(reply.data()), static_cast<int>(reply.size()));
+    QByteArray &replyBytes = replyBytes_;
+    replyBytes.resize(static_cast<int>(reply.size()));
+    if (!reply.empty())
+        std::memcpy(replyBytes.data(), reply.data(), reply.size());
     setCallSite(CallSite::DataCom);
     const RW_VAR *result = c_.api.dataCom(&replyBytes, replyBytes.size());
     setCallSite(CallSite::Other);
@@ -246,8 +260,24 @@ bool Loop::exchange(Protocol *request)
     else if (isError(status))
         note = describeStatus(status) + ", given up";
     c_.trace.received(reply, status, note);
+    lineSuspect_ = !isSuccess(status);
     afterDataCom(pending, status, finished);
     return true;
+}
+
+// After a failed reply the device may still answer the request (or its
+// repeats, queued while it was busy); such an answer would pass for the reply
+// to the next request. Waits until the line has been quiet for a whole reply
+// timeout, dropping what comes, at most ten timeouts long.
+void Loop::drainLateReplies(marovin_port::Port &port, const HostOptions &o)
+{
+    const long long deadline = monotonicMs() + 10LL * std::max(o.timeoutMs, 1);
+    std::vector<std::uint8_t> late;
+    while (monotonicMs() < deadline) {
+        if (!port.read(late, -1, o.timeoutMs, o.interByteMs) || late.empty())
+            break;
+        c_.trace.event("late reply dropped: " + std::to_string(late.size()) + " bytes");
+    }
 }
 
 // The likely reason of a failed reply, for the trace of a repeat.

@@ -1,0 +1,138 @@
+// State the driver keeps between exchanges so that a request costs no heap
+// call: a spare queue node and the read frames already built.
+#ifndef MAROVIN_DRIVER_PRIVATE_H
+#define MAROVIN_DRIVER_PRIVATE_H
+
+#include <vector>
+
+#include "Marovin.h"
+
+namespace marovin {
+
+// Makes target hold source's value; an implicitly shared copy-and-swap stays
+// inline and skips the work when both already share their data.
+template <class T>
+inline void share(T &target, const T &source)
+{
+    if (!target.isSharedWith(source)) {
+        T copy(source);
+        target.swap(copy);
+    }
+}
+
+// Copies every field of source into target.
+inline void copyVar(RW_VAR &target, const RW_VAR &source)
+{
+    target.ownerType = source.ownerType;
+    target.ownerId = source.ownerId;
+    target.accessMode = source.accessMode;
+    target.remoteFlag = source.remoteFlag;
+    target.linkNo = source.linkNo;
+    target.status = source.status;
+    share(target.hostText, source.hostText);
+    share(target.addressText, source.addressText);
+    target.areaCode = source.areaCode;
+    target.address = source.address;
+    target.station = source.station;
+    target.count = source.count;
+    target.remoteArg1 = source.remoteArg1;
+    target.remoteArg2 = source.remoteArg2;
+    share(target.data, source.data);
+}
+
+// Copies fields 0 to 13 of source into target and empties target's data
+// (passRetValue without its null checks).
+inline void passFields(const RW_VAR &source, RW_VAR &target)
+{
+    target.ownerType = source.ownerType;
+    target.ownerId = source.ownerId;
+    target.accessMode = source.accessMode;
+    target.remoteFlag = source.remoteFlag;
+    target.linkNo = source.linkNo;
+    target.status = source.status;
+    share(target.hostText, source.hostText);
+    share(target.addressText, source.addressText);
+    target.areaCode = source.areaCode;
+    target.address = source.address;
+    target.station = source.station;
+    target.count = source.count;
+    target.remoteArg1 = source.remoteArg1;
+    target.remoteArg2 = source.remoteArg2;
+    if (!target.data.isSharedWith(QByteArray()))
+        target.data.clear();
+}
+
+// Where the value cache held a value the last time a reply stored it.
+struct CachePosition {
+    int station = 0;
+    int areaCode = -1;
+    int address = 0;
+    int position = -1;
+    unsigned generation = 0;  // MarovinCacheIndex::generation when position was found
+};
+
+// One built read frame, plus where the value cache held the values read by
+// it; two, because values whose addresses differ by 0x10000 share a frame.
+struct FrameSlot {
+    unsigned long long key = 0;  // 0: free
+    QByteArray frame;
+    CachePosition positions[2];
+    int nextPosition = 0;  // the one to replace next
+};
+
+// Built read frames by (station & 0xFF, command, register); open addressing,
+// emptied when it would hold more than kLimit frames.
+class MAROVIN_API FrameCache {
+public:
+    static const int kLimit = 65536;
+
+    // Slot of the key's hash in a table of mask + 1 slots.
+    static unsigned long long home(unsigned long long key, unsigned long long mask)
+    {
+        const unsigned long long h = key * 0x9E3779B97F4A7C15ull;
+        return (h ^ (h >> 29)) & mask;
+    }
+
+    // Slot of the key; a new slot (frame still empty) is made when absent.
+    int find(unsigned long long key, bool *fresh)
+    {
+        if (!slots_.empty()) {
+            const unsigned long long i = home(key, mask_);
+            if (slots_[i].key == key) {
+                *fresh = false;
+                return static_cast<int>(i);
+            }
+        }
+        return findSlow(key, fresh);
+    }
+    FrameSlot &at(int slot) { return slots_[static_cast<size_t>(slot)]; }
+    const FrameSlot &at(int slot) const { return slots_[static_cast<size_t>(slot)]; }
+    int size() const { return used_; }
+    // Forgets every frame, keeping the table's size.
+    void clear();
+
+private:
+    int findSlow(unsigned long long key, bool *fresh);
+    void grow();
+    std::vector<FrameSlot> slots_;
+    unsigned long long mask_ = 0;
+    int used_ = 0;
+};
+
+}  // namespace marovin
+
+struct MarovinPrivate {
+    QList<Protocol> spareQueue;  // holds the last removed queue node, if any
+    marovin::FrameCache frames;
+    int currentSlot = -1;  // slot of the last read frame queued
+
+    // Back to the state after load (tests reset the driver between cases).
+    void reset()
+    {
+        spareQueue.clear();
+        frames.clear();
+        currentSlot = -1;
+    }
+};
+
+#endif

@@ -20,8 +20,8 @@ inline void share(T &target, const T &source)
     }
 }
 
-// Copies every field of source into target.
-inline void copyVar(RW_VAR &target, const RW_VAR &source)
+// Copies fields 0 to 13 of source into target (all but the value bytes).
+inline void copyFieldsBeforeData(RW_VAR &target, const RW_VAR &source)
 {
     target.ownerType = source.ownerType;
     target.ownerId = source.ownerId;
@@ -37,6 +37,12 @@ inline void copyVar(RW_VAR &target, const RW_VAR &source)
     target.count = source.count;
     target.remoteArg1 = source.remoteArg1;
     target.remoteArg2 = source.remoteArg2;
+}
+
+// Copies every field of source into target.
+inline void copyVar(RW_VAR &target, const RW_VAR &source)
+{
+    copyFieldsBeforeData(target, source);
     share(target.data, source.data);
 }
 
@@ -44,20 +50,7 @@ inline void copyVar(RW_VAR &target, const RW_VAR &source)
 // (passRetValue without its null checks).
 inline void passFields(const RW_VAR &source, RW_VAR &target)
 {
-    target.ownerType = source.ownerType;
-    target.ownerId = source.ownerId;
-    target.accessMode = source.accessMode;
-    target.remoteFlag = source.remoteFlag;
-    target.linkNo = source.linkNo;
-    target.status = source.status;
-    share(target.hostText, source.hostText);
-    share(target.addressText, source.addressText);
-    target.areaCode = source.areaCode;
-    target.address = source.address;
-    target.station = source.station;
-    target.count = source.count;
-    target.remoteArg1 = source.remoteArg1;
-    target.remoteArg2 = source.remoteArg2;
+    copyFieldsBeforeData(target, source);
     if (!target.data.isSharedWith(QByteArray()))
         target.data.clear();
 }

@@ -2,9 +2,13 @@
 // cache position: what the host and the value cache see must not change.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "DriverFixture.h"
 #include "Exchange.h"
 #include "core/DriverPrivate.h"
+#include "core/ListRotation.h"
 #include "data/CacheIndex.h"
 #include "data/Func_DealData.h"
 #include "frames/Func_Read.h"
@@ -247,6 +251,96 @@ TEST_F(FrameCacheTest, TableFilledPastItsBoundStillGivesRightFrames)
         RW_VAR v = makeVar(1 + (i & 1), i, 1 + i % 5);
         ReadRegister(&v);
         ASSERT_EQ(toHex(PLC_driver.frameQueue.first().frame), toHex(referenceFrame(v.station, v.areaCode, v.address))) << i;
+    }
+}
+
+TEST_F(FrameCacheTest, KeptRecordFollowsAChangedVariable)
+{
+    // Same registers every round, other texts, owners and data: the record
+    // kept with a frame must take the new values, not keep the old ones.
+    for (int round = 0; round < 4; ++round) {
+        PLC_driver.readList.clear();
+        std::vector<RW_VAR> vars;
+        for (int i = 0; i < 3; ++i) {
+            RW_VAR v = makeVar(1 + i, 0x30 + i, 4);
+            v.hostText = QStringLiteral("host %1.%2").arg(round).arg(i);
+            v.addressText = QStringLiteral("addr %1").arg(round % 2 ? i : 10 + i);
+            v.ownerType = round;
+            v.ownerId = 100 * round + i;
+            if (round == 2)
+                v.data = QByteArray("\x05", 1);
+            vars.push_back(v);
+            PLC_driver.readList << v;
+        }
+        for (const RW_VAR &expected : vars) {
+            Protocol *p = ComCommunication();
+            ASSERT_NE(p, nullptr);
+            expectSameRecord(*p, freshRecord(expected));
+            QByteArray reply = goodReply(*p);
+            const RW_VAR *r = DataCom(&reply, reply.size());
+            ASSERT_EQ(r->status, 1);
+            EXPECT_EQ(r->hostText, expected.hostText);
+            EXPECT_EQ(r->addressText, expected.addressText);
+            EXPECT_EQ(r->ownerId, expected.ownerId);
+        }
+    }
+}
+
+TEST_F(FrameCacheTest, MoreVariablesThanKeptRecordsStayExact)
+{
+    // Past the bound on kept records the spare record serves the rest.
+    const int n = 5000;
+    for (int i = 0; i < n; ++i) {
+        RW_VAR v = makeVar(1, i, 1 + i % 3);
+        v.hostText = QString::number(i);
+        PLC_driver.readList << v;
+    }
+    for (int k = 0; k < 2 * n; ++k) {
+        Protocol *p = ComCommunication();
+        ASSERT_NE(p, nullptr);
+        const int i = k % n;
+        if (k % 499 == 0 || k % n < 3 || k % n > n - 3) {
+            RW_VAR expected = makeVar(1, i, 1 + i % 3);
+            expected.hostText = QString::number(i);
+            expectSameRecord(*p, freshRecord(expected));
+        }
+        QByteArray reply = goodReply(*p, QByteArray("\x01\x02", 2));
+        const RW_VAR *r = DataCom(&reply, reply.size());
+        ASSERT_EQ(r->status, 1);
+        ASSERT_EQ(r->hostText, QString::number(i));
+    }
+    EXPECT_EQ(PLC_driver.readList.first().hostText, QStringLiteral("0"));
+}
+
+TEST(ListRotation, MovesTheFirstElementToTheEnd)
+{
+    for (int size = 0; size <= 70; size += (size < 10 ? 1 : 7)) {
+        QList<RW_VAR> list;
+        std::vector<int> reference;
+        for (int i = 0; i < size; ++i) {
+            list << makeVar(1, i);
+            reference.push_back(i);
+        }
+        // Many turns, so that the array runs out of room at the back and is
+        // moved or grown more than once.
+        for (int turn = 0; turn < 5 * size + 9; ++turn) {
+            QList<RW_VAR> hostCopy;
+            if (turn % 5 == 0)
+                hostCopy = list;  // a host holding a copy keeps its order
+            marovin::rotateFirstToEnd(list);
+            if (!reference.empty())
+                std::rotate(reference.begin(), reference.begin() + 1, reference.end());
+            ASSERT_EQ(list.size(), size);
+            for (int i = 0; i < size; ++i) {
+                ASSERT_EQ(list.at(i).address, reference[static_cast<size_t>(i)]) << size << " " << turn;
+            }
+            if (turn % 5 == 0 && size > 1) {
+                EXPECT_EQ(hostCopy.first().address, reference[static_cast<size_t>(size - 1)]);
+            }
+        }
+        list.append(makeVar(1, 999));
+        EXPECT_EQ(list.last().address, 999);
+        EXPECT_EQ(list.size(), size + 1);
     }
 }
 

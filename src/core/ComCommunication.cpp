@@ -1,6 +1,7 @@
 // The request scheduler: hands the host the next frame to send.
 #include "marovin_core.h"
 
+#include "ListRotation.h"
 #include "Locker.h"
 #include "OnceReadNotice.h"
 #include "Settings.h"
@@ -56,7 +57,7 @@ void scheduleCyclicRead(Marovin &d, bool remote)
     d.writeBurst = 0;
     d.onceBurst = 0;
     if (d.frameQueue.isEmpty())
-        d.readList.append(d.readList.takeFirst());
+        marovin::rotateFirstToEnd(d.readList);
 }
 
 }  // namespace

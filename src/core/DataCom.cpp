@@ -4,6 +4,7 @@
 
 #include "DriverPrivate.h"
 #include "Func_Check.h"
+#include "ListRotation.h"
 #include "Locker.h"
 #include "OnceReadNotice.h"
 #include "Settings.h"
@@ -28,22 +29,71 @@ enum Outcome {
 // CheckGetData's results, plus one for a request that expects no reply and got none.
 enum Check { kFailed = 0, kData = 1, kAcknowledged = 2, kNothingExpected = 3 };
 
-// The reply check for the front request, after the length tests.
-int checkReply(QByteArray *reply, int length, int replyLength)
+// The reply check for a request, after the length tests.
+int checkReply(const Protocol &request, const QByteArray &reply, int length)
 {
-    if (length == 0 && replyLength == 0)
+    if (length == 0 && request.replyLength == 0)
         return kNothingExpected;
-    return CheckGetData(reply, length);
+    return marovin::checkReplyTo(request, reply, length);
 }
 
-void storeReply(QByteArray *reply)
+void storeReply(const Protocol &request, const QByteArray &reply)
 {
     marovin::Locker lock(PLC_driver.dataMutex);
-    SaveToLocalDataErea(reply);
+    marovin::storeReplyOf(request, reply);
+}
+
+// The queue's first request, read without a detach check.
+const Protocol &headRequest()
+{
+    return static_cast<const QList<Protocol> &>(PLC_driver.frameQueue).first();
+}
+
+// Length tests, reply check and storing for the head request on the local link.
+int localOutcome(const Protocol &head, const QByteArray &reply, int length)
+{
+    const int expected = head.replyLength;
+    if (length == 0 && expected != 0)
+        return kLocalNoReply;
+    if (length != 0 && length != expected && expected != -1)
+        return kLocalLength;
+    switch (checkReply(head, reply, length)) {
+    case kData:
+        storeReply(head, reply);
+        return kOk;
+    case kAcknowledged:
+    case kNothingExpected:
+        return kOk;
+    default:
+        return kLocalCheck;
+    }
+}
+
+// The same for a request on another link; its replies are stored only when
+// the variable's remoteArg1 is -1.
+int remoteOutcome(const Protocol &request, const QByteArray &reply, int length)
+{
+    const int expected = request.replyLength;
+    if (length == 0 && expected != 0)
+        return kRemoteNoReply;
+    if (length != 0 && length != expected && expected != -1)
+        return kRemoteLength;
+    const int check = checkReply(request, reply, length);
+    if (check == kFailed)
+        return kRemoteCheck;
+    if (request.var.remoteArg1 != -1)
+        return kRemoteAccepted;
+    if (check == kData) {
+        storeReply(request, reply);
+        // framesDone is counted up only after this returns: 1 means the second reply.
+        return setting(MarovinSettings::framesDone) == 1 ? kRemoteAccepted : kOk;
+    }
+    return kOk;  // an acknowledged write stores nothing
 }
 
 // Fills result from the list's first entry and moves the list on, by phase.
-void advanceList(Marovin &d, bool local)
+// `retired` is the answered request's record copy, when the driver keeps it.
+void advanceList(Marovin &d, bool local, RW_VAR *retired)
 {
     switch (d.phase) {
     case 1:
@@ -68,17 +118,8 @@ void advanceList(Marovin &d, bool local)
         break;
     case 0:
         if (!d.readList.isEmpty()) {
-            marovin::passFields(d.readList.first(), d.result);
-            if (d.readList.size() <= 64) {
-                // Shifts a few pointers: no heap call. Longer lists would
-                // make the shift cost grow with the list.
-                d.readList.move(0, d.readList.size() - 1);
-            } else {
-                // Elements live on the heap, so the reference survives the
-                // append; no temporary copy is made.
-                d.readList.append(d.readList.first());
-                d.readList.removeFirst();
-            }
+            marovin::passFields(d.readList.first(), d.result, retired);
+            marovin::rotateFirstToEnd(d.readList);
         }
         break;
     default:
@@ -125,18 +166,30 @@ RW_VAR *DataCom(QByteArray *reply, int length)
         QByteArray none;
         return DataCom(&none, length);
     }
-    const bool local = d.frameQueue.first().var.linkNo == setting(MarovinSettings::localLinkNo);
-    const int status = local ? DealDataOfLocalArea(reply, length) : DealDataOfRemoteArea(reply, length);
+    const Protocol &head = headRequest();
+    const bool local = head.var.linkNo == setting(MarovinSettings::localLinkNo);
+    const int status = GetDriverReturnValue(local ? localOutcome(head, *reply, length)
+                                                  : remoteOutcome(head, *reply, length));
 
     if (status == 1 || status == 100) {
         marovin::setCommFailed(false);
         // The repeat count belongs to the current request; a success ends it.
         marovin::setSetting(MarovinSettings::retryCount, 0);
         marovin::Locker lock(d.listMutex);
-        // The last node is kept for the next request instead of being freed.
-        if (d.priv && d.frameQueue.size() == 1 && d.priv->spareQueue.isEmpty())
-            d.frameQueue.swap(d.priv->spareQueue);
-        else
+        // The last node is kept for the next request instead of being freed:
+        // with its frame for the same variable's next read, else as the spare.
+        RW_VAR *retired = nullptr;
+        MarovinPrivate *priv = d.priv;
+        bool kept = false;
+        if (priv && d.frameQueue.size() == 1) {
+            kept = priv->currentSlot >= 0 && priv->frames.park(priv->currentSlot, d.frameQueue);
+            if (!kept && priv->spareQueue.isEmpty()) {
+                d.frameQueue.swap(priv->spareQueue);
+                retired = &priv->spareQueue.first().var;
+                kept = true;
+            }
+        }
+        if (!kept)
             d.frameQueue.removeFirst();
         const int done = marovin::addSetting(MarovinSettings::framesDone, 1);
         if (done < setting(MarovinSettings::framesPerVar)) {
@@ -149,7 +202,7 @@ RW_VAR *DataCom(QByteArray *reply, int length)
                 marovin::setSetting(MarovinSettings::finishFlag, 1);
             }
         }
-        advanceList(d, local);
+        advanceList(d, local, retired);
         d.result.status = status;
         return &d.result;
     }
@@ -167,7 +220,7 @@ RW_VAR *DataCom(QByteArray *reply, int length)
     // Given up.
     marovin::setSetting(MarovinSettings::retryCount, 0);
     d.frameQueue.clear();
-    advanceList(d, local);
+    advanceList(d, local, nullptr);
     marovin::callOwnerNotify(d.result.ownerType);
     dropPendingAfterGiveUp(d);
     d.result.status = status;
@@ -179,58 +232,18 @@ int DealDataOfLocalArea(QByteArray *reply, int length)
 {
     if (PLC_driver.frameQueue.isEmpty())
         return GetDriverReturnValue(-1);
-    const int expected = PLC_driver.frameQueue.first().replyLength;
-    int outcome;
-    if (length == 0 && expected != 0) {
-        outcome = kLocalNoReply;
-    } else if (length != 0 && length != expected && expected != -1) {
-        outcome = kLocalLength;
-    } else {
-        switch (checkReply(reply, length, expected)) {
-        case kData:
-            storeReply(reply);
-            outcome = kOk;
-            break;
-        case kAcknowledged:
-        case kNothingExpected:
-            outcome = kOk;
-            break;
-        default:
-            outcome = kLocalCheck;
-            break;
-        }
-    }
-    return GetDriverReturnValue(outcome);
+    // No reply fails the check just as an empty one does.
+    const QByteArray none;
+    return GetDriverReturnValue(localOutcome(headRequest(), reply ? *reply : none, length));
 }
 
-// The same for a request on another link; its replies are stored only when
-// the variable's remoteArg1 is -1.
+// The same for a request on another link.
 int DealDataOfRemoteArea(QByteArray *reply, int length)
 {
     if (PLC_driver.frameQueue.isEmpty())
         return GetDriverReturnValue(-1);
-    const Protocol &request = PLC_driver.frameQueue.first();
-    const int expected = request.replyLength;
-    int outcome;
-    if (length == 0 && expected != 0) {
-        outcome = kRemoteNoReply;
-    } else if (length != 0 && length != expected && expected != -1) {
-        outcome = kRemoteLength;
-    } else {
-        const int check = checkReply(reply, length, expected);
-        if (check == kFailed) {
-            outcome = kRemoteCheck;
-        } else if (request.var.remoteArg1 != -1) {
-            outcome = kRemoteAccepted;
-        } else if (check == kData) {
-            storeReply(reply);
-            // framesDone is counted up only after this returns: 1 means the second reply.
-            outcome = setting(MarovinSettings::framesDone) == 1 ? kRemoteAccepted : kOk;
-        } else {
-            outcome = kOk;  // an acknowledged write stores nothing
-        }
-    }
-    return GetDriverReturnValue(outcome);
+    const QByteArray none;
+    return GetDriverReturnValue(remoteOutcome(headRequest(), reply ? *reply : none, length));
 }
 
 // Status code for an outcome.
@@ -263,6 +276,6 @@ int SwitchErrorReturn(int base)
 {
     if (PLC_driver.frameQueue.isEmpty())
         return base + 1;
-    const int t = PLC_driver.frameQueue.first().var.ownerType;
+    const int t = headRequest().var.ownerType;
     return (t >= 1 && t <= 11) ? base + t + 1 : base + 1;
 }

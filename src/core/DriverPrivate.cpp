@@ -38,6 +38,7 @@ void FrameCache::clear()
     for (FrameSlot &slot : slots_)
         slot = FrameSlot();
     used_ = 0;
+    parkedCount_ = 0;
 }
 
 // Doubles the table and puts the frames back in place.

@@ -51,7 +51,42 @@ inline void copyVar(RW_VAR &target, const RW_VAR &source)
 inline void passFields(const RW_VAR &source, RW_VAR &target)
 {
     copyFieldsBeforeData(target, source);
-    if (!target.data.isSharedWith(QByteArray()))
+    if (!target.data.isNull())
+        target.data.clear();
+}
+
+// Makes target hold source's value, taking it from `spare` by a swap when
+// spare already holds it; spare is left with target's old value.
+template <class T>
+inline void shareFrom(T &target, const T &source, T *spare)
+{
+    if (target.isSharedWith(source))
+        return;
+    if (spare && spare->isSharedWith(source))
+        target.swap(*spare);
+    else
+        share(target, source);
+}
+
+// passFields, taking the texts from `spare` (a record copy of source that is
+// about to be overwritten anyway) when it shares them: no reference counting.
+inline void passFields(const RW_VAR &source, RW_VAR &target, RW_VAR *spare)
+{
+    target.ownerType = source.ownerType;
+    target.ownerId = source.ownerId;
+    target.accessMode = source.accessMode;
+    target.remoteFlag = source.remoteFlag;
+    target.linkNo = source.linkNo;
+    target.status = source.status;
+    shareFrom(target.hostText, source.hostText, spare ? &spare->hostText : nullptr);
+    shareFrom(target.addressText, source.addressText, spare ? &spare->addressText : nullptr);
+    target.areaCode = source.areaCode;
+    target.address = source.address;
+    target.station = source.station;
+    target.count = source.count;
+    target.remoteArg1 = source.remoteArg1;
+    target.remoteArg2 = source.remoteArg2;
+    if (!target.data.isNull())
         target.data.clear();
 }
 
@@ -66,11 +101,14 @@ struct CachePosition {
 
 // One built read frame, plus where the value cache held the values read by
 // it; two, because values whose addresses differ by 0x10000 share a frame.
+// `parked` keeps the queue node of the frame's last request: filled in for
+// the same variable again, its texts are already shared and cost nothing.
 struct FrameSlot {
     unsigned long long key = 0;  // 0: free
     QByteArray frame;
     CachePosition positions[2];
     int nextPosition = 0;  // the one to replace next
+    QList<Protocol> parked;  // empty or one node
 };
 
 // Built read frames by (station & 0xFF, command, register); open addressing,
@@ -104,12 +142,38 @@ public:
     // Forgets every frame, keeping the table's size.
     void clear();
 
+    // Moves the only node of `queue` into the slot when the node carries the
+    // slot's frame and the bound on parked nodes allows; true when moved.
+    bool park(int slot, QList<Protocol> &queue)
+    {
+        FrameSlot &s = at(slot);
+        if (parkedCount_ >= kParkLimit || !s.parked.isEmpty()
+            || !static_cast<const QList<Protocol> &>(queue).first().frame.isSharedWith(s.frame))
+            return false;
+        queue.swap(s.parked);
+        ++parkedCount_;
+        return true;
+    }
+    // Moves the slot's parked node into the empty `queue`; true when there was one.
+    bool unpark(int slot, QList<Protocol> &queue)
+    {
+        FrameSlot &s = at(slot);
+        if (s.parked.isEmpty())
+            return false;
+        queue.swap(s.parked);
+        --parkedCount_;
+        return true;
+    }
+
 private:
+    // A parked node is about 200 bytes; plants larger than this share the spare node.
+    static const int kParkLimit = 4096;
     int findSlow(unsigned long long key, bool *fresh);
     void grow();
     std::vector<FrameSlot> slots_;
     unsigned long long mask_ = 0;
     int used_ = 0;
+    int parkedCount_ = 0;
 };
 
 }  // namespace marovin

@@ -106,21 +106,29 @@ int CheckGetData(QByteArray *reply, int length)
 {
     if (!reply || PLC_driver.frameQueue.isEmpty())
         return 0;
-    const Protocol &request = static_cast<const QList<Protocol> &>(PLC_driver.frameQueue).first();
+    return marovin::checkReplyTo(static_cast<const QList<Protocol> &>(PLC_driver.frameQueue).first(), *reply, length);
+}
+
+namespace marovin {
+
+int checkReplyTo(const Protocol &request, const QByteArray &reply, int length)
+{
     const bool write = request.var.accessMode == 1;
 
     // A local write is answered by the single byte "O"; a remote write by a
     // summed reply like a data reply, so it is checked as one below.
     if (write && request.replyLength == 1)
-        return (reply->size() == 1 && static_cast<unsigned char>(reply->at(0)) == 0x4F) ? 2 : 0;
+        return (reply.size() == 1 && static_cast<unsigned char>(reply.at(0)) == 0x4F) ? 2 : 0;
 
     // The sum covers bytes 1 .. length-2 and sits at length-1: needs 2 bytes.
-    if (length < 2 || length > reply->size())
+    if (length < 2 || length > reply.size())
         return 0;
-    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(reply->constData());
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(reply.constData());
     if ((byteSum(bytes + 1, length - 2) & 0xFF) != bytes[length - 1])
         return 0;
     // A write's own frame carries no data to store; a write variable read by
     // a read frame still gets its data stored.
     return (write && request.dataLength == 0) ? 2 : 1;
 }
+
+}  // namespace marovin

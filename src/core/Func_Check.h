@@ -12,4 +12,11 @@ MAROVIN_API int DigitalToASCII(int value);
 MAROVIN_API int ASCIIToDigital(int character);
 MAROVIN_API int CheckGetData(QByteArray *reply, int length);
 
+namespace marovin {
+
+// CheckGetData for a given request.
+int checkReplyTo(const Protocol &request, const QByteArray &reply, int length);
+
+}  // namespace marovin
+
 #endif

@@ -271,9 +271,13 @@ void SaveToLocalDataErea(QByteArray *reply)
 {
     if (!reply || PLC_driver.frameQueue.isEmpty())
         return;
-    const Protocol &head = static_cast<const QList<Protocol> &>(PLC_driver.frameQueue).first();
-    if (!storeOneValue(*reply, head))
-        storeAny(*reply, head);
+    marovin::storeReplyOf(static_cast<const QList<Protocol> &>(PLC_driver.frameQueue).first(), *reply);
+}
+
+void marovin::storeReplyOf(const Protocol &head, const QByteArray &reply)
+{
+    if (!storeOneValue(reply, head))
+        storeAny(reply, head);
 }
 
 // Index of the cache entry for the key, appended with a zero value when absent.

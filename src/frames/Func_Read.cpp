@@ -64,8 +64,8 @@ __attribute__((noinline)) Protocol &appendRecord()
 }
 
 // Queues one read request for `registerWord` of the variable's station. The
-// frame comes from the table of built frames; the queue node is the one the
-// last exchange left, when there is one.
+// frame comes from the table of built frames; the queue node is the one this
+// frame's last request used, else the one the last exchange left.
 void queueRead(const RW_VAR &var, unsigned int command, unsigned int registerWord, int replyLength,
                int dataLength)
 {
@@ -85,8 +85,9 @@ void queueRead(const RW_VAR &var, unsigned int command, unsigned int registerWor
     priv->currentSlot = slot;
 
     QList<Protocol> &queue = PLC_driver.frameQueue;
-    if (queue.isEmpty() && priv->spareQueue.size() == 1) {
-        queue.swap(priv->spareQueue);
+    if (queue.isEmpty() && (priv->frames.unpark(slot, queue) || priv->spareQueue.size() == 1)) {
+        if (queue.isEmpty())
+            queue.swap(priv->spareQueue);
         Protocol &p = queue.first();
         p.extra1 = 0;
         p.extra2 = 0;

@@ -2,7 +2,11 @@
 // slave opened as a serial device) and a TCP server with a client.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -195,6 +199,182 @@ TEST(PortRead, FlushInputDropsWaitingBytes)
     const Bytes fresh = text("fresh");
     ASSERT_TRUE(p.master->write(fresh.data(), fresh.size()));
     EXPECT_EQ(readAll(*p.slave, fresh.size()), fresh);
+}
+
+namespace {
+
+// Does nothing: the signal only has to interrupt a wait.
+void ignoreSignal(int) {}
+
+// Sends SIGUSR1 to one thread every few milliseconds for a while (so that a
+// wait that restarts in full at each signal still ends); the handler is
+// installed without SA_RESTART, so each signal cuts a poll() short.
+class SignalRain {
+public:
+    explicit SignalRain(pthread_t target, int forMs = 1500) : target_(target)
+    {
+        struct sigaction action {};
+        action.sa_handler = &ignoreSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0;
+        sigaction(SIGUSR1, &action, &previous_);
+        thread_ = std::thread([this, forMs] {
+            const auto start = std::chrono::steady_clock::now();
+            while (!stop_ && elapsedMs(start) < forMs) {
+                pthread_kill(target_, SIGUSR1);
+                ++sent_;
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+    }
+    ~SignalRain()
+    {
+        stop_ = true;
+        thread_.join();
+        sigaction(SIGUSR1, &previous_, nullptr);
+    }
+    int sent() const { return sent_; }
+
+private:
+    pthread_t target_;
+    struct sigaction previous_ {};
+    std::atomic<bool> stop_{false};
+    std::atomic<int> sent_{0};
+    std::thread thread_;
+};
+
+}  // namespace
+
+TEST(PortRead, ReadIntoTakesAReplyInItsBuffer)
+{
+    PtyPair p = openPair();
+    ASSERT_TRUE(p.master && p.slave);
+    const Bytes reply = text("reply of 13 b");
+    std::uint8_t buffer[32] = {};
+
+    // Nothing came: 0 bytes after the first-byte wait, not a failure.
+    EXPECT_EQ(p.slave->readInto(buffer, reply.size(), 30, 20), 0);
+
+    // All of it in one burst; what comes later stays for the next read.
+    const Bytes both = text("reply of 13 bEXTRA");
+    ASSERT_TRUE(p.master->write(both.data(), both.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(p.slave->readInto(buffer, reply.size(), 500, 50), static_cast<long>(reply.size()));
+    EXPECT_EQ(Bytes(buffer, buffer + reply.size()), reply);
+    EXPECT_EQ(readAll(*p.slave, 5), text("EXTRA"));
+
+    // Two chunks with a gap shorter than the inter-byte time make one reply.
+    ASSERT_TRUE(p.master->write(reply.data(), 6));
+    std::thread rest([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(80));
+        p.master->write(reply.data() + 6, reply.size() - 6);
+    });
+    const long joined = p.slave->readInto(buffer, reply.size(), 500, 400);
+    rest.join();
+    ASSERT_EQ(joined, static_cast<long>(reply.size()));
+    EXPECT_EQ(Bytes(buffer, buffer + reply.size()), reply);
+
+    // A gap longer than the inter-byte time ends the read after the first chunk.
+    ASSERT_TRUE(p.master->write(reply.data(), 6));
+    std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        p.master->write(reply.data() + 6, reply.size() - 6);
+    });
+    const long cut = p.slave->readInto(buffer, reply.size(), 500, 30);
+    late.join();
+    EXPECT_EQ(cut, 6);
+    EXPECT_EQ(readAll(*p.slave, reply.size() - 6), Bytes(reply.begin() + 6, reply.end()));
+
+    // The peer gone: -1, and the serial port closes.
+    p.master.reset();
+    EXPECT_EQ(p.slave->readInto(buffer, reply.size(), 500, 10), -1);
+    EXPECT_FALSE(p.slave->isOpen());
+}
+
+TEST(PortRead, ReadIntoOverTcp)
+{
+    std::string error;
+    auto server = marovin_port::openTcpServer("127.0.0.1", 0, &error);
+    ASSERT_TRUE(server) << error;
+    std::uint8_t buffer[16] = {};
+    // No client yet: nothing, without failing.
+    EXPECT_EQ(server->readInto(buffer, 4, 30, 10), 0);
+    auto client = marovin_port::openTcpClient("127.0.0.1", server->localPort(), &error);
+    ASSERT_TRUE(client) << error;
+    const Bytes ping = text("ping"), pong = text("pong");
+    ASSERT_TRUE(client->write(ping.data(), ping.size()));
+    ASSERT_EQ(server->readInto(buffer, ping.size(), 500, 50), 4);
+    EXPECT_EQ(Bytes(buffer, buffer + 4), ping);
+    ASSERT_TRUE(server->write(pong.data(), pong.size()));
+    ASSERT_EQ(client->readInto(buffer, pong.size(), 500, 50), 4);
+    EXPECT_EQ(Bytes(buffer, buffer + 4), pong);
+    server.reset();
+    EXPECT_EQ(client->readInto(buffer, 4, 1000, 10), -1);
+    EXPECT_FALSE(client->isOpen());
+}
+
+TEST(PortRead, SignalsDoNotCutTheFirstByteWaitShort)
+{
+    PtyPair p = openPair();
+    ASSERT_TRUE(p.master && p.slave);
+    const int timeout = 300;
+    for (bool into : {false, true}) {
+        SCOPED_TRACE(into ? "readInto" : "read");
+        SignalRain rain(pthread_self());
+        const auto start = std::chrono::steady_clock::now();
+        Bytes out;
+        std::uint8_t buffer[8];
+        const bool ok = into ? p.slave->readInto(buffer, sizeof buffer, timeout, 20) == 0
+                             : p.slave->read(out, 8, timeout, 20) && out.empty();
+        const long long took = elapsedMs(start);
+        EXPECT_TRUE(ok);
+        EXPECT_GT(rain.sent(), 10) << "the wait was interrupted many times";
+        EXPECT_GE(took, timeout - 1);
+        // A resumed wait counts from its first interruption, a few ms in.
+        EXPECT_LE(took, 2 * timeout + slackMs());
+    }
+}
+
+TEST(PortRead, SignalsDoNotLoseOrSplitAReply)
+{
+    PtyPair p = openPair();
+    ASSERT_TRUE(p.master && p.slave);
+    const Bytes reply = text("0123456789ABC");
+    for (bool into : {false, true}) {
+        SCOPED_TRACE(into ? "readInto" : "read");
+        SignalRain rain(pthread_self());
+        std::thread sender([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+            p.master->write(reply.data(), 5);
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+            p.master->write(reply.data() + 5, reply.size() - 5);
+        });
+        Bytes out;
+        std::uint8_t buffer[32] = {};
+        if (into) {
+            const long got = p.slave->readInto(buffer, reply.size(), 1000, 300);
+            ASSERT_GE(got, 0);
+            out.assign(buffer, buffer + got);
+        } else {
+            EXPECT_TRUE(p.slave->read(out, -1, 1000, 300));
+        }
+        sender.join();
+        EXPECT_EQ(out, reply);
+    }
+}
+
+TEST(PortRead, UnknownLengthTakesMoreThanOneBufferful)
+{
+    PtyPair p = openPair();
+    ASSERT_TRUE(p.master && p.slave);
+    Bytes big(10000);
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<std::uint8_t>(i * 13 + 1);
+    std::thread sender([&] { p.master->write(big.data(), big.size()); });
+    Bytes out;
+    EXPECT_TRUE(p.slave->read(out, -1, 1000, 300));
+    sender.join();
+    EXPECT_EQ(out, big);
 }
 
 TEST(SerialPort, DescribesAndRejectsItsSettings)

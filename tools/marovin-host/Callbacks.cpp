@@ -6,20 +6,17 @@ namespace marovin_host {
 
 namespace {
 
-std::vector<CallbackEvent> g_events;
-CallSite g_site = CallSite::Other;
-
 // Records a once-read's end.
 int onceReadDone(int context, int ownerType, int ownerId, int outcome)
 {
     CallbackEvent event;
     event.kind = CallbackEvent::OnceReadDone;
-    event.site = g_site;
+    event.site = g_callSite;
     event.context = context;
     event.ownerType = ownerType;
     event.ownerId = ownerId;
     event.outcome = outcome;
-    g_events.push_back(event);
+    g_callbackEvents.push_back(event);
     return 0;
 }
 
@@ -28,10 +25,10 @@ int ownerNotify(QList<RW_VAR> *, int ownerType, int one)
 {
     CallbackEvent event;
     event.kind = CallbackEvent::OwnerNotify;
-    event.site = g_site;
+    event.site = g_callSite;
     event.ownerType = ownerType;
     event.outcome = one;
-    g_events.push_back(event);
+    g_callbackEvents.push_back(event);
     return 0;
 }
 
@@ -42,15 +39,10 @@ void registerCallbacks(const DriverApi &api)
     api.registCallBackFuncIntf(&onceReadDone, &ownerNotify);
 }
 
-void setCallSite(CallSite site)
-{
-    g_site = site;
-}
-
 std::vector<CallbackEvent> takeCallbackEvents()
 {
     std::vector<CallbackEvent> events;
-    events.swap(g_events);
+    events.swap(g_callbackEvents);
     return events;
 }
 

@@ -20,10 +20,25 @@ struct CallbackEvent {
     int outcome = 0;  // once-read: 1 done, 2 given up
 };
 
+// What the callbacks recorded and not yet taken, and where they were called
+// from; inline so that the exchange loop reaches them without a call.
+inline std::vector<CallbackEvent> g_callbackEvents;
+inline CallSite g_callSite = CallSite::Other;
+
 // Registers the callbacks with the driver.
 void registerCallbacks(const DriverApi &api);
-// Tells the callbacks which entry point is running (they only record; they call nothing).
-void setCallSite(CallSite site);
+// Tells the callbacks which entry point is running (they only record; they
+// call nothing). Set before every driver call of the loop rather than reset
+// after each, so that an exchange stores it twice, not four times.
+inline void setCallSite(CallSite site)
+{
+    g_callSite = site;
+}
+// Whether an event waits to be taken.
+inline bool callbackEventsPending()
+{
+    return !g_callbackEvents.empty();
+}
 // Events recorded since the last call, oldest first.
 std::vector<CallbackEvent> takeCallbackEvents();
 

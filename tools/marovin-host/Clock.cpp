@@ -3,7 +3,6 @@
 
 #include <sys/time.h>
 
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <time.h>
@@ -23,12 +22,6 @@ void localNow(std::tm *tm, int *ms)
 }
 
 }  // namespace
-
-long long monotonicMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 std::string wallClockText()
 {

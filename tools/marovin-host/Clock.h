@@ -2,12 +2,20 @@
 #ifndef MAROVIN_HOST_CLOCK_H
 #define MAROVIN_HOST_CLOCK_H
 
+#include <time.h>
+
 #include <string>
 
 namespace marovin_host {
 
-// Milliseconds on the monotonic clock.
-long long monotonicMs();
+// Milliseconds on the monotonic clock (the one steady_clock reads); inline
+// and without steady_clock's wrapper, as the exchange loop reads it each turn.
+inline long long monotonicMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
 // Local wall-clock time as HH:MM:SS.mmm.
 std::string wallClockText();
 // Local date and time as YYYY-MM-DDTHH:MM:SS.mmm.

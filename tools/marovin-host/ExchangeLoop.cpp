@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <utility>
 
 namespace marovin_host {
 
@@ -23,6 +25,9 @@ namespace {
 
 const long long kIdleSleepMs = 2;
 const long long kDownPollMs = 50;
+// Exchanges between two looks at the simulator's pipes: a simulator tracing a
+// few lines per exchange fills far less than a pipe meanwhile.
+const int kPumpEvery = 32;
 
 // What the host keeps of a request before DataCom may free it.
 struct PendingRequest {
@@ -35,6 +40,39 @@ struct PendingRequest {
     int replyLength = 0;
 };
 
+// A variable as the rows are looked up by; the bit area has one per station.
+struct RowKey {
+    int station;
+    int area;
+    int address;  // 0 for the bit area
+    bool operator<(const RowKey &other) const
+    {
+        if (station != other.station)
+            return station < other.station;
+        if (area != other.area)
+            return area < other.area;
+        return address < other.address;
+    }
+    bool operator==(const RowKey &other) const
+    {
+        return station == other.station && area == other.area && address == other.address;
+    }
+};
+
+// The rows of one key: runRows_[first, first + count).
+struct RowRun {
+    RowKey key;
+    std::uint32_t first;
+    std::uint32_t count;
+    RowRun *next;  // the run looked up after this one last time
+};
+
+// The key under which a variable's rows are found.
+RowKey rowKey(int station, int area, int address)
+{
+    return RowKey{station, area, area == kBits ? 0 : address};
+}
+
 class Loop {
 public:
     explicit Loop(LoopContext &c) : c_(c) {}
@@ -42,10 +80,22 @@ public:
     LoopEnd run();
 
 private:
-    bool exchange(Protocol *request);
+    // Inlined into run(): a call and its register saves per exchange are a
+    // measurable share of the host's work.
+    [[gnu::always_inline]] inline bool exchange(Protocol *request);
+    // Sorts the row indices by variable, once: rows do not change during the loop.
+    void indexRows();
+    // Lets the simulator's output out of its pipes, if the host started it.
+    void pumpSimulator();
+    void prepareLine(marovin_port::Port &port);
+    void afterUnusualExchange(bool success, bool unusual);
     void drainLateReplies(marovin_port::Port &port, const HostOptions &o);
     // Counts the outcome and brings rows, writes and once-reads up to date.
     void afterDataCom(const PendingRequest &request, int status, bool finished);
+    // Sets the status of the variable's rows; counts a finished good read when counted.
+    void updateRows(const PendingRequest &request, int status, bool counted);
+    // afterDataCom for all but a good cyclic read: counters, writes, once-reads, callbacks.
+    void afterOtherOutcome(const PendingRequest &request, int status, bool finished);
     void handleCallbackEvents();
     void dropPendingOfStation(int station);
     void observeFinishFlag();
@@ -65,11 +115,27 @@ private:
     bool lastWasRepeat_ = false;
     long long lastExchangeEndMs_ = 0;
     // Reply buffers kept from one exchange to the next, so that an exchange
-    // makes no heap call once they have grown.
+    // makes no heap call once they have grown; reply_ takes replies of unknown
+    // length, and every reply for the trace.
     std::vector<std::uint8_t> reply_;
     QByteArray replyBytes_;
     // The last reply failed: answers to it may still be on their way.
     bool lineSuspect_ = false;
+    // Input may be waiting that is no reply to the next request: after a
+    // failed exchange, one that expected no reply, or a (re)opened link.
+    bool flushBeforeNext_ = true;
+    // Fixed for the run, kept here so that each exchange tests a bool.
+    bool tracing_ = false;
+    bool turnaround_ = false;
+    // The next exchange has to wait or clear the line first (prepareLine);
+    // one flag, so that an ordinary exchange tests one bool.
+    bool prepareNext_ = true;
+    // The rows by key, sorted; the driver reads its list in a fixed order, so
+    // the run after the last one looked up is nearly always the next asked for.
+    std::vector<RowRun> rowRuns_;
+    std::vector<ValueRow *> runRows_;
+    RowRun *lastRun_ = nullptr;
+    RowRun *expectedRun_ = nullptr;  // null without rows
 };
 
 // STATION:AREA:ADDR of a value, as the table shows it.
@@ -131,7 +197,14 @@ LoopEnd Loop::run()
 {
     RunStats &s = c_.stats;
     const HostOptions &o = c_.options;
+    indexRows();
+    tracing_ = c_.trace.enabled();
+    turnaround_ = o.turnaroundMs > 0;
+    const bool noRows = c_.rows.empty();
+    const long long durationMs = static_cast<long long>(o.durationS * 1000);
+    const long long cycleLimit = o.cycles > 0 ? o.cycles : std::numeric_limits<long long>::max();
     s.startMs = monotonicMs();
+    const long long endMs = durationMs > 0 ? s.startMs + durationMs : std::numeric_limits<long long>::max();
     long long nextRefreshMs = s.startMs;
     LoopEnd end;
     for (;;) {
@@ -140,24 +213,26 @@ LoopEnd Loop::run()
             end = LoopEnd::Signal;
             break;
         }
-        if (o.durationS > 0 && now - s.startMs >= static_cast<long long>(o.durationS * 1000)) {
+        if (now >= endMs) {
             end = LoopEnd::Duration;
             break;
         }
-        if (o.cycles > 0 && s.cycles >= o.cycles) {
+        if (s.cycles >= cycleLimit) {
             end = LoopEnd::Cycles;
             break;
         }
-        if (nothingLeft()) {
+        if (noRows && nothingLeft()) {
             end = LoopEnd::NothingLeft;
             break;
         }
         if (now >= nextRefreshMs) {
             refresh(now);
+            pumpSimulator();
             nextRefreshMs = std::max(nextRefreshMs + o.refreshMs, now + 1);
         }
 
         if (c_.link.state() != LinkState::Up) {
+            pumpSimulator();
             if (c_.simulator && !c_.simulator->running()) {
                 end = LoopEnd::SimulatorExited;
                 break;
@@ -168,6 +243,8 @@ LoopEnd Loop::run()
             }
             if (c_.link.msUntilNextTry(now) == 0) {
                 if (c_.link.tryReopen(now)) {
+                    flushBeforeNext_ = true;
+                    prepareNext_ = true;
                     c_.trace.event("LINK up");
                     notice("link up again: " + c_.link.port().describe());
                 } else {
@@ -181,19 +258,51 @@ LoopEnd Loop::run()
 
         setCallSite(CallSite::ComCommunication);
         Protocol *request = c_.api.comCommunication();
-        setCallSite(CallSite::Other);
-        handleCallbackEvents();
+        if (callbackEventsPending())
+            handleCallbackEvents();
         if (!request) {
             ++s.idleTurns;
             observeFinishFlag();
+            pumpSimulator();
             sleepMs(kIdleSleepMs);
             continue;
         }
-        exchange(request);
+        if (exchange(request) && s.exchanges % kPumpEvery == 0)
+            pumpSimulator();
     }
     s.endMs = monotonicMs();
     refresh(s.endMs);
     return end;
+}
+
+void Loop::indexRows()
+{
+    std::vector<std::pair<RowKey, std::size_t>> keyed;
+    keyed.reserve(c_.rows.size());
+    for (std::size_t i = 0; i < c_.rows.size(); ++i) {
+        const ValueRef &r = c_.rows[i].ref;
+        keyed.emplace_back(rowKey(r.station, r.area, r.address), i);
+    }
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    rowRuns_.clear();
+    runRows_.clear();
+    for (const auto &entry : keyed) {
+        if (rowRuns_.empty() || !(rowRuns_.back().key == entry.first))
+            rowRuns_.push_back(RowRun{entry.first, static_cast<std::uint32_t>(runRows_.size()), 0, nullptr});
+        ++rowRuns_.back().count;
+        runRows_.push_back(&c_.rows[entry.second]);
+    }
+    // Pointers taken once the vectors are complete; neither changes during the loop.
+    for (std::size_t r = 0; r < rowRuns_.size(); ++r)
+        rowRuns_[r].next = &rowRuns_[r + 1 < rowRuns_.size() ? r + 1 : 0];
+    lastRun_ = rowRuns_.empty() ? nullptr : &rowRuns_[0];
+    expectedRun_ = lastRun_;
+}
+
+void Loop::pumpSimulator()
+{
+    if (c_.simulator)
+        c_.simulator->pump();
 }
 
 // One request out, its reply back to DataCom; false when the link failed.
@@ -201,6 +310,7 @@ bool Loop::exchange(Protocol *request)
 {
     RunStats &s = c_.stats;
     const HostOptions &o = c_.options;
+    TraceLog &trace = c_.trace;
     marovin_port::Port &port = c_.link.port();
 
     PendingRequest pending;
@@ -211,58 +321,111 @@ bool Loop::exchange(Protocol *request)
     pending.area = request->var.areaCode;
     pending.address = request->var.address;
     pending.replyLength = request->replyLength;
-    const QByteArray frame = request->frame;
+    // The request stays valid until DataCom: its frame needs no copy.
+    const QByteArray &frame = request->frame;
     const int length = std::max(0, std::min(request->requestLength, static_cast<int>(frame.size())));
 
-    if (o.turnaroundMs > 0 && lastExchangeEndMs_ > 0)
-        sleepMs(lastExchangeEndMs_ + o.turnaroundMs - monotonicMs());
-
-    if (lineSuspect_)
-        drainLateReplies(port, o);
-    port.flushInput();
+    if (prepareNext_)
+        prepareLine(port);
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(frame.constData());
     if (!port.write(bytes, static_cast<std::size_t>(length))) {
         linkLost("write failed");
         return false;
     }
     s.bytesOut += length;
-    c_.trace.sent(bytes, static_cast<std::size_t>(length));
+    if (tracing_)
+        trace.sent(bytes, static_cast<std::size_t>(length));
     if (pending.accessMode == 1 && !lastWasRepeat_)
         ++s.writesSent;
 
-    std::vector<std::uint8_t> &reply = reply_;
-    reply.clear();
-    if (pending.replyLength != 0) {
-        const int wanted = pending.replyLength > 0 ? pending.replyLength : -1;
-        if (!port.read(reply, wanted, o.timeoutMs, o.interByteMs)) {
+    // The reply goes into the buffer handed to DataCom; a reply of known
+    // length is read there directly.
+    QByteArray &replyBytes = replyBytes_;
+    int received = 0;
+    if (pending.replyLength > 0) {
+        if (replyBytes.size() != pending.replyLength)
+            replyBytes.resize(pending.replyLength);
+        const long count = port.readInto(reinterpret_cast<std::uint8_t *>(replyBytes.data()),
+                                         static_cast<std::size_t>(pending.replyLength), o.timeoutMs, o.interByteMs);
+        if (count < 0) {
             linkLost("read failed");
             return false;
         }
+        received = static_cast<int>(count);
+        if (received != pending.replyLength)
+            replyBytes.resize(received);
+        // The trace shows the bytes as they came, whatever DataCom does with its buffer.
+        if (tracing_)
+            reply_.assign(replyBytes.constData(), replyBytes.constData() + received);
+    } else {
+        std::vector<std::uint8_t> &reply = reply_;
+        reply.clear();
+        if (pending.replyLength < 0 && !port.read(reply, -1, o.timeoutMs, o.interByteMs)) {
+            linkLost("read failed");
+            return false;
+        }
+        received = static_cast<int>(reply.size());
+        replyBytes.resize(received);
+        if (received > 0)
+            std::memcpy(replyBytes.data(), reply.data(), reply.size());
     }
-    s.bytesIn += static_cast<long long>(reply.size());
+    s.bytesIn += received;
 
-    QByteArray &replyBytes = replyBytes_;
-    replyBytes.resize(static_cast<int>(reply.size()));
-    if (!reply.empty())
-        std::memcpy(replyBytes.data(), reply.data(), reply.size());
     setCallSite(CallSite::DataCom);
     const RW_VAR *result = c_.api.dataCom(&replyBytes, replyBytes.size());
-    setCallSite(CallSite::Other);
     const int status = result ? result->status : 200;
+    const bool success = isSuccess(status);
     ++s.exchanges;
-    lastExchangeEndMs_ = monotonicMs();
+    // A good reply of the expected length leaves nothing behind to drop.
+    const bool unusual = !success || pending.replyLength == 0;
+    if (unusual || turnaround_)
+        afterUnusualExchange(success, unusual);
 
-    const bool finished = isError(status) || (isSuccess(status) && c_.settings[MarovinSettings::framesDone] >=
-                                                                        c_.settings[MarovinSettings::framesPerVar]);
-    std::string note;
-    if (status == 0)
-        note = "repeat: " + repeatReason(pending, reply.size());
-    else if (isError(status))
-        note = describeStatus(status) + ", given up";
-    c_.trace.received(reply, status, note);
-    lineSuspect_ = !isSuccess(status);
+    const bool finished = isError(status) || (success && c_.settings[MarovinSettings::framesDone] >=
+                                                             c_.settings[MarovinSettings::framesPerVar]);
+    if (tracing_) {
+        std::string note;
+        if (status == 0)
+            note = "repeat: " + repeatReason(pending, static_cast<std::size_t>(received));
+        else if (isError(status))
+            note = describeStatus(status) + ", given up";
+        trace.received(reply_, status, note);
+    }
     afterDataCom(pending, status, finished);
     return true;
+}
+
+// Before an exchange: the turnaround pause, then late replies and waiting
+// input dropped when the last exchange left the line in doubt.
+void Loop::prepareLine(marovin_port::Port &port)
+{
+    const HostOptions &o = c_.options;
+    if (turnaround_ && lastExchangeEndMs_ > 0)
+        sleepMs(lastExchangeEndMs_ + o.turnaroundMs - monotonicMs());
+    if (flushBeforeNext_) {
+        if (lineSuspect_)
+            drainLateReplies(port, o);
+        port.flushInput();
+        flushBeforeNext_ = false;
+        lineSuspect_ = false;
+    }
+    prepareNext_ = turnaround_;
+}
+
+// After an exchange that failed or expected no reply, or with a turnaround:
+// notes what the next one has to prepare.
+void Loop::afterUnusualExchange(bool success, bool unusual)
+{
+    if (turnaround_)
+        lastExchangeEndMs_ = monotonicMs();
+    if (unusual) {
+        flushBeforeNext_ = true;
+        lineSuspect_ = !success;
+        prepareNext_ = true;
+    }
+    // A simulator that stopped answering may be stuck on a full pipe.
+    if (!success)
+        pumpSimulator();
 }
 
 // After a failed reply the device may still answer the request (or its
@@ -292,8 +455,48 @@ std::string Loop::repeatReason(const PendingRequest &request, std::size_t receiv
 
 void Loop::afterDataCom(const PendingRequest &request, int status, bool finished)
 {
-    RunStats &s = c_.stats;
     lastWasRepeat_ = status == 0;
+    const bool success = isSuccess(status);
+    if (request.ownerType == kOwnerCyclic) {
+        if (request.accessMode != 1)
+            updateRows(request, status, finished && success);
+        // The common case: nothing to count or report beyond the rows.
+        if (success && !callbackEventsPending()) {
+            observeFinishFlag();
+            return;
+        }
+    }
+    afterOtherOutcome(request, status, finished);
+}
+
+void Loop::updateRows(const PendingRequest &request, int status, bool counted)
+{
+    const RowKey key = rowKey(request.station, request.area, request.address);
+    RowRun *run = expectedRun_;
+    if (!run || !(run->key == key)) {
+        const auto it = std::lower_bound(rowRuns_.begin(), rowRuns_.end(), key,
+                                         [](const RowRun &r, const RowKey &k) { return r.key < k; });
+        if (it == rowRuns_.end() || !(it->key == key))
+            return;
+        run = &*it;
+        lastRun_->next = run;
+    }
+    ValueRow *const *rows = runRows_.data() + run->first;
+    for (std::uint32_t i = 0; i < run->count; ++i) {
+        ValueRow &row = *rows[i];
+        row.lastStatus = status;
+        if (counted) {
+            ++row.reads;
+            ++c_.stats.valuesRead;
+        }
+    }
+    lastRun_ = run;
+    expectedRun_ = run->next;
+}
+
+void Loop::afterOtherOutcome(const PendingRequest &request, int status, bool finished)
+{
+    RunStats &s = c_.stats;
     if (status == 0) {
         ++s.repeats;
     } else if (isError(status)) {
@@ -301,19 +504,7 @@ void Loop::afterDataCom(const PendingRequest &request, int status, bool finished
         ++s.giveUps;
     }
 
-    if (request.ownerType == kOwnerCyclic && request.accessMode != 1) {
-        for (ValueRow &row : c_.rows) {
-            const bool same = row.ref.station == request.station && row.ref.area == request.area &&
-                              (request.area == kBits || row.ref.address == request.address);
-            if (!same)
-                continue;
-            row.lastStatus = status;
-            if (finished && isSuccess(status)) {
-                ++row.reads;
-                ++s.valuesRead;
-            }
-        }
-    } else if (request.ownerType == kOwnerOnceRead && finished && isSuccess(status)) {
+    if (request.ownerType == kOwnerOnceRead && finished && isSuccess(status)) {
         ++s.valuesRead;
     } else if (request.ownerType == kOwnerWrite && request.accessMode == 1 && finished) {
         for (WriteItem &w : c_.writes) {
@@ -331,7 +522,8 @@ void Loop::afterDataCom(const PendingRequest &request, int status, bool finished
         }
     }
 
-    handleCallbackEvents();
+    if (callbackEventsPending())
+        handleCallbackEvents();
     if (isError(status))
         dropPendingOfStation(request.station);
     observeFinishFlag();
@@ -406,6 +598,7 @@ void Loop::observeFinishFlag()
 
 void Loop::refresh(long long nowMs)
 {
+    setCallSite(CallSite::Other);
     c_.trace.flush();
     fetchValues(c_.api, &c_.rows);
     c_.table.render(tableHeader(c_, nowMs), c_.rows);
@@ -441,6 +634,7 @@ void Loop::notice(const std::string &text)
 
 std::string Loop::onceReadValues(const OnceReadItem &item)
 {
+    setCallSite(CallSite::Other);
     std::string text;
     for (int k = 0; k < item.arg.count; ++k) {
         ValueRow row;

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -24,6 +25,7 @@ namespace {
 
 const char kPtyPrefix[] = "marovin-sim: pty ";
 const std::size_t kTailBytes = 2048;
+const int kPipeBytes = 1 << 20;
 
 // Milliseconds on the monotonic clock.
 long long nowMs()
@@ -165,9 +167,11 @@ bool SimulatorProcess::start(const std::string &path, const std::vector<std::str
     pid_ = child;
     outFd_ = pipeFds[0];
     errFd_ = errFds[0];
-    // Standard error is read from the start, so that a simulator that fails
-    // early does not block on it and its message can be shown.
-    drainer_ = std::thread(&SimulatorProcess::drain, this);
+    for (int fd : {outFd_, errFd_}) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        // Room for a burst of trace lines between two pumps; the default size will do too.
+        fcntl(fd, F_SETPIPE_SZ, kPipeBytes);
+    }
 
     int err = 0;
     const ssize_t got = read(execErr[0], &err, sizeof err);
@@ -178,6 +182,8 @@ bool SimulatorProcess::start(const std::string &path, const std::vector<std::str
         return false;
     }
 
+    // Standard error is read while waiting, so that a simulator that fails
+    // early does not block on it and its message can be shown.
     std::string line;
     const long long deadline = nowMs() + timeoutMs;
     for (;;) {
@@ -188,22 +194,38 @@ bool SimulatorProcess::start(const std::string &path, const std::vector<std::str
             stop(1000);
             return false;
         }
-        pollfd p{outFd_, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(std::min<long long>(left, 100))) <= 0)
+        pollfd p[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+        if (poll(p, 2, static_cast<int>(std::min<long long>(left, 100))) <= 0)
             continue;
-        char c;
-        const ssize_t n = read(outFd_, &c, 1);
-        if (n <= 0) {
-            const std::string how = stop(1000);
-            *error = "simulator did not start: " + path + " " + how + " before naming its pty";
-            const std::string tail = errorTail();
-            if (!tail.empty())
-                *error += ": " + tail;
-            return false;
+        if (p[1].revents)
+            readPipe(&errFd_, true);
+        if (!p[0].revents)
+            continue;
+        // One byte at a time: what follows the line is the log's.
+        bool ended = false;
+        for (;;) {
+            char c;
+            const ssize_t n = read(outFd_, &c, 1);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;
+            if (n <= 0) {
+                const std::string how = stop(1000);
+                *error = "simulator did not start: " + path + " " + how + " before naming its pty";
+                const std::string tail = errorTail();
+                if (!tail.empty())
+                    *error += ": " + tail;
+                return false;
+            }
+            if (c == '\n') {
+                ended = true;
+                break;
+            }
+            line += c;
         }
-        if (c == '\n')
+        if (ended)
             break;
-        line += c;
     }
     if (line.compare(0, sizeof kPtyPrefix - 1, kPtyPrefix) != 0) {
         *error = "simulator did not start: unexpected first line '" + line + "'";
@@ -211,53 +233,59 @@ bool SimulatorProcess::start(const std::string &path, const std::vector<std::str
         return false;
     }
     *ptyPath = line.substr(sizeof kPtyPrefix - 1);
-    outReady_ = true;
     return true;
 }
 
-// Keeps the simulator from blocking on full pipes: standard output (once its
-// first line was taken) goes to the log or nowhere, standard error's end is kept.
-void SimulatorProcess::drain()
+bool SimulatorProcess::pumpFor(int waitMs)
+{
+    if (outFd_ < 0 && errFd_ < 0 && waitMs == 0)
+        return false;
+    // Closed pipes are -1, which poll() skips; with both closed it only waits.
+    pollfd p[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+    if (poll(p, 2, waitMs) <= 0)
+        return false;
+    if (p[0].revents)
+        readPipe(&outFd_, false);
+    if (p[1].revents)
+        readPipe(&errFd_, true);
+    return true;
+}
+
+void SimulatorProcess::readPipe(int *fd, bool isError)
 {
     char buffer[4096];
-    bool outOpen = true;
-    bool errOpen = true;
-    while (outOpen || errOpen) {
-        pollfd p[2] = {{outOpen && outReady_ ? outFd_ : -1, POLLIN, 0}, {errOpen ? errFd_ : -1, POLLIN, 0}};
-        const int ready = poll(p, 2, 100);
-        if (ready < 0 && errno != EINTR)
-            return;
-        // Once stopping, leave as soon as nothing more is waiting.
-        if (ready == 0 && stopDrain_)
-            return;
-        if (p[0].revents) {
-            const ssize_t n = read(outFd_, buffer, sizeof buffer);
-            if (n > 0 && logFd_ >= 0) {
-                const ssize_t written = write(logFd_, buffer, static_cast<size_t>(n));
-                (void)written;  // a full disk only costs the log
-            }
-            outOpen = n > 0 || (n < 0 && errno == EINTR);
-        }
-        if (p[1].revents) {
-            const ssize_t n = read(errFd_, buffer, sizeof buffer);
-            if (n > 0) {
-                std::lock_guard<std::mutex> lock(tailMutex_);
+    // Bounded, so that a child writing without pause cannot hold the caller.
+    for (int i = 0; i < 64; ++i) {
+        const ssize_t n = read(*fd, buffer, sizeof buffer);
+        if (n > 0) {
+            if (isError) {
                 errTail_.append(buffer, static_cast<size_t>(n));
                 if (errTail_.size() > kTailBytes)
                     errTail_.erase(0, errTail_.size() - kTailBytes);
+            } else if (logFd_ >= 0) {
+                const ssize_t written = write(logFd_, buffer, static_cast<size_t>(n));
+                (void)written;  // a full disk only costs the log
             }
-            errOpen = n > 0 || (n < 0 && errno == EINTR);
+            if (static_cast<size_t>(n) < sizeof buffer)
+                return;
+            continue;
         }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        close(*fd);
+        *fd = -1;
+        return;
     }
 }
 
 std::string SimulatorProcess::errorTail()
 {
-    std::string tail;
-    {
-        std::lock_guard<std::mutex> lock(tailMutex_);
-        tail = errTail_;
+    // What the simulator wrote last may still be in the pipe.
+    for (int i = 0; i < 16 && pumpFor(0); ++i) {
     }
+    const std::string &tail = errTail_;
     // Lines joined into one, so that the host's message stays one line.
     std::string joined;
     std::string::size_type start = 0;
@@ -313,13 +341,14 @@ std::string SimulatorProcess::stop(int timeoutMs)
                 exited_ = true;
                 break;
             }
-            usleep(10000);
+            // A simulator writing its last words must not block on a full pipe.
+            pumpFor(10);
         }
     }
-    outReady_ = true;
-    stopDrain_ = true;
-    if (drainer_.joinable())
-        drainer_.join();
+    // Its output up to the end; a descendant that keeps the pipes open holds
+    // this only while it writes.
+    while ((outFd_ >= 0 || errFd_ >= 0) && pumpFor(100)) {
+    }
     for (int *fd : {&outFd_, &errFd_, &logFd_}) {
         if (*fd >= 0)
             close(*fd);

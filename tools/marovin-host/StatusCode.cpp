@@ -47,16 +47,6 @@ StatusInfo decodeStatus(int code)
     return info;
 }
 
-bool isSuccess(int code)
-{
-    return code == 1 || code == 100;
-}
-
-bool isError(int code)
-{
-    return code != 0 && !isSuccess(code);
-}
-
 std::string describeStatus(int code)
 {
     const StatusInfo info = decodeStatus(code);

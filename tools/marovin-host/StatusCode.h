@@ -16,9 +16,15 @@ struct StatusInfo {
 // Takes a status code apart.
 StatusInfo decodeStatus(int code);
 // 1 and 100 are the driver's two success codes.
-bool isSuccess(int code);
+inline bool isSuccess(int code)
+{
+    return code == 1 || code == 100;
+}
 // Whether the code is an error (neither success nor a pending repeat).
-bool isError(int code);
+inline bool isError(int code)
+{
+    return code != 0 && !isSuccess(code);
+}
 // Short text: "ok", "repeat", "no reply, local, ownerType 3", ...
 std::string describeStatus(int code);
 // One word for the table: ok, accepted, repeat, check, noreply, length, other.

@@ -8,16 +8,15 @@ namespace marovin_host {
 
 namespace {
 
-volatile std::sig_atomic_t g_signal = 0;
-
+// Records the first stop signal; a second one ends the process at once.
 void onStopSignal(int signal)
 {
-    if (g_signal != 0) {
+    if (g_stopSignal != 0) {
         std::signal(signal, SIG_DFL);
         std::raise(signal);
         return;
     }
-    g_signal = signal;
+    g_stopSignal = signal;
 }
 
 }  // namespace
@@ -33,14 +32,9 @@ void installStopSignals()
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-bool stopRequested()
-{
-    return g_signal != 0;
-}
-
 int stopSignal()
 {
-    return g_signal;
+    return g_stopSignal;
 }
 
 }  // namespace marovin_host

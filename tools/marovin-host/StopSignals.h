@@ -2,12 +2,21 @@
 #ifndef MAROVIN_HOST_STOP_SIGNALS_H
 #define MAROVIN_HOST_STOP_SIGNALS_H
 
+#include <csignal>
+
 namespace marovin_host {
+
+// The signal that asked to stop, 0 if none; inline so that the exchange loop
+// tests it without a call.
+inline volatile std::sig_atomic_t g_stopSignal = 0;
 
 // Installs the handlers; SIGPIPE is ignored so a lost TCP peer shows as a failed write.
 void installStopSignals();
 // True once a stop signal came.
-bool stopRequested();
+inline bool stopRequested()
+{
+    return g_stopSignal != 0;
+}
 // The signal that asked to stop, 0 if none.
 int stopSignal();
 

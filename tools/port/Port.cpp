@@ -57,18 +57,20 @@ bool makeNonBlocking(int fd)
     return fdFlags >= 0 && ::fcntl(fd, F_SETFD, fdFlags | FD_CLOEXEC) >= 0;
 }
 
+// Milliseconds left until deadline, for poll(): 0 once it has passed.
+int msLeft(long long deadline)
+{
+    const long long left = deadline - nowMs();
+    return left > 0 ? static_cast<int>(std::min<long long>(left, 1 << 30)) : 0;
+}
+
 // poll() on one fd for `events` until the deadline (-1: none), retrying on
 // EINTR. Returns 1 ready, 0 timed out, -1 error; *revents gets the events.
 int waitFor(int fd, short events, long long deadline, short *revents)
 {
     for (;;) {
-        int timeout = -1;
-        if (deadline >= 0) {
-            const long long left = deadline - nowMs();
-            timeout = left > 0 ? static_cast<int>(std::min<long long>(left, 1 << 30)) : 0;
-        }
         pollfd p{fd, events, 0};
-        const int r = ::poll(&p, 1, timeout);
+        const int r = ::poll(&p, 1, deadline >= 0 ? msLeft(deadline) : -1);
         if (r < 0 && errno == EINTR)
             continue;
         if (r > 0 && revents)
@@ -79,53 +81,98 @@ int waitFor(int fd, short events, long long deadline, short *revents)
 
 enum class ReadEnd { Done, Failed, Closed };
 
-// Port::read over a non-blocking fd: Done on timeout or `wanted` reached,
-// Closed on end of file, Failed on an error.
-ReadEnd readLoop(int fd, std::vector<std::uint8_t> &out, int wanted, long long deadline, int interByteMs)
+// What is left of a wait of waitMs (< 0: without limit) that a signal or a
+// wake-up with nothing to read cut short; *deadline (< 0 until then) is taken
+// from the clock the first time, so the rest counts from that moment.
+int resumedWait(int waitMs, long long *deadline)
+{
+    if (waitMs < 0)
+        return waitMs;
+    if (*deadline < 0)
+        *deadline = nowMs() + waitMs;
+    return msLeft(*deadline);
+}
+
+// Port::readInto over a non-blocking fd: Done on timeout or the buffer full,
+// Closed on end of file, Failed on an error; *count follows every chunk. Each
+// wait (firstByteMs for the first byte, then interByteMs after every chunk;
+// < 0: without limit) goes to poll() as it is, so that the common path reads
+// no clock; only a wait that must be resumed does (see resumedWait), and so
+// can last up to the time already spent in it longer than asked.
+[[gnu::always_inline]] inline ReadEnd readBuffer(int fd, std::uint8_t *buffer, std::size_t capacity,
+                                                 std::size_t *count, int firstByteMs, int interByteMs)
+{
+    *count = 0;
+    if (fd < 0)
+        return ReadEnd::Failed;
+    if (capacity == 0)
+        return ReadEnd::Done;
+    std::size_t got = 0;
+    int waitMs = firstByteMs;
+    long long deadline = -1;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        const int r = ::poll(&p, 1, waitMs);
+        if (r > 0 && !(p.revents & POLLNVAL)) {
+            const ssize_t n = ::read(fd, buffer + got, capacity - got);
+            if (n > 0) {
+                got += static_cast<std::size_t>(n);
+                *count = got;
+                if (got >= capacity)
+                    return ReadEnd::Done;
+                // A new wait: the inter-byte time counts from this chunk.
+                waitMs = interByteMs > 0 ? interByteMs : 0;
+                deadline = -1;
+                continue;
+            }
+            if (n == 0)
+                return ReadEnd::Closed;
+        }
+        if (r == 0)
+            return ReadEnd::Done;
+        if (r > 0) {
+            // POLLNVAL, or read() failed.
+            if ((p.revents & POLLNVAL) || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) ||
+                (p.revents & (POLLHUP | POLLERR)))
+                return ReadEnd::Failed;
+        } else if (errno != EINTR) {
+            return ReadEnd::Failed;
+        }
+        waitMs = resumedWait(waitMs, &deadline);
+    }
+}
+
+// Port::read over a non-blocking fd, with readBuffer's ends.
+ReadEnd readLoop(int fd, std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs)
 {
     out.clear();
+    std::size_t got = 0;
+    if (wanted > 0) {
+        out.resize(static_cast<std::size_t>(wanted));
+        const ReadEnd end = readBuffer(fd, out.data(), out.size(), &got, firstByteMs, interByteMs);
+        out.resize(got);
+        return end;
+    }
     if (fd < 0)
         return ReadEnd::Failed;
     if (wanted == 0)
         return ReadEnd::Done;
     std::uint8_t buf[4096];
+    int waitMs = firstByteMs;
     for (;;) {
-        short revents = 0;
-        const int r = waitFor(fd, POLLIN, deadline, &revents);
-        if (r < 0)
-            return ReadEnd::Failed;
-        if (r == 0)
-            return ReadEnd::Done;
-        if (revents & POLLNVAL)
-            return ReadEnd::Failed;
-        std::size_t chunk = sizeof buf;
-        if (wanted > 0)
-            chunk = std::min(chunk, static_cast<std::size_t>(wanted) - out.size());
-        const ssize_t n = ::read(fd, buf, chunk);
-        if (n > 0) {
-            out.insert(out.end(), buf, buf + n);
-            if (wanted > 0 && out.size() >= static_cast<std::size_t>(wanted))
-                return ReadEnd::Done;
-            deadline = nowMs() + std::max(interByteMs, 0);
-            continue;
-        }
-        if (n == 0)
-            return ReadEnd::Closed;
-        if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (revents & (POLLHUP | POLLERR))
-                return ReadEnd::Failed;
-            continue;
-        }
-        return ReadEnd::Failed;
+        const ReadEnd end = readBuffer(fd, buf, sizeof buf, &got, waitMs, interByteMs);
+        out.insert(out.end(), buf, buf + got);
+        if (end != ReadEnd::Done || got < sizeof buf)
+            return end;
+        // The buffer filled up: more may follow within the inter-byte time.
+        waitMs = std::max(interByteMs, 0);
     }
 }
 
-// Writes every byte to a non-blocking fd, waiting while the peer is slow.
-bool writeAll(int fd, const std::uint8_t *bytes, std::size_t count, bool socket)
+// Writes what is left after a first write that did not take every byte,
+// waiting while the peer is slow.
+[[gnu::noinline]] bool writeRest(int fd, const std::uint8_t *bytes, std::size_t count, std::size_t done, bool socket)
 {
-    if (fd < 0)
-        return false;
-    std::size_t done = 0;
     while (done < count) {
         const ssize_t n = socket ? ::send(fd, bytes + done, count - done, MSG_NOSIGNAL)
                                  : ::write(fd, bytes + done, count - done);
@@ -144,6 +191,19 @@ bool writeAll(int fd, const std::uint8_t *bytes, std::size_t count, bool socket)
         return false;
     }
     return true;
+}
+
+// Writes every byte to a non-blocking fd; a frame nearly always goes out in one call.
+inline bool writeAll(int fd, const std::uint8_t *bytes, std::size_t count, bool socket)
+{
+    if (fd < 0)
+        return false;
+    const ssize_t n = socket ? ::send(fd, bytes, count, MSG_NOSIGNAL) : ::write(fd, bytes, count);
+    if (n == static_cast<ssize_t>(count))
+        return true;
+    if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+        return false;
+    return writeRest(fd, bytes, count, n > 0 ? static_cast<std::size_t>(n) : 0, socket);
 }
 
 // Reads and discards whatever is waiting on a non-blocking fd.
@@ -328,13 +388,14 @@ public:
 
     bool read(std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs) override
     {
-        const long long deadline = firstByteMs < 0 ? -1 : nowMs() + firstByteMs;
-        const ReadEnd end = readLoop(fd_, out, wanted, deadline, interByteMs);
-        if (end == ReadEnd::Done)
-            return true;
-        // A device that went away (USB adapter pulled, pty peer gone).
-        closeFd(&fd_);
-        return false;
+        return ended(readLoop(fd_, out, wanted, firstByteMs, interByteMs));
+    }
+
+    long readInto(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs) override
+    {
+        std::size_t count;
+        return ended(readBuffer(fd_, buffer, capacity, &count, firstByteMs, interByteMs)) ? static_cast<long>(count)
+                                                                                         : -1;
     }
 
     void flushInput() override
@@ -371,6 +432,15 @@ private:
     {
         if (error)
             *error = message;
+        return false;
+    }
+
+    // A read's result; a device that went away (USB adapter pulled, pty peer gone) is closed.
+    bool ended(ReadEnd end)
+    {
+        if (end == ReadEnd::Done)
+            return true;
+        closeFd(&fd_);
         return false;
     }
 
@@ -435,11 +505,14 @@ public:
 
     bool read(std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs) override
     {
-        const long long deadline = firstByteMs < 0 ? -1 : nowMs() + firstByteMs;
-        if (readLoop(fd_, out, wanted, deadline, interByteMs) == ReadEnd::Done)
-            return true;
-        closeFd(&fd_);
-        return false;
+        return ended(readLoop(fd_, out, wanted, firstByteMs, interByteMs));
+    }
+
+    long readInto(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs) override
+    {
+        std::size_t count;
+        return ended(readBuffer(fd_, buffer, capacity, &count, firstByteMs, interByteMs)) ? static_cast<long>(count)
+                                                                                         : -1;
     }
 
     void flushInput() override { drain(fd_); }
@@ -450,6 +523,15 @@ public:
     int localPort() const override { return socketPort(fd_); }
 
 private:
+    // A read's result; a connection that ended or failed is closed.
+    bool ended(ReadEnd end)
+    {
+        if (end == ReadEnd::Done)
+            return true;
+        closeFd(&fd_);
+        return false;
+    }
+
     std::string host_;
     int port_;
     int fd_ = -1;
@@ -509,16 +591,19 @@ public:
     bool read(std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs) override
     {
         out.clear();
-        if (listen_ < 0)
-            return false;
-        const long long deadline = firstByteMs < 0 ? -1 : nowMs() + firstByteMs;
-        if (client_ < 0 && !acceptClient(deadline))
+        if (!haveClient(&firstByteMs))
             return listen_ >= 0;
-        // A client that goes away is no failure of the server: the next read
-        // waits for the next client.
-        if (readLoop(client_, out, wanted, deadline, interByteMs) != ReadEnd::Done)
-            closeFd(&client_);
+        ended(readLoop(client_, out, wanted, firstByteMs, interByteMs));
         return true;
+    }
+
+    long readInto(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs) override
+    {
+        if (!haveClient(&firstByteMs))
+            return listen_ >= 0 ? 0 : -1;
+        std::size_t count;
+        ended(readBuffer(client_, buffer, capacity, &count, firstByteMs, interByteMs));
+        return static_cast<long>(count);
     }
 
     void flushInput() override { drain(client_); }
@@ -532,6 +617,30 @@ public:
     int localPort() const override { return socketPort(listen_); }
 
 private:
+    // Accepts a client if none is connected, within *firstByteMs, which then
+    // keeps what is left of it for the first byte; false without a client.
+    bool haveClient(int *firstByteMs)
+    {
+        if (listen_ < 0)
+            return false;
+        if (client_ >= 0)
+            return true;
+        const long long deadline = *firstByteMs < 0 ? -1 : nowMs() + *firstByteMs;
+        if (!acceptClient(deadline))
+            return false;
+        if (*firstByteMs >= 0)
+            *firstByteMs = msLeft(deadline);
+        return true;
+    }
+
+    // A client that goes away is no failure of the server: the next read
+    // waits for the next client.
+    void ended(ReadEnd end)
+    {
+        if (end != ReadEnd::Done)
+            closeFd(&client_);
+    }
+
     // Waits for a client until the deadline; true once one is connected.
     bool acceptClient(long long deadline)
     {
@@ -612,8 +721,15 @@ public:
 
     bool read(std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs) override
     {
-        const long long deadline = firstByteMs < 0 ? -1 : nowMs() + firstByteMs;
-        return readLoop(master_, out, wanted, deadline, interByteMs) == ReadEnd::Done;
+        return readLoop(master_, out, wanted, firstByteMs, interByteMs) == ReadEnd::Done;
+    }
+
+    long readInto(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs) override
+    {
+        std::size_t count;
+        return readBuffer(master_, buffer, capacity, &count, firstByteMs, interByteMs) == ReadEnd::Done
+                   ? static_cast<long>(count)
+                   : -1;
     }
 
     void flushInput() override { drain(master_); }

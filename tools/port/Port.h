@@ -30,8 +30,13 @@ public:
     // for interByteMs. Returns false when the link failed (not on a timeout).
     // `out` is replaced by the bytes read. firstByteMs < 0 waits without limit;
     // interByteMs <= 0 takes only what is already waiting after the first byte.
-    // A signal does not cut the wait short.
+    // A signal does not cut the wait short; what is left of a wait it
+    // interrupted may be counted from then on, so that wait can run longer.
     virtual bool read(std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs) = 0;
+    // read() into the caller's buffer, with capacity in the role of `wanted`:
+    // returns the number of bytes read, or -1 when the link failed. A reply of
+    // known length so lands where the caller needs it, without a copy.
+    virtual long readInto(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs) = 0;
     // Drops whatever input is waiting (a late reply must not pass for the next one).
     virtual void flushInput() = 0;
     // Reopens a link that went away; false while it cannot.

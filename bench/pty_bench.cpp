@@ -270,7 +270,7 @@ double harnessClient(const std::string &path, long n, long warm, bool toggle)
         std::fprintf(stderr, "marovin-bench-pty: %s\n", error.c_str());
         std::exit(1);
     }
-    std::vector<std::uint8_t> in;
+    // Kept from one exchange to the next: the reply is read straight into it.
     QByteArray reply;
     double start = 0;
     for (long i = -warm; i < n;) {
@@ -285,9 +285,12 @@ double harnessClient(const std::string &path, long n, long warm, bool toggle)
         if (!port->write(reinterpret_cast<const std::uint8_t *>(p->frame.constData()),
                          static_cast<size_t>(p->requestLength)))
             die("write");
-        if (!port->read(in, p->replyLength, 1000, 50))
+        if (reply.size() != p->replyLength)
+            reply.resize(p->replyLength);
+        const long got = port->readInto(reinterpret_cast<std::uint8_t *>(reply.data()),
+                                        static_cast<size_t>(p->replyLength), 1000, 50);
+        if (got != p->replyLength)
             die("read");
-        reply = QByteArray(reinterpret_cast<const char *>(in.data()), static_cast<int>(in.size()));
         if (DataCom(&reply, reply.size())->status != 1) {
             std::fprintf(stderr, "marovin-bench-pty: bad reply\n");
             std::exit(1);

@@ -219,9 +219,11 @@ def gbench(tree, smoke):
 
 # ---------------------------------------------------------------- pty and host
 
-def host_command(tree, cycles_placeholder='{N}'):
-    return ('%s --lib %s --sim %s -q -v 1:w16:10 --cycles %s' %
-            (shlex.quote(tree.host), shlex.quote(tree.lib), shlex.quote(tree.sim), cycles_placeholder))
+def host_command(tree, cycles_placeholder='{N}', values=1):
+    """marovin-host reading `values` cyclic 16-bit values (one variable each)."""
+    var = '1:w16:10' if values == 1 else '1:w16:10:%d' % values
+    return ('%s --lib %s --sim %s -q -v %s --cycles %s' %
+            (shlex.quote(tree.host), shlex.quote(tree.lib), shlex.quote(tree.sim), var, cycles_placeholder))
 
 
 def host_available(tree):
@@ -266,30 +268,35 @@ def host_exchanges(output):
 
 
 def host_counts(tree, smoke):
-    """marovin-host's whole loop under callgrind (the simulator runs natively)."""
+    """marovin-host's whole loop under callgrind (the simulator runs natively),
+    with one value and with ten."""
     if not host_available(tree):
         note('marovin-host or marovin-sim not built: host counts skipped')
-        RESULTS['host'] = None
+        RESULTS['host'] = RESULTS['host10'] = None
         return
     note('marovin-host instruction counts (callgrind, slope between two runs)')
-    c1, c2 = (5, 10) if smoke else (250, 500)
-    runs = []
-    for c in (c1, c2):
-        cmd = shlex.split(host_command(tree, str(c)))
-        d = tempfile.mkdtemp(prefix='cg-host-%d-' % c, dir=tree.out)
-        vg = ['valgrind', '--tool=callgrind', '--trace-children=no',
-              '--callgrind-out-file=' + os.path.join(d, 'callgrind.out.%p')]
-        rc, so, se = run(vg + cmd, cwd=d)
-        ex = host_exchanges(so)
-        files = [os.path.join(d, f) for f in os.listdir(d) if f.startswith('callgrind.out.')]
-        if not check('host callgrind %d' % c, rc == 0 and ex and files, (se or so)[-1500:]):
-            RESULTS['host'] = None
-            return
-        runs.append((files, ex))
-    (f1, e1), (f2, e2) = runs
-    r = slope(f1, e1, f2, e2, ('ComCommunication', 'DataCom'), 'libMarovin')
-    RESULTS['host'] = {'total': r['total'], 'lib': r['lib'], 'driver': sum(r['functions'].values()),
-                       'objects': r['objects'], 'exchanges': [e1, e2], 'top': r['top_self'][:25]}
+    for key, values, cycles in (('host', 1, (5, 10) if smoke else (250, 500)),
+                                ('host10', 10, (1, 2) if smoke else (50, 100))):
+        RESULTS[key] = None
+        runs = []
+        for c in cycles:
+            cmd = shlex.split(host_command(tree, str(c), values))
+            d = tempfile.mkdtemp(prefix='cg-%s-%d-' % (key, c), dir=tree.out)
+            vg = ['valgrind', '--tool=callgrind', '--trace-children=no',
+                  '--callgrind-out-file=' + os.path.join(d, 'callgrind.out.%p')]
+            rc, so, se = run(vg + cmd, cwd=d)
+            ex = host_exchanges(so)
+            files = [os.path.join(d, f) for f in os.listdir(d) if f.startswith('callgrind.out.')]
+            if not check('%s callgrind %d' % (key, c), rc == 0 and ex and files, (se or so)[-1500:]):
+                runs = None
+                break
+            runs.append((files, ex))
+        if not runs:
+            continue
+        (f1, e1), (f2, e2) = runs
+        r = slope(f1, e1, f2, e2, ('ComCommunication', 'DataCom'), 'libMarovin')
+        RESULTS[key] = {'total': r['total'], 'lib': r['lib'], 'driver': sum(r['functions'].values()),
+                        'objects': r['objects'], 'exchanges': [e1, e2], 'top': r['top_self'][:25]}
 
 
 # ---------------------------------------------------------------- summary
@@ -338,8 +345,12 @@ def summary(smoke):
     add('%-58s %12s %12s' % ('driver loop over tools/port (pty): whole client', fmt(h.get('total')),
                              ratio(h.get('total'), mb_total)))
     if host:
-        add('%-58s %12s %12s' % ('marovin-host loop with I/O: whole process', fmt(host['total']),
+        add('%-58s %12s %12s' % ('marovin-host loop with I/O, 1 value: whole process', fmt(host['total']),
                                  ratio(host['total'], mb_total)))
+    host10 = RESULTS.get('host10')
+    if host10:
+        add('%-58s %12s %12s' % ('marovin-host loop with I/O, 10 values: whole process', fmt(host10['total']),
+                                 ratio(host10['total'], mb_total)))
     e = c.get('pty.echo', {})
     add('%-58s %12s %12s' % ('raw echo over pty: whole client (floor)', fmt(e.get('total')),
                              ratio(e.get('total'), mb_total)))
@@ -414,6 +425,8 @@ def summary(smoke):
     add('%-74s %s' % ('exchange (libMarovin only) < libmodbus in-library instructions', goal(g1b)))
     g2 = None if not host or mb_total is None else host['total'] < mb_total
     add('%-74s %s' % ('marovin-host loop per exchange < libmodbus whole client', goal(g2)))
+    g2c = None if not host10 or mb_total is None else host10['total'] < mb_total
+    add('%-74s %s' % ('(the same with 10 values)', goal(g2c)))
     g2b = None if not h or mb_total is None else h.get('total') < mb_total
     add('%-74s %s' % ('(driver loop over tools/port per exchange < libmodbus whole client)', goal(g2b)))
     flat = []

@@ -49,14 +49,23 @@ const Protocol &headRequest()
     return static_cast<const QList<Protocol> &>(PLC_driver.frameQueue).first();
 }
 
+// The outcome of a reply's length tests against the request's reply length
+// (-1: any length, 0: none expected); kOk when the reply goes on to the check.
+inline int lengthOutcome(int expected, int length, int noReply, int wrongLength)
+{
+    if (length == 0 && expected != 0)
+        return noReply;
+    if (length != 0 && length != expected && expected != -1)
+        return wrongLength;
+    return kOk;
+}
+
 // Length tests, reply check and storing for the head request on the local link.
 int localOutcome(const Protocol &head, const QByteArray &reply, int length)
 {
-    const int expected = head.replyLength;
-    if (length == 0 && expected != 0)
-        return kLocalNoReply;
-    if (length != 0 && length != expected && expected != -1)
-        return kLocalLength;
+    const int lengthTest = lengthOutcome(head.replyLength, length, kLocalNoReply, kLocalLength);
+    if (lengthTest != kOk)
+        return lengthTest;
     switch (checkReply(head, reply, length)) {
     case kData:
         storeReply(head, reply);
@@ -73,11 +82,9 @@ int localOutcome(const Protocol &head, const QByteArray &reply, int length)
 // the variable's remoteArg1 is -1.
 int remoteOutcome(const Protocol &request, const QByteArray &reply, int length)
 {
-    const int expected = request.replyLength;
-    if (length == 0 && expected != 0)
-        return kRemoteNoReply;
-    if (length != 0 && length != expected && expected != -1)
-        return kRemoteLength;
+    const int lengthTest = lengthOutcome(request.replyLength, length, kRemoteNoReply, kRemoteLength);
+    if (lengthTest != kOk)
+        return lengthTest;
     const int check = checkReply(request, reply, length);
     if (check == kFailed)
         return kRemoteCheck;

@@ -20,8 +20,25 @@ inline void share(T &target, const T &source)
     }
 }
 
-// Copies fields 0 to 13 of source into target (all but the value bytes).
-inline void copyFieldsBeforeData(RW_VAR &target, const RW_VAR &source)
+// Makes target hold source's value, taking it from `spare` by a swap when
+// spare already holds it; spare is left with target's old value.
+template <class T>
+inline void shareFrom(T &target, const T &source, T *spare)
+{
+    if (target.isSharedWith(source))
+        return;
+    if (spare && spare->isSharedWith(source)) {
+        target.swap(*spare);
+        return;
+    }
+    T copy(source);
+    target.swap(copy);
+}
+
+// Copies fields 0 to 13 of source into target (all but the value bytes). The
+// texts come from `spare` (a record copy of source about to be overwritten
+// anyway) by a swap when it shares them: no reference counting.
+inline void copyFieldsBeforeData(RW_VAR &target, const RW_VAR &source, RW_VAR *spare = nullptr)
 {
     target.ownerType = source.ownerType;
     target.ownerId = source.ownerId;
@@ -29,8 +46,8 @@ inline void copyFieldsBeforeData(RW_VAR &target, const RW_VAR &source)
     target.remoteFlag = source.remoteFlag;
     target.linkNo = source.linkNo;
     target.status = source.status;
-    share(target.hostText, source.hostText);
-    share(target.addressText, source.addressText);
+    shareFrom(target.hostText, source.hostText, spare ? &spare->hostText : nullptr);
+    shareFrom(target.addressText, source.addressText, spare ? &spare->addressText : nullptr);
     target.areaCode = source.areaCode;
     target.address = source.address;
     target.station = source.station;
@@ -47,45 +64,10 @@ inline void copyVar(RW_VAR &target, const RW_VAR &source)
 }
 
 // Copies fields 0 to 13 of source into target and empties target's data
-// (passRetValue without its null checks).
-inline void passFields(const RW_VAR &source, RW_VAR &target)
+// (passRetValue without its null checks); `spare` as for copyFieldsBeforeData.
+inline void passFields(const RW_VAR &source, RW_VAR &target, RW_VAR *spare = nullptr)
 {
-    copyFieldsBeforeData(target, source);
-    if (!target.data.isNull())
-        target.data.clear();
-}
-
-// Makes target hold source's value, taking it from `spare` by a swap when
-// spare already holds it; spare is left with target's old value.
-template <class T>
-inline void shareFrom(T &target, const T &source, T *spare)
-{
-    if (target.isSharedWith(source))
-        return;
-    if (spare && spare->isSharedWith(source))
-        target.swap(*spare);
-    else
-        share(target, source);
-}
-
-// passFields, taking the texts from `spare` (a record copy of source that is
-// about to be overwritten anyway) when it shares them: no reference counting.
-inline void passFields(const RW_VAR &source, RW_VAR &target, RW_VAR *spare)
-{
-    target.ownerType = source.ownerType;
-    target.ownerId = source.ownerId;
-    target.accessMode = source.accessMode;
-    target.remoteFlag = source.remoteFlag;
-    target.linkNo = source.linkNo;
-    target.status = source.status;
-    shareFrom(target.hostText, source.hostText, spare ? &spare->hostText : nullptr);
-    shareFrom(target.addressText, source.addressText, spare ? &spare->addressText : nullptr);
-    target.areaCode = source.areaCode;
-    target.address = source.address;
-    target.station = source.station;
-    target.count = source.count;
-    target.remoteArg1 = source.remoteArg1;
-    target.remoteArg2 = source.remoteArg2;
+    copyFieldsBeforeData(target, source, spare);
     if (!target.data.isNull())
         target.data.clear();
 }

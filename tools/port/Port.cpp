@@ -312,10 +312,44 @@ void setNoDelay(int fd)
 
 // ---------------------------------------------------------------------------
 
-class SerialPort : public Port {
+// A port on one descriptor; a read that ends in an error or end of file
+// closes it (a device that went away, a connection that ended).
+class FdPort : public Port {
+public:
+    ~FdPort() override { closeFd(&fd_); }
+
+    bool read(std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs) override
+    {
+        return ended(readLoop(fd_, out, wanted, firstByteMs, interByteMs));
+    }
+
+    long readInto(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs) override
+    {
+        std::size_t count;
+        return ended(readBuffer(fd_, buffer, capacity, &count, firstByteMs, interByteMs)) ? static_cast<long>(count)
+                                                                                         : -1;
+    }
+
+    bool isOpen() const override { return fd_ >= 0; }
+    int fd() const override { return fd_; }
+
+protected:
+    int fd_ = -1;
+
+private:
+    // True when the read ended normally; otherwise the descriptor is closed.
+    bool ended(ReadEnd end)
+    {
+        if (end == ReadEnd::Done)
+            return true;
+        closeFd(&fd_);
+        return false;
+    }
+};
+
+class SerialPort : public FdPort {
 public:
     SerialPort(std::string device, SerialOptions options) : device_(std::move(device)), options_(options) {}
-    ~SerialPort() override { closeFd(&fd_); }
 
     // Opens and configures the device; false with a message on failure.
     bool open(std::string *error)
@@ -386,18 +420,6 @@ public:
         return writeAll(fd_, bytes, count, false);
     }
 
-    bool read(std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs) override
-    {
-        return ended(readLoop(fd_, out, wanted, firstByteMs, interByteMs));
-    }
-
-    long readInto(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs) override
-    {
-        std::size_t count;
-        return ended(readBuffer(fd_, buffer, capacity, &count, firstByteMs, interByteMs)) ? static_cast<long>(count)
-                                                                                         : -1;
-    }
-
     void flushInput() override
     {
         if (fd_ >= 0)
@@ -406,7 +428,6 @@ public:
     }
 
     bool reopen() override { return open(nullptr); }
-    bool isOpen() const override { return fd_ >= 0; }
 
     std::string describe() const override
     {
@@ -424,8 +445,6 @@ public:
         return static_cast<double>(options_.baud) / (1 + options_.dataBits + parityBits + options_.stopBits);
     }
 
-    int fd() const override { return fd_; }
-
 private:
     // Stores a message and reports failure.
     static bool fail(std::string *error, const std::string &message)
@@ -435,26 +454,15 @@ private:
         return false;
     }
 
-    // A read's result; a device that went away (USB adapter pulled, pty peer gone) is closed.
-    bool ended(ReadEnd end)
-    {
-        if (end == ReadEnd::Done)
-            return true;
-        closeFd(&fd_);
-        return false;
-    }
-
     std::string device_;
     SerialOptions options_;
-    int fd_ = -1;
 };
 
 // ---------------------------------------------------------------------------
 
-class TcpClientPort : public Port {
+class TcpClientPort : public FdPort {
 public:
     TcpClientPort(std::string host, int port) : host_(std::move(host)), port_(port) {}
-    ~TcpClientPort() override { closeFd(&fd_); }
 
     // Connects once to the first address that accepts.
     bool connect(std::string *error)
@@ -503,38 +511,14 @@ public:
         return false;
     }
 
-    bool read(std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs) override
-    {
-        return ended(readLoop(fd_, out, wanted, firstByteMs, interByteMs));
-    }
-
-    long readInto(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs) override
-    {
-        std::size_t count;
-        return ended(readBuffer(fd_, buffer, capacity, &count, firstByteMs, interByteMs)) ? static_cast<long>(count)
-                                                                                         : -1;
-    }
-
     void flushInput() override { drain(fd_); }
     bool reopen() override { return connect(nullptr); }
-    bool isOpen() const override { return fd_ >= 0; }
     std::string describe() const override { return "tcp " + host_ + ":" + std::to_string(port_); }
-    int fd() const override { return fd_; }
     int localPort() const override { return socketPort(fd_); }
 
 private:
-    // A read's result; a connection that ended or failed is closed.
-    bool ended(ReadEnd end)
-    {
-        if (end == ReadEnd::Done)
-            return true;
-        closeFd(&fd_);
-        return false;
-    }
-
     std::string host_;
     int port_;
-    int fd_ = -1;
 };
 
 // ---------------------------------------------------------------------------

@@ -12,12 +12,6 @@ namespace marovin_host {
 
 enum class PortKind { Simulator, Serial, Tcp };
 
-// A -v or --vars argument, kept in command-line order.
-struct VariableSource {
-    bool isFile = false;
-    std::string text;
-};
-
 struct HostOptions {
     std::string libraryPath;
 
@@ -30,7 +24,9 @@ struct HostOptions {
     bool remote = false;
     int linkNo = 0;
 
-    std::vector<VariableSource> variables;
+    std::vector<std::string> variables;      // -v texts
+    std::vector<std::string> variableFiles;  // --vars files
+    std::vector<std::string> tagFiles;       // --tags files
     std::vector<std::string> writes;
     std::vector<std::string> onceReads;
 
@@ -57,15 +53,12 @@ struct HostOptions {
     long cycles = 0;           // 0: no limit
     double durationS = 0;      // 0: no limit
     double linkTimeoutS = 30;  // a link down this long ends the run
-
-    bool help = false;
-    bool version = false;
 };
 
-// Fills *options from argv; false with a one-line message in *error.
-bool parseOptions(int argc, char **argv, HostOptions *options, std::string *error);
-// Prints the option summary.
-void printUsage(std::FILE *out);
+// Fills *options from argv and from the --config file. Returns -1 when the
+// host should run; otherwise the exit code: 0 after --help or --version
+// (printed on out), 2 after a usage error (a one-line message on err).
+int parseOptions(int argc, char **argv, HostOptions *options, std::FILE *out = stdout, std::FILE *err = stderr);
 
 }  // namespace marovin_host
 

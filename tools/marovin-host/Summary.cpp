@@ -31,6 +31,8 @@ void printSummary(std::FILE *out, const RunStats &s, const SummaryContext &c)
     std::fprintf(out, "writes:        %lld sent, %lld acknowledged, %lld failed, %lld cache only\n", s.writesSent,
                  s.writesAcknowledged, s.writesFailed, s.writesCached);
     std::fprintf(out, "bytes:         %lld out, %lld in\n", s.bytesOut, s.bytesIn);
+    if (s.bytesDropped > 0)
+        std::fprintf(out, "dropped:       %lld bytes that were no reply (noisy line)\n", s.bytesDropped);
     if (c.lineBytesPerSecond > 0 && elapsed > 0)
         std::fprintf(out, "utilisation:   %.1f %% of %.0f bytes/s\n",
                      100.0 * (s.bytesOut + s.bytesIn) / (elapsed * c.lineBytesPerSecond), c.lineBytesPerSecond);

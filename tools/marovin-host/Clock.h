@@ -20,6 +20,10 @@ inline long long monotonicMs()
 std::string wallClockText();
 // Local date and time as YYYY-MM-DDTHH:MM:SS.mmm.
 std::string wallDateTimeText();
+// Milliseconds since the epoch (wall clock).
+long long wallClockMs();
+// A wall-clock time as UTC ISO 8601 with milliseconds: 2026-12-06T15:00:00.123Z.
+std::string isoUtcText(long long wallMs);
 // Sleeps for ms milliseconds (a signal may end it early).
 void sleepMs(long long ms);
 

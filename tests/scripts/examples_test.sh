@@ -39,8 +39,10 @@ for page in "$MAN3"/*.3; do
     check "man $(basename "$page") renders without warnings" [ -z "$(LC_ALL=C.UTF-8 MANWIDTH=80 man -M "$PREFIX/share/man" \
         --warnings=w 3 "$(basename "$page" .3)" 2>&1 >/dev/null)" ]
 done
+# A sanitizer build's library wants its runtime in the program too.
+SAN=$(sed -n 's/^MAROVIN_SANITIZE:[A-Z]*=//p' "$BUILD_DIR/CMakeCache.txt")
 check "examples/linked configures against the install" quiet cmake -S "$SRC/examples/linked" -B "$WORK/linked" \
-    -DCMAKE_PREFIX_PATH="$PREFIX" -DCMAKE_CXX_FLAGS=-Werror
+    -DCMAKE_PREFIX_PATH="$PREFIX" -DCMAKE_CXX_FLAGS="-Werror${SAN:+ -fsanitize=${SAN//;/,}}"
 check "examples/linked builds warning-free" quiet cmake --build "$WORK/linked"
 check "linked_host uses the installed library" quiet grep -q "$PREFIX/lib/libMarovin.so.1" <(ldd "$WORK/linked/linked_host")
 check "linked_host runs against the installed library" diff - <("$WORK/linked/linked_host") <<'OUT'

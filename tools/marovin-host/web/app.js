@@ -127,7 +127,7 @@ function drawChart() {
     chart.updateOptions({file: chartData});
   } else if (selected.length && chartData.length) {
     chart = new Dygraph($('chart'), chartData, {labels: ['time', ...selected], connectSeparatedPoints: true,
-      legend: 'always'});
+      legend: 'always', axes: {x: {axisLabelWidth: 70}}});
   }
 }
 
@@ -169,6 +169,7 @@ async function pollTrace() {
   traceSeq = t.seq;
   const lines = ($('trace').textContent + t.lines.map((l) => l + '\n').join('')).split('\n');
   $('trace').textContent = lines.slice(-501).join('\n');
+  $('trace').scrollTop = $('trace').scrollHeight;
 }
 
 $('trace-box').addEventListener('toggle', () => {

@@ -25,7 +25,7 @@ start_web() {
     show "$name"
     return 1
 }
-start_web main --tcp "$SIM_PORT" --http-writes || exit 1
+start_web main --tcp "$SIM_PORT" --http-writes --http-trace || exit 1
 MAIN_PID=$HOST_PID MAIN_URL=$URL
 start_web readonly || exit 1
 READONLY_PID=$HOST_PID READONLY_URL=$URL

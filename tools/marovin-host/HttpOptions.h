@@ -15,6 +15,7 @@ namespace marovin_host {
 struct HttpOptions {
     std::string listen;     // --http [ADDR:]PORT; empty: no web panel
     bool writes = false;    // --http-writes
+    bool trace = false;     // --http-trace
     std::string token;      // --http-token, or MAROVIN_HTTP_TOKEN
     std::string tokenFile;  // --http-token-file
     int history = 600;      // --history: samples kept per tag

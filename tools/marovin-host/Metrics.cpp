@@ -29,11 +29,13 @@ void family(std::string &out, const char *name, const char *type, const char *he
     out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
 }
 
+// One line: name{labels} value.
 void sample(std::string &out, const std::string &name, const std::string &labels, double value)
 {
     out += name + (labels.empty() ? "" : "{" + labels + "}") + " " + number(value) + "\n";
 }
 
+// A counter without labels, with its HELP and TYPE lines.
 void counter(std::string &out, const char *name, const char *help, long long value)
 {
     family(out, name, "counter", help);

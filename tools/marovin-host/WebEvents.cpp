@@ -21,6 +21,7 @@ struct Stream {
     bool started = false;
 };
 
+// One event in the stream's text form.
 std::string eventText(const std::string &name, const std::string &data)
 {
     return "event: " + name + "\ndata: " + data + "\n\n";

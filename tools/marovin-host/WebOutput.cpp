@@ -6,6 +6,7 @@ namespace marovin_host {
 
 namespace {
 
+// The kind of a notice as the page shows it.
 const char *noticeKind(Notice::Kind kind)
 {
     switch (kind) {

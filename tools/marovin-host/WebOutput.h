@@ -27,8 +27,8 @@ public:
     void refresh(const RunView &view) override;
     void linkChanged(const RunView &view) override;
     void notice(const Notice &notice) override;
-    // Frames cost a test of one flag while nobody watches the trace.
-    bool wantsFrames() const override { return true; }
+    // With --http-trace; frames are then kept only while a page watches the trace.
+    bool wantsFrames() const override { return context_.options.trace; }
     void frameSent(const std::uint8_t *bytes, std::size_t count) override;
     void frameReceived(const std::uint8_t *bytes, std::size_t count, int status, const std::string &note) override;
     void traceEvent(const std::string &text) override;

@@ -65,10 +65,13 @@ void addReadRoutes(httplib::Server &server, WebContext &ctx)
         nlohmann::json j = runStatusJson(snap->view(), snap->at);
         j["http_writes"] = ctx.options.writes;
         j["http_token"] = !ctx.options.token.empty();
+        j["http_trace"] = ctx.options.trace;
         j["history"] = ctx.history.depth();
         sendJson(res, 200, j);
     });
     server.Get("/api/trace", [&ctx](const httplib::Request &req, httplib::Response &res) {
+        if (!ctx.options.trace)
+            return sendError(res, 404, "the frame trace is off (the host runs without --http-trace)");
         const unsigned long long after = std::strtoull(req.get_param_value("after").c_str(), nullptr, 10);
         sendJson(res, 200, ctx.trace.linesAfter(after, monotonicMs()));
     });

@@ -185,6 +185,7 @@ async function start() {
   status = await getJson('/api/status');
   document.body.classList.toggle('writes', status.http_writes);
   $('token-box').hidden = !(status.http_writes && status.http_token);
+  $('trace-box').hidden = !status.http_trace;
   showStatus(status);
   buildTable(await getJson('/api/tags'));
   connect();

@@ -26,14 +26,18 @@ TraceRing::Entry &TraceRing::nextEntry()
     return e;
 }
 
-void TraceRing::addFrame(bool sent, const std::uint8_t *bytes, std::size_t count, int status, const std::string &note)
+void TraceRing::addFrame(bool sent, const std::uint8_t *bytes, std::size_t count, int status, const std::string *note)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     Entry &e = nextEntry();
     e.kind = sent ? 'T' : 'R';
-    e.bytes.assign(reinterpret_cast<const char *>(bytes), count);
+    e.bytes.assign(bytes, bytes + count);
     e.status = status;
-    e.text = note;
+    // Most frames have no note: no string copy for them.
+    if (note && !note->empty())
+        e.text = *note;
+    else
+        e.text.clear();
 }
 
 void TraceRing::addEvent(const std::string &text)
@@ -63,11 +67,10 @@ nlohmann::json TraceRing::linesAfter(std::uint64_t seq, long long nowMs)
         lines.push_back("... " + std::to_string(skipped) + " lines not kept");
     for (const Entry &e : copy) {
         const std::string time = wallClockText(e.wallMs);
-        const auto *bytes = reinterpret_cast<const std::uint8_t *>(e.bytes.data());
         if (e.kind == 'T')
-            lines.push_back(sentFrameLine(time, bytes, e.bytes.size()));
+            lines.push_back(sentFrameLine(time, e.bytes.data(), e.bytes.size()));
         else if (e.kind == 'R')
-            lines.push_back(receivedFrameLine(time, bytes, e.bytes.size(), e.status, e.text));
+            lines.push_back(receivedFrameLine(time, e.bytes.data(), e.bytes.size(), e.status, e.text));
         else
             lines.push_back(time + " " + e.text);
     }

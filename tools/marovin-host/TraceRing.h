@@ -25,7 +25,7 @@ public:
     // Loop thread: whether frames are kept now; decided at each refresh.
     bool collecting() const { return collecting_; }
     void updateCollecting(long long nowMs);
-    void addFrame(bool sent, const std::uint8_t *bytes, std::size_t count, int status, const std::string &note);
+    void addFrame(bool sent, const std::uint8_t *bytes, std::size_t count, int status, const std::string *note);
     void addEvent(const std::string &text);
 
     // Any thread: {"seq": S, "lines": [...]} with the lines after seq, and
@@ -37,7 +37,7 @@ private:
         std::uint64_t seq = 0;
         long long wallMs = 0;
         char kind = 0;  // 'T' sent, 'R' received, 'E' event
-        std::string bytes;
+        std::vector<std::uint8_t> bytes;
         int status = 0;
         std::string text;  // note or event
     };

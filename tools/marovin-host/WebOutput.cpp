@@ -78,13 +78,13 @@ void WebOutput::notice(const Notice &notice)
 void WebOutput::frameSent(const std::uint8_t *bytes, std::size_t count)
 {
     if (context_.trace.collecting())
-        context_.trace.addFrame(true, bytes, count, 0, std::string());
+        context_.trace.addFrame(true, bytes, count, 0, nullptr);
 }
 
 void WebOutput::frameReceived(const std::uint8_t *bytes, std::size_t count, int status, const std::string &note)
 {
     if (context_.trace.collecting())
-        context_.trace.addFrame(false, bytes, count, status, note);
+        context_.trace.addFrame(false, bytes, count, status, &note);
 }
 
 void WebOutput::traceEvent(const std::string &text)

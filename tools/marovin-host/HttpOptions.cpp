@@ -57,7 +57,7 @@ void addHttpOptions(CLI::App &app, HttpOptions *o)
     app.add_flag("--http-writes", o->writes, "allow writes of rw tags from the web")->group(g);
     app.add_flag("--http-trace", o->trace, "the frame trace on the page (every exchange costs a little more)")
         ->group(g);
-    app.add_option("--http-token", o->token, "token for writes, and for everything beyond loopback")
+    app.add_option("--http-token", o->token, "token for writes, and for all beyond loopback (or MAROVIN_HTTP_TOKEN)")
         ->envname("MAROVIN_HTTP_TOKEN")
         ->type_name("T")
         ->group(g);

@@ -56,6 +56,9 @@ check "write acknowledged" [ "$(post "$MAIN_URL" '{"tag": "count", "value": 4000
 check "write out of range: 422" [ "$(post "$MAIN_URL" '{"tag": "count", "value": -1e10}')" = 422 ]
 check "write without --http-writes: 403" [ "$(post "$READONLY_URL" '{"tag": "count", "value": 1}')" = 403 ]
 check "foreign Host header: 403" [ "$(code -H 'Host: example.com' "${MAIN_URL}api/tags")" = 403 ]
+pad=()
+for i in $(seq 20); do pad+=(-H "X-Pad-$i: $(printf '%04000d' 0)"); done
+check "a request of over 64 KiB is cut off" [ "$(code "${pad[@]}" "${MAIN_URL}api/tags")" != 200 ]
 curl -s "${MAIN_URL}metrics" >"$WORK/metrics.txt"
 check "promtool accepts /metrics" promtool check metrics <"$WORK/metrics.txt"
 check "/metrics has the tag values" grep -q '^marovin_tag_value{tag="level",.*} 4321$' "$WORK/metrics.txt"

@@ -12,6 +12,7 @@ marovin_embed_files(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/WebAssetData.cpp ASSETS
   /dygraph.min.js js ${MAROVIN_DYGRAPHS}/dygraph.min.js
   /dygraph.min.css css ${MAROVIN_DYGRAPHS}/dygraph.min.css)
 target_sources(marovin_host_core PRIVATE
+  HttpConnection.cpp
   HttpOptions.cpp
   HttpWorkers.cpp
   Metrics.cpp

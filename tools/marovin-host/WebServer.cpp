@@ -2,6 +2,7 @@
 // carries the security headers; sizes, waits and threads are bounded.
 #include "WebServer.h"
 
+#include "HttpConnection.h"
 #include "HttpWorkers.h"
 #include "WebAccess.h"
 #include "WebRoutes.h"
@@ -49,7 +50,7 @@ void listenSocketOptions(int fd)
 }  // namespace
 
 struct WebServer::Impl {
-    httplib::Server server;
+    BoundedServer server{kIoTimeoutS, kKeepAliveS};
     std::thread thread;
 };
 
@@ -67,9 +68,9 @@ bool WebServer::start(std::string *error)
     s.new_task_queue = [] { return new HttpWorkers(kThreads, kQueuedConnections); };
     s.set_socket_options(listenSocketOptions);
     s.set_payload_max_length(kMaxBody);
-    s.set_read_timeout(kIoTimeoutS, 0);
-    s.set_write_timeout(kIoTimeoutS, 0);
+    // Waits are kept by BoundedServer's streams; these two go into the Keep-Alive header.
     s.set_keep_alive_timeout(kKeepAliveS);
+    s.set_keep_alive_max_count(BoundedServer::kRequestsPerConnection);
     s.set_default_headers(securityHeaders());
     s.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
         sendError(res, 500, "internal error");

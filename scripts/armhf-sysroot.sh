@@ -21,6 +21,7 @@ PACKAGES=(
     libblkid1
     libmosquitto-dev libmosquitto1 libssl3
     libcpp-httplib-dev libcpp-httplib0.11 libbrotli1
+    libssl-dev zlib1g-dev libbrotli-dev
 )
 # Header-only libraries: one package for every architecture.
 ALL_PACKAGES=(libcli11-dev nlohmann-json3-dev)

@@ -49,6 +49,8 @@ printf '1:w16:10\n1:w16:zz # wrong\n' >"$WORK/bad-vars.txt"
 expect bad-file 2 "bad-vars.txt:2: bad variable '1:w16:zz'" --vars "$WORK/bad-vars.txt"
 expect missing-file 2 "cannot read variable file" --vars "$WORK/none.txt"
 expect no-variables 2 '^marovin-host: no variables' --tcp 127.0.0.1:9
+expect http-bad 2 "^marovin-host: --http: bad value 'x:y'" --http x:y
+expect http-open 2 '^marovin-host: --http 0.0.0.0:0 is reachable beyond this machine: give a token' --http 0.0.0.0:0
 
 expect missing-library 1 '^marovin-host: cannot load the driver library: .*cannot open shared object file' \
     --lib "$WORK/libnone.so.1"

@@ -25,11 +25,17 @@ void localNow(std::tm *tm, int *ms)
 
 std::string wallClockText()
 {
+    return wallClockText(wallClockMs());
+}
+
+std::string wallClockText(long long wallMs)
+{
+    const time_t seconds = static_cast<time_t>(wallMs / 1000);
     std::tm tm;
-    int ms = 0;
-    localNow(&tm, &ms);
+    localtime_r(&seconds, &tm);
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  static_cast<int>(wallMs % 1000));
     return buffer;
 }
 

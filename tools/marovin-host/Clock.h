@@ -16,8 +16,9 @@ inline long long monotonicMs()
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
-// Local wall-clock time as HH:MM:SS.mmm.
+// Local wall-clock time as HH:MM:SS.mmm: now, or of wallMs.
 std::string wallClockText();
+std::string wallClockText(long long wallMs);
 // Local date and time as YYYY-MM-DDTHH:MM:SS.mmm.
 std::string wallDateTimeText();
 // Milliseconds since the epoch (wall clock).

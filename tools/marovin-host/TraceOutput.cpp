@@ -11,9 +11,10 @@ namespace marovin_host {
 namespace {
 
 // The bytes as "[08][00]" or "<4F>" cells after the line's start.
-std::string byteLine(const char *what, const std::uint8_t *bytes, std::size_t count, const char *cellFormat)
+std::string byteLine(const std::string &time, const char *what, const std::uint8_t *bytes, std::size_t count,
+                     const char *cellFormat)
 {
-    std::string line = wallClockText() + what;
+    std::string line = time + what;
     char cell[8];
     for (std::size_t i = 0; i < count; ++i) {
         std::snprintf(cell, sizeof cell, cellFormat, bytes[i]);
@@ -23,6 +24,23 @@ std::string byteLine(const char *what, const std::uint8_t *bytes, std::size_t co
 }
 
 }  // namespace
+
+std::string sentFrameLine(const std::string &time, const std::uint8_t *bytes, std::size_t count)
+{
+    return byteLine(time, " TX ", bytes, count, "[%02X]");
+}
+
+std::string receivedFrameLine(const std::string &time, const std::uint8_t *bytes, std::size_t count, int status,
+                              const std::string &note)
+{
+    std::string line = byteLine(time, " RX ", bytes, count, "<%02X>");
+    if (count == 0)
+        line += "(nothing)";
+    line += " status " + std::to_string(status);
+    if (!note.empty())
+        line += " (" + note + ")";
+    return line;
+}
 
 TraceOutput::~TraceOutput()
 {
@@ -46,18 +64,12 @@ std::unique_ptr<TraceOutput> TraceOutput::open(const std::string &path, std::str
 
 void TraceOutput::frameSent(const std::uint8_t *bytes, std::size_t count)
 {
-    std::fprintf(out_, "%s\n", byteLine(" TX ", bytes, count, "[%02X]").c_str());
+    std::fprintf(out_, "%s\n", sentFrameLine(wallClockText(), bytes, count).c_str());
 }
 
 void TraceOutput::frameReceived(const std::uint8_t *bytes, std::size_t count, int status, const std::string &note)
 {
-    std::string line = byteLine(" RX ", bytes, count, "<%02X>");
-    if (count == 0)
-        line += "(nothing)";
-    line += " status " + std::to_string(status);
-    if (!note.empty())
-        line += " (" + note + ")";
-    std::fprintf(out_, "%s\n", line.c_str());
+    std::fprintf(out_, "%s\n", receivedFrameLine(wallClockText(), bytes, count, status, note).c_str());
 }
 
 void TraceOutput::traceEvent(const std::string &text)

@@ -10,6 +10,12 @@
 
 namespace marovin_host {
 
+// "TIME TX [08][00]..."
+std::string sentFrameLine(const std::string &time, const std::uint8_t *bytes, std::size_t count);
+// "TIME RX <..><..> status N (note)"; "(nothing)" for no bytes.
+std::string receivedFrameLine(const std::string &time, const std::uint8_t *bytes, std::size_t count, int status,
+                              const std::string &note);
+
 class TraceOutput : public Output {
 public:
     ~TraceOutput() override;

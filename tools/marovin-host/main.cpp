@@ -21,6 +21,7 @@
 #include "TraceOutput.h"
 #include "VariableSetup.h"
 #include "VariableArgs.h"
+#include "WebOutput.h"
 #include "WriteQueue.h"
 
 #include <unistd.h>
@@ -167,6 +168,8 @@ int main(int argc, char **argv)
     for (const std::string &warning : vars.warnings)
         std::fprintf(stderr, "marovin-host: note: %s\n", warning.c_str());
 
+    // Declared before the outputs: network outputs hold it until they stop.
+    WriteQueue writeQueue;
     // Outputs, in the order they hear of things.
     Outputs outputs;
     bool traceOnStdout = false;
@@ -191,6 +194,18 @@ int main(int argc, char **argv)
         dump = output.get();
         outputs.add(std::move(output));
     }
+    if (o.http.enabled()) {
+        if (!resolveHttpOptions(&o.http, vars.rows.size(), &error))
+            return fail(kUsage, error);
+        std::unique_ptr<WebOutput> web = WebOutput::start(o.http, vars.rows, writeQueue, &error);
+        if (!web)
+            return fail(kRuntimeFailure, error);
+        std::fprintf(stderr, "marovin-host: web panel on %s%s\n", web->url().c_str(),
+                     o.http.writes ? " (writes on)" : "");
+        if (o.http.writes)
+            writeQueue.keepOpen();
+        outputs.add(std::move(web));
+    }
 
     installStopSignals();
     SimulatorProcess simulator;
@@ -209,7 +224,6 @@ int main(int argc, char **argv)
 
     RunStats stats;
     countRegistrationOutcomes(vars, &stats);
-    WriteQueue writeQueue;
     PendingWrites writes(api, o.writeMode != 2, writeQueue, stats, outputs);
     submitCommandLineWrites(std::move(vars.writes), writeQueue, outputs);
 

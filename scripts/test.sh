@@ -56,7 +56,7 @@ wants_leg() {
 setup_packages() {
     local pkgs=(build-essential cmake pkg-config qtbase5-dev googletest libgtest-dev
                 clang libclang-rt-14-dev locales valgrind libbenchmark-dev libmodbus-dev python3
-                libcli11-dev nlohmann-json3-dev help2man)
+                libcli11-dev nlohmann-json3-dev man-db help2man)
     if wants_leg armhf || wants_leg package; then
         pkgs+=(g++-arm-linux-gnueabihf qemu-user)
     fi

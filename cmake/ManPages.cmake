@@ -1,17 +1,13 @@
 # Man pages of the tools. marovin-host(1) and marovin-sim(1) are made at build
 # time by help2man from the tools' own --help and --version, so they list the
 # options the programs really have; docs/man/<tool>.h2m adds the hand-written
-# sections (files, examples, see also). marovin-tags(5) is hand-written.
-# cmake --install puts them into share/man. A cross build runs the tools under
-# its emulator; a sanitizer build makes none (the pages would be the same).
+# sections (files, examples, see also). cmake --install puts them into
+# share/man/man1 (the hand-written pages, marovin-tags(5) among them, are
+# installed by Install.cmake). A cross build runs the tools under its
+# emulator; a sanitizer build makes none (the pages would be the same).
 option(MAROVIN_BUILD_MANPAGES "Make the man pages of marovin-host and marovin-sim with help2man" ON)
 
-if(NOT MAROVIN_BUILD_TOOLS)
-  return()
-endif()
-install(FILES ${CMAKE_SOURCE_DIR}/docs/man/marovin-tags.5 DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
-
-if(NOT MAROVIN_BUILD_MANPAGES OR MAROVIN_SANITIZE)
+if(NOT MAROVIN_BUILD_TOOLS OR NOT MAROVIN_BUILD_MANPAGES OR MAROVIN_SANITIZE)
   return()
 endif()
 find_program(MAROVIN_HELP2MAN help2man)

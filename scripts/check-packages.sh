@@ -238,6 +238,18 @@ check_versions() {
     return $ok
 }
 
+# man finds the tools', the tag file's and the library's pages (a link page
+# among them), and they render without warnings.
+check_man_pages() {
+    local ok=0 page warnings
+    for page in 1:marovin-host 1:marovin-sim 5:marovin-tags 3:marovin 3:SetComInfo 3:OnceReadDoneFunc; do
+        warnings=$(in_jail env MANWIDTH=80 man --warnings "${page%%:*}" "${page#*:}" 2>&1 >/dev/null)
+        echo "man ${page%%:*} ${page#*:}: ${warnings:-renders}"
+        [ -z "$warnings" ] || ok=1
+    done
+    return $ok
+}
+
 # The number N of a summary's "(N values read)", 0 when there is none.
 values_read() {
     local n
@@ -473,6 +485,7 @@ if [ "$have_native" -eq 1 ]; then
         check install install_packages
         if in_jail dpkg-query -W marovin-tools >/dev/null 2>&1; then
             check versions check_versions
+            check man-pages check_man_pages
             check host-demo check_host_demo
             check user check_user
             check conffiles check_conffiles

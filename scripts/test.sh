@@ -54,7 +54,7 @@ wants_leg() {
 setup_packages() {
     local pkgs=(build-essential cmake pkg-config qtbase5-dev googletest libgtest-dev
                 clang libclang-rt-14-dev locales valgrind libbenchmark-dev libmodbus-dev python3
-                libcli11-dev nlohmann-json3-dev)
+                libcli11-dev nlohmann-json3-dev libmosquitto-dev mosquitto mosquitto-clients openssl)
     if wants_leg armhf; then
         pkgs+=(g++-arm-linux-gnueabihf qemu-user)
     fi

@@ -124,6 +124,8 @@ TEST(TagJson, WritePayloadsAndValues)
         {1, 0x10, {}, "true", "true/false only"},
         {1, 0x10, {}, "\"12\"", "expected a number"},
         {1, 0x10, {}, "{\"value\": 1, \"x\": 2}", "expected a number"},
+        {1, 0x10, {}, "{\"id\": \"w1\", \"value\": 2}", "0200"},
+        {1, 0x10, {}, "{\"value\": 2, \"id\": [1]}", "\"id\" must be"},
         {1, 0x10, {}, "[1]", "expected a number"},
         {1, 0x10, {}, "nonsense", "expected a number"},
         {1, 0x10, {}, "", "expected a number"},
@@ -134,7 +136,8 @@ TEST(TagJson, WritePayloadsAndValues)
         WriteRequest w;
         std::string error;
         std::string got;
-        if (parseWritePayload(r.payload, &value, &error) && tagWriteRequest(target, value, &w, &error)) {
+        nlohmann::json id;
+        if (parseWritePayload(r.payload, &value, &error, &id) && tagWriteRequest(target, value, &w, &error)) {
             char hex[3];
             for (unsigned char c : w.bytes) {
                 std::snprintf(hex, sizeof hex, "%02x", c);

@@ -156,6 +156,7 @@ int parseOptions(int argc, char **argv, HostOptions *o, std::FILE *out, std::FIL
     addPortOptions(app, o, &tcp);
     addOutputOptions(app, o, &trace);
     addStopOptions(app, o);
+    addMqttOptions(app, &o->mqtt);
 
     const int code = marovin_port::parseCommandLine(app, argc, argv, "marovin-host", out, err);
     if (code >= 0)

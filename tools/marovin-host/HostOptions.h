@@ -2,6 +2,7 @@
 #ifndef MAROVIN_HOST_OPTIONS_H
 #define MAROVIN_HOST_OPTIONS_H
 
+#include "MqttOptions.h"
 #include "Port.h"
 
 #include <cstdio>
@@ -53,6 +54,8 @@ struct HostOptions {
     long cycles = 0;           // 0: no limit
     double durationS = 0;      // 0: no limit
     double linkTimeoutS = 30;  // a link down this long ends the run
+
+    MqttOptions mqtt;
 };
 
 // Fills *options from argv and from the --config file. Returns -1 when the

@@ -11,6 +11,7 @@
 #include "ExchangeLoop.h"
 #include "HostOptions.h"
 #include "Link.h"
+#include "MqttOutput.h"
 #include "Outputs.h"
 #include "PendingWrites.h"
 #include "SimulatorProcess.h"
@@ -168,6 +169,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "marovin-host: note: %s\n", warning.c_str());
 
     // Outputs, in the order they hear of things.
+    WriteQueue writeQueue;
     Outputs outputs;
     bool traceOnStdout = false;
     if (o.trace) {
@@ -191,6 +193,12 @@ int main(int argc, char **argv)
         dump = output.get();
         outputs.add(std::move(output));
     }
+    if (o.mqtt.enabled()) {
+        std::unique_ptr<MqttOutput> mqtt = MqttOutput::create(o.mqtt, vars.rows, writeQueue, outputs, &error);
+        if (!mqtt)
+            return fail(kUsage, error);
+        outputs.add(std::move(mqtt));
+    }
 
     installStopSignals();
     SimulatorProcess simulator;
@@ -209,7 +217,6 @@ int main(int argc, char **argv)
 
     RunStats stats;
     countRegistrationOutcomes(vars, &stats);
-    WriteQueue writeQueue;
     PendingWrites writes(api, o.writeMode != 2, writeQueue, stats, outputs);
     submitCommandLineWrites(std::move(vars.writes), writeQueue, outputs);
 

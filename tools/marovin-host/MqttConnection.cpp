@@ -99,16 +99,16 @@ void MqttConnection::start()
     thread_ = std::thread([this] { run(); });
 }
 
-bool MqttConnection::publish(const std::string &topic, const std::string &payload, bool retain, bool whileDown)
+bool MqttConnection::publish(const std::string &topic, const std::string &payload, bool retain, bool keepWhileDown)
 {
-    if (!whileDown && !connected())
+    if (!keepWhileDown && !connected())
         return false;
     const int rc = mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
                                      payload.data(), 1, retain);
-    // Without a connection a QoS 1 message is kept for the next one all the same.
-    if (rc == MOSQ_ERR_NO_CONN && !whileDown)
+    // Without a session a QoS 1 message is kept for the next one all the same.
+    if (rc == MOSQ_ERR_NO_CONN && !keepWhileDown)
         connected_.store(false, std::memory_order_release);
-    if (rc != MOSQ_ERR_SUCCESS && !(rc == MOSQ_ERR_NO_CONN && whileDown))
+    if (rc != MOSQ_ERR_SUCCESS && !(rc == MOSQ_ERR_NO_CONN && keepWhileDown))
         return false;
     unacknowledged_.fetch_add(1, std::memory_order_relaxed);
     return true;
@@ -176,7 +176,8 @@ void MqttConnection::run()
             continue;
         connected_.store(false);
         if (sessionUp_)
-            tell("MQTT: connection to " + where_ + " lost (" + failureText(rc, err) + "); reconnecting");
+            tell("MQTT: connection to " + where_ + " lost" +
+                 (rc == MOSQ_ERR_CONN_LOST ? std::string() : " (" + failureText(rc, err) + ")") + "; reconnecting");
         else if (!refused_)  // a refusal was told with its reason
             tell("MQTT: cannot connect to " + where_ + ": " + failureText(rc, err) + "; retrying");
         refused_ = false;
@@ -203,6 +204,8 @@ std::string MqttConnection::failureText(int rc, int err) const
         return std::strerror(err);
     if (rc == MOSQ_ERR_EAI)
         return "host name not found";
+    if (rc == MOSQ_ERR_CONN_LOST)
+        return "the connection was closed";
     std::string text = mosquitto_strerror(rc);
     if (!text.empty() && text.back() == '.')
         text.pop_back();

@@ -42,11 +42,11 @@ public:
     // Starts the thread, which connects.
     void start();
     bool connected() const { return connected_.load(std::memory_order_acquire); }
-    // QoS 1 messages handed over since the session began and not yet acknowledged.
+    // Messages handed over since the session began and not yet acknowledged.
     long unacknowledged() const { return unacknowledged_.load(std::memory_order_relaxed); }
-    // Queues a QoS 1 message; false (and nothing queued) when not connected,
-    // unless whileDown: then libmosquitto keeps it until the next session.
-    bool publish(const std::string &topic, const std::string &payload, bool retain, bool whileDown = false);
+    // Queues a QoS 1 message; false (and nothing queued) without a session,
+    // unless keepWhileDown: then libmosquitto keeps it for the next session.
+    bool publish(const std::string &topic, const std::string &payload, bool retain, bool keepWhileDown = false);
     // QoS 1 subscription; meant for Events::connected.
     bool subscribe(const std::string &pattern);
     // Publishes a last message while connected, waits up to waitMs for every

@@ -9,6 +9,10 @@ namespace {
 const long long kStatusEveryMs = 10000;
 // How long a clean stop waits for the broker to take the last messages.
 const long long kStopWaitMs = 2000;
+// Answers that may wait for the broker beyond the limit of the tags.
+const long kAnswerRoom = 1024;
+// Says that answers were dropped at most this often.
+const long long kDropNoticeMs = 5000;
 // Topics of the gateway itself, below the prefix.
 const char *const kOwnTopics[] = {"availability", "status"};
 
@@ -69,6 +73,16 @@ void MqttOutput::refresh(const RunView &view)
         connection_->start();
     }
     tellNotices();
+    const long dropped = answersDropped_.load(std::memory_order_relaxed);
+    if (dropped != droppedTold_ && view.nowMs - droppedToldMs_ >= kDropNoticeMs) {
+        Notice n;
+        n.kind = Notice::WriteFailed;
+        n.text = "MQTT: " + std::to_string(dropped - droppedTold_) +
+                 " write answers dropped: writes come faster than the broker takes the answers";
+        outputs_.notice(n);
+        droppedTold_ = dropped;
+        droppedToldMs_ = view.nowMs;
+    }
     if (!connection_->connected())
         return;
     const bool all = republish_.exchange(false);
@@ -195,7 +209,13 @@ void MqttOutput::answer(const std::string &resultTopic, const nlohmann::json &id
         j["error"] = error;
     if (!id.is_null())
         j["id"] = id;
-    // Answers are few (one per write) and wait in the client while the broker is away.
+    // An answer waits in the client while the broker is away. Answers have
+    // room beyond the tags' limit; only a flood of writes that the broker
+    // takes slower than they come fills that, and then answers are dropped.
+    if (connection_->unacknowledged() >= outstandingLimit_ + kAnswerRoom) {
+        answersDropped_.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
     connection_->publish(resultTopic, j.dump(), false, true);
 }
 

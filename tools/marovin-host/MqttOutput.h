@@ -82,6 +82,9 @@ private:
     bool started_ = false;
     bool closed_ = false;
     std::atomic<bool> republish_{false};
+    std::atomic<long> answersDropped_{0};
+    long droppedTold_ = 0;
+    long long droppedToldMs_ = 0;
 
     std::mutex mutex_;  // guards what follows, shared with the connection's thread
     std::vector<std::string> notices_;

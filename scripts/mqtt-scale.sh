@@ -11,7 +11,8 @@
 #   bash scripts/mqtt-scale.sh [K [TAGS [SECONDS]]]       defaults: 8 200 20
 #
 # Environment: MAROVIN_BUILD_DIR (default build/ci-native, built if needed),
-# MQTT_TICK_MS (1000), MQTT_REFRESH_MS (250), MQTT_TURNAROUND_MS (2: about
+# MQTT_TICK_MS (997: not a multiple of the refresh, so that changes come at every
+# phase of it), MQTT_REFRESH_MS (250), MQTT_TURNAROUND_MS (2: about
 # 400 exchanges/s per line, so that K lines do not just fight for the CPU).
 set -euo pipefail
 
@@ -20,7 +21,7 @@ K=${1:-8}
 TAGS=${2:-200}
 SECONDS_TO_RUN=${3:-20}
 BUILD=${MAROVIN_BUILD_DIR:-$ROOT/build/ci-native}
-TICK=${MQTT_TICK_MS:-1000}
+TICK=${MQTT_TICK_MS:-997}
 REFRESH=${MQTT_REFRESH_MS:-250}
 TURNAROUND=${MQTT_TURNAROUND_MS:-2}
 HOST="$BUILD/tools/marovin-host/marovin-host"
@@ -41,7 +42,7 @@ cleanup() {
     local pid
     for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
-    rm -rf "$WORK"
+    [ -n "${MQTT_SCALE_KEEP:-}" ] && echo "kept $WORK" >&2 || rm -rf "$WORK"
 }
 trap cleanup EXIT
 
@@ -56,6 +57,8 @@ start_broker() {
     BROKER_PID=$!
     wait_for grep -q ' running$' "$WORK/$1.log"
 }
+# probe PORT FILE: a message to plant/probe reaches the subscriber writing FILE.
+probe() { mosquitto_pub -p "$1" -t plant/probe -m probe && grep -q '^[0-9.]* plant/probe probe' "$2"; }
 # CPU seconds (user + system) a process has used so far.
 cpu_seconds() { awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15) / hz }' "/proc/$1/stat"; }
 
@@ -71,19 +74,22 @@ run() {
     central=$(free_port)
     start_broker "$mode-central" "$central"
     local central_pid=$BROKER_PID
-    stdbuf -oL mosquitto_sub -d -p "$central" -t 'plant/#' -q 1 -F '%U %t %p' >"$WORK/$mode.sub" 2>&1 &
+    stdbuf -oL mosquitto_sub -p "$central" -t 'plant/#' -q 1 -F '%U %t %p' >"$WORK/$mode.sub" 2>&1 &
     local subscriber=$!
     PIDS+=($!)
-    wait_for grep -q SUBACK "$WORK/$mode.sub"
-    local gateways=() brokers=("$central_pid")
+    wait_for probe "$central" "$WORK/$mode.sub"
+    local gateways=() brokers=("$central_pid") ports=()
     for ((k = 1; k <= K; k++)); do
-        port=$central
+        ports[k]=$central
         if [ "$mode" = bridged ]; then
-            port=$(free_port)
-            start_broker "$mode-edge$k" "$port" "connection central$k" "address 127.0.0.1:$central" \
+            ports[k]=$(free_port)
+            start_broker "$mode-edge$k" "${ports[k]}" "connection central$k" "address 127.0.0.1:$central" \
                 "topic plant/line$k/# out 1" "topic plant/line$k/+/set in 1" "cleansession true"
             brokers+=("$BROKER_PID")
         fi
+    done
+    for ((k = 1; k <= K; k++)); do
+        port=${ports[k]}
         "$HOST" --quiet --duration "$SECONDS_TO_RUN" --refresh "$REFRESH" --turnaround "$TURNAROUND" \
             --tags "$WORK/line.tags" --sim-args "--memory $WORK/line.mem --tick $TICK" \
             --mqtt "mqtt://127.0.0.1:$port" --mqtt-prefix "plant/line$k" >"$WORK/$mode.gw$k.out" 2>&1 &
@@ -91,7 +97,7 @@ run() {
         PIDS+=($!)
     done
     local start=$SECONDS
-    sleep "$((SECONDS_TO_RUN - 1))"
+    sleep "$((SECONDS_TO_RUN - 2))"
     local elapsed=$((SECONDS - start)) gw_cpu=0 broker_cpu=0
     for k in "${gateways[@]}"; do
         gw_cpu=$(awk -v a="$gw_cpu" -v b="$(cpu_seconds "$k")" 'BEGIN { print a + b }')
@@ -114,7 +120,7 @@ for line in open(path, errors="replace"):
         state = json.loads(parts[2])
     except ValueError:
         continue
-    if "value" not in state:
+    if not state.get("value"):  # none yet, or the memory's 0 before the first tick
         continue
     read = datetime.datetime.fromisoformat(state["ts"].replace("Z", "+00:00")).timestamp() * 1000
     rows.append((arrival, (int(arrival) - state["value"]) % 2**32, arrival - read))

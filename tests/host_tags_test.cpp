@@ -1,5 +1,6 @@
 // Tag files, tag names and writes given as JSON: what outputs and write
 // sources rely on, as tables of lines and payloads.
+#include "Clock.h"
 #include "TagJson.h"
 #include "Tags.h"
 
@@ -171,6 +172,8 @@ TEST(TagJson, StateBeforeAndAfterAGoodRead)
     EXPECT_EQ(j["value"], 2.5);
     EXPECT_EQ(j["status"], "ok");
     EXPECT_EQ(j["ts"], "2025-12-06T14:59:59.877Z");
+    EXPECT_EQ(isoUtcText(951782400123), "2000-02-29T00:00:00.123Z");
+    EXPECT_EQ(isoUtcText(-1), "1969-12-31T23:59:59.999Z");
     r.tag = TagInfo();
     r.bytes = QByteArray("\xfe\xff", 2);
     EXPECT_EQ(tagStateJson(r, now)["value"].dump(), "-2");

@@ -131,7 +131,7 @@ while IFS='|' read -r args message; do
     check "$args: $message" refused_with "$message" || show bad
 done <<EOF
 --mqtt http://b|--mqtt: bad value 'http://b'
---mqtt mqtt://b:70000|--mqtt: bad value
+--mqtt mqtt://u:secret@b:70000|--mqtt: bad value 'mqtt://u:***@b:70000'
 --mqtt mqtt://:pw@b|--mqtt: bad value
 --mqtt mqtt://b --mqtt-prefix a/+|--mqtt-prefix: bad value 'a/+' (no wildcards
 --mqtt mqtt://b --mqtt-prefix a/|no leading, trailing or doubled '/'

@@ -18,7 +18,7 @@ const std::size_t kMaxPrefix = 200;
 const std::size_t kMaxClientId = 128;
 const std::size_t kMaxCredential = 256;
 
-// Undoes %XX escapes; false for a broken escape.
+// Undoes %XX escapes; false for a broken escape or a NUL.
 bool percentDecode(const std::string &text, std::string *out)
 {
     out->clear();
@@ -30,10 +30,26 @@ bool percentDecode(const std::string &text, std::string *out)
         if (i + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
             !std::isxdigit(static_cast<unsigned char>(text[i + 2])))
             return false;
-        *out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+        const int c = std::stoi(text.substr(i + 1, 2), nullptr, 16);
+        if (c == 0)  // would cut the C string libmosquitto takes
+            return false;
+        *out += static_cast<char>(c);
         i += 2;
     }
     return true;
+}
+
+// The URL with its password, if any, as "***": for messages.
+std::string withoutPassword(const std::string &url)
+{
+    const std::string::size_type start = url.find("://");
+    const std::string::size_type at = url.rfind('@');
+    if (start == std::string::npos || at == std::string::npos || at < start)
+        return url;
+    const std::string::size_type colon = url.find(':', start + 3);
+    if (colon == std::string::npos || colon > at)
+        return url;
+    return url.substr(0, colon + 1) + "***" + url.substr(at);
 }
 
 // A host name or an IPv4 address: letters, digits, '.', '-' and '_'.
@@ -108,7 +124,7 @@ void refuse(const std::string &option, const std::string &why)
 
 bool parseMqttUrl(const std::string &text, MqttOptions *o, std::string *error)
 {
-    *error = "bad value '" + text + "' (expected mqtt://[USER[:PASS]@]HOST[:PORT] or mqtts://...)";
+    *error = "bad value '" + withoutPassword(text) + "' (expected mqtt://[USER[:PASS]@]HOST[:PORT] or mqtts://...)";
     std::string rest;
     if (text.compare(0, 7, "mqtt://") == 0) {
         o->tls = false;

@@ -20,7 +20,7 @@ note() { printf '==> %s\n' "$*"; }
 
 note "checking packages"
 bash scripts/install-deps.sh build-essential cmake pkg-config qtbase5-dev libcli11-dev nlohmann-json3-dev python3 \
-    libmodbus-dev valgrind libbenchmark-dev libcpp-httplib-dev libjs-dygraphs
+    libmodbus-dev valgrind libbenchmark-dev libcpp-httplib-dev libjs-dygraphs libmosquitto-dev
 
 note "configure ($BUILD)"
 mkdir -p "$BUILD"

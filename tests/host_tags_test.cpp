@@ -1,5 +1,6 @@
 // Tag files, tag names and writes given as JSON: what outputs and write
 // sources rely on, as tables of lines and payloads.
+#include "Clock.h"
 #include "TagJson.h"
 #include "Tags.h"
 
@@ -124,6 +125,8 @@ TEST(TagJson, WritePayloadsAndValues)
         {1, 0x10, {}, "true", "true/false only"},
         {1, 0x10, {}, "\"12\"", "expected a number"},
         {1, 0x10, {}, "{\"value\": 1, \"x\": 2}", "expected a number"},
+        {1, 0x10, {}, "{\"id\": \"w1\", \"value\": 2}", "0200"},
+        {1, 0x10, {}, "{\"value\": 2, \"id\": [1]}", "\"id\" must be"},
         {1, 0x10, {}, "[1]", "expected a number"},
         {1, 0x10, {}, "nonsense", "expected a number"},
         {1, 0x10, {}, "", "expected a number"},
@@ -134,7 +137,8 @@ TEST(TagJson, WritePayloadsAndValues)
         WriteRequest w;
         std::string error;
         std::string got;
-        if (parseWritePayload(r.payload, &value, &error) && tagWriteRequest(target, value, &w, &error)) {
+        nlohmann::json id;
+        if (parseWritePayload(r.payload, &value, &error, &id) && tagWriteRequest(target, value, &w, &error)) {
             char hex[3];
             for (unsigned char c : w.bytes) {
                 std::snprintf(hex, sizeof hex, "%02x", c);
@@ -168,6 +172,8 @@ TEST(TagJson, StateBeforeAndAfterAGoodRead)
     EXPECT_EQ(j["value"], 2.5);
     EXPECT_EQ(j["status"], "ok");
     EXPECT_EQ(j["ts"], "2025-12-06T14:59:59.877Z");
+    EXPECT_EQ(isoUtcText(951782400123), "2000-02-29T00:00:00.123Z");
+    EXPECT_EQ(isoUtcText(-1), "1969-12-31T23:59:59.999Z");
     r.tag = TagInfo();
     r.bytes = QByteArray("\xfe\xff", 2);
     EXPECT_EQ(tagStateJson(r, now)["value"].dump(), "-2");

@@ -157,6 +157,7 @@ int parseOptions(int argc, char **argv, HostOptions *o, std::FILE *out, std::FIL
     addOutputOptions(app, o, &trace);
     addStopOptions(app, o);
     addHttpOptions(app, &o->http);
+    addMqttOptions(app, &o->mqtt);
 
     const int code = marovin_port::parseCommandLine(app, argc, argv, "marovin-host", out, err);
     if (code >= 0)

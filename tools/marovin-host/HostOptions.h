@@ -3,6 +3,7 @@
 #define MAROVIN_HOST_OPTIONS_H
 
 #include "HttpOptions.h"
+#include "MqttOptions.h"
 #include "Port.h"
 
 #include <cstdio>
@@ -56,6 +57,7 @@ struct HostOptions {
     double linkTimeoutS = 30;  // a link down this long ends the run
 
     HttpOptions http;  // the web panel
+    MqttOptions mqtt;
 };
 
 // Fills *options from argv and from the --config file. Returns -1 when the

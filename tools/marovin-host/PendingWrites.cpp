@@ -10,8 +10,12 @@ namespace marovin_host {
 
 void PendingWrites::take()
 {
-    for (WriteRequest &r : queue_.take())
-        held_.push_back(std::move(r));
+    // Writes that wait for their place stay in the queue, where its limit
+    // tells sources that it is full; held here they would grow without bound.
+    if (held_.size() < WriteQueue::kLimit) {
+        for (WriteRequest &r : queue_.take())
+            held_.push_back(std::move(r));
+    }
     std::deque<WriteRequest> waiting;
     while (!held_.empty()) {
         WriteRequest r = std::move(held_.front());

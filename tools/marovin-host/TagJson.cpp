@@ -72,13 +72,24 @@ const ValueRow *TagDirectory::find(const std::string &name) const
     return it == byName_.end() ? nullptr : it->second;
 }
 
-bool parseWritePayload(const std::string &payload, nlohmann::json *value, std::string *error)
+bool parseWritePayload(const std::string &payload, nlohmann::json *value, std::string *error, nlohmann::json *id)
 {
+    if (id)
+        *id = nullptr;
     if (payload.size() > kMaxWritePayload) {
         *error = "payload longer than " + std::to_string(kMaxWritePayload) + " bytes";
         return false;
     }
     nlohmann::json j = nlohmann::json::parse(payload, nullptr, false);
+    if (id && j.is_object() && j.contains("id")) {
+        const nlohmann::json &given = j["id"];
+        if (!given.is_number_integer() && !(given.is_string() && given.get_ref<const std::string &>().size() <= 64)) {
+            *error = "\"id\" must be an integer or a string of at most 64 characters";
+            return false;
+        }
+        *id = given;
+        j.erase("id");
+    }
     if (j.is_object() && j.size() == 1 && j.contains("value"))
         j = j["value"];
     if (!j.is_number() && !j.is_boolean()) {

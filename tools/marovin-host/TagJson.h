@@ -48,8 +48,11 @@ private:
 const std::size_t kMaxWritePayload = 256;
 
 // A write payload: a bare JSON number (or true/false), or {"value": V}; false
-// with a message for anything else, or a payload over kMaxWritePayload.
-bool parseWritePayload(const std::string &payload, nlohmann::json *value, std::string *error);
+// with a message for anything else, or a payload over kMaxWritePayload. With
+// id, the object may also carry "id" (a string of at most 64 characters or an
+// integer) that the answer echoes; *id is null without one.
+bool parseWritePayload(const std::string &payload, nlohmann::json *value, std::string *error,
+                       nlohmann::json *id = nullptr);
 // Turns a value in the tag's units (a JSON number, or true/false for a bit)
 // into a write request for the tag: scaled back, checked against the area's
 // range and the writable status bits; false with a message, and nothing to

@@ -11,6 +11,7 @@
 #include "ExchangeLoop.h"
 #include "HostOptions.h"
 #include "Link.h"
+#include "MqttOutput.h"
 #include "Outputs.h"
 #include "PendingWrites.h"
 #include "SimulatorProcess.h"
@@ -205,6 +206,12 @@ int main(int argc, char **argv)
         if (o.http.writes)
             writeQueue.keepOpen();
         outputs.add(std::move(web));
+    }
+    if (o.mqtt.enabled()) {
+        std::unique_ptr<MqttOutput> mqtt = MqttOutput::create(o.mqtt, vars.rows, writeQueue, outputs, &error);
+        if (!mqtt)
+            return fail(kUsage, error);
+        outputs.add(std::move(mqtt));
     }
 
     installStopSignals();

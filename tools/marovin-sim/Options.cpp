@@ -76,7 +76,7 @@ bool parseAnimation(const std::string &text, Animation *out, std::string *error)
 {
     const auto eq = text.find('=');
     if (eq == std::string::npos) {
-        *error = "\"" + text + "\" is not STATION:AREA:ADDR=counter|sine|toggle";
+        *error = "\"" + text + "\" is not STATION:AREA:ADDR=counter|sine|toggle|clock";
         return false;
     }
     if (!marovin_device::parseKey(text.substr(0, eq), &out->key, error))
@@ -88,8 +88,14 @@ bool parseAnimation(const std::string &text, Animation *out, std::string *error)
         out->kind = AnimationKind::Sine;
     else if (kind == "toggle")
         out->kind = AnimationKind::Toggle;
+    else if (kind == "clock")
+        out->kind = AnimationKind::Clock;
     else {
-        *error = "animation \"" + kind + "\" is not counter, sine or toggle";
+        *error = "animation \"" + kind + "\" is not counter, sine, toggle or clock";
+        return false;
+    }
+    if (out->kind == AnimationKind::Clock && (out->key.area < 1 || out->key.area > 4)) {
+        *error = "a clock animation needs a word area (1..4)";
         return false;
     }
     return true;
@@ -236,7 +242,7 @@ void addDeviceOptions(CLI::App &app, Options *o)
                    o->animations.push_back(a);
                }
            },
-           "a value that changes every tick: counter, sine or toggle (repeatable)")
+           "a value that changes every tick: counter, sine, toggle or clock (repeatable)")
         ->check(checkWith([](const std::string &v, std::string *why) {
             Animation a;
             return parseAnimation(v, &a, why);

@@ -14,7 +14,7 @@
 namespace marovin_sim {
 
 enum class Transport { Pty, Serial, Tcp };
-enum class AnimationKind { Counter, Sine, Toggle };
+enum class AnimationKind { Counter, Sine, Toggle, Clock };
 
 struct Animation {
     marovin_device::VariableKey key;
@@ -59,7 +59,7 @@ struct Options {
 // simulator should run; otherwise the exit code: 0 after --help or --version
 // (printed on out), 2 after a usage error (a one-line message on err).
 int parseOptions(int argc, char **argv, Options *options, std::FILE *out = stdout, std::FILE *err = stderr);
-// Parses "STATION:AREA:ADDR=counter|sine|toggle".
+// Parses "STATION:AREA:ADDR=counter|sine|toggle|clock".
 bool parseAnimation(const std::string &text, Animation *out, std::string *error);
 // Reads a memory file: assignments and "animate KEY=KIND" lines. On failure
 // *unreadable tells a file that cannot be read from one with a bad line.

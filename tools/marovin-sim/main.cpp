@@ -43,6 +43,14 @@ long long nowMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+// Milliseconds since the epoch: what a clock animation stores.
+long long wallMs()
+{
+    timeval tv{};
+    ::gettimeofday(&tv, nullptr);
+    return static_cast<long long>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
+}
+
 // Wall-clock time of day as HH:MM:SS.mmm for trace lines.
 std::string timestamp()
 {
@@ -310,6 +318,8 @@ private:
                     v = v + 1;
                 else if (a.kind == AnimationKind::Toggle)
                     v = v == 0 ? 1 : 0;
+                else if (a.kind == AnimationKind::Clock)
+                    v = static_cast<std::uint32_t>(wallMs());
                 else
                     v = static_cast<std::uint32_t>(std::lround(1000.0 + 1000.0 * phase));
                 model_.setAreaValue(s, a.key.area, addr, v);

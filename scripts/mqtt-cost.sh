@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# What a published MQTT message costs the gateway (outside CI). One line of
+# 1,000 tags that all change every refresh (clock values, moved every 20 ms by
+# the simulator), published to a mosquitto started here.
+#
+# 1. Instructions per published message: two runs under callgrind that differ
+#    in length (so in refreshes and messages); the slope of the instructions
+#    in MqttOutput::publishTags (loop thread: the JSON, the hand-over to
+#    libmosquitto) and in MqttConnection::run (the gateway's MQTT thread:
+#    libmosquitto sending and taking acknowledgements) over the messages the
+#    subscriber got. Start-up and the connection cancel out.
+# 2. CPU share of the gateway process (user + system time of all its threads
+#    over wall time, from /proc) at the same load, with and without --mqtt.
+#
+#   bash scripts/mqtt-cost.sh            Environment: MAROVIN_BUILD_DIR (build/ci-native)
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${MAROVIN_BUILD_DIR:-$ROOT/build/ci-native}
+HOST="$BUILD/tools/marovin-host/marovin-host"
+MOSQUITTO=$(PATH=$PATH:/usr/sbin command -v mosquitto)
+TAGS=1000
+REFRESH=500  # natively every tag is read between two refreshes
+SLOW_REFRESH=2000  # the same under callgrind, which slows polling down
+
+bash "$ROOT/scripts/install-deps.sh" mosquitto mosquitto-clients valgrind python3
+[ -x "$HOST" ] || { echo "build $BUILD first (bash scripts/test.sh native)" >&2; exit 1; }
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/marovin-mqtt-cost.XXXXXX")
+PIDS=()
+cleanup() {
+    local pid
+    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf '%s\n' "listener $PORT 127.0.0.1" "allow_anonymous true" "user $(id -un)" >"$WORK/broker.conf"
+"$MOSQUITTO" -c "$WORK/broker.conf" >"$WORK/broker.log" 2>&1 &
+PIDS+=($!)
+for ((i = 0; i < TAGS; i++)); do
+    printf 'animate 1:2:%x=clock\n' $((2 * i)) >>"$WORK/line.mem"
+    printf 't%04d = 1:d32:%x\n' "$i" $((2 * i)) >>"$WORK/line.tags"
+done
+sleep 1
+LINE=(--quiet --tags "$WORK/line.tags" --sim-args "--memory $WORK/line.mem --tick 20")
+MQTT=(--mqtt "mqtt://127.0.0.1:$PORT" --mqtt-prefix cost)
+
+# subscribe NAME: counts what the gateway publishes, into NAME.sub.
+subscribe() {
+    stdbuf -oL mosquitto_sub -p "$PORT" -v -t 'cost/#' >"$WORK/$1.sub" &
+    SUBSCRIBER=$!
+    PIDS+=($!)
+    sleep 0.5
+}
+messages() { grep -c '^cost/t' "$WORK/$1.sub"; }
+# inclusive NAME FUNCTION: the inclusive instructions of FUNCTION in a callgrind file.
+inclusive() {
+    callgrind_annotate --inclusive=yes "$WORK/$1.cg" 2>/dev/null | grep -v '=>' | grep -F "$2" | head -n 1 |
+        sed -E 's/^ *([0-9,]+).*/\1/; s/,//g'
+}
+
+for seconds in 11 21; do
+    subscribe "cg$seconds"
+    valgrind --tool=callgrind --callgrind-out-file="$WORK/cg$seconds.cg" "$HOST" --duration "$seconds" \
+        --refresh "$SLOW_REFRESH" "${LINE[@]}" "${MQTT[@]}" >"$WORK/cg$seconds.out" 2>&1
+    sleep 1
+    kill "$SUBSCRIBER"
+done
+python3 - "$(messages cg11)" "$(messages cg21)" \
+    "$(inclusive cg11 'MqttOutput::publishTags(')" "$(inclusive cg21 'MqttOutput::publishTags(')" \
+    "$(inclusive cg11 'MqttConnection::run()')" "$(inclusive cg21 'MqttConnection::run()')" <<'PY'
+import sys
+m1, m2, p1, p2, r1, r2 = map(int, sys.argv[1:])
+loop = (p2 - p1) / (m2 - m1)
+thread = (r2 - r1) / (m2 - m1)
+print(f"messages: {m1} and {m2} (1,000 a refresh)")
+print(f"instructions per published message: {loop:,.0f} on the loop thread + {thread:,.0f} in the MQTT thread"
+      f" = {loop + thread:,.0f}")
+PY
+
+# cpu NAME ARGS...: CPU share of the gateway over 20 s after a second of start-up.
+cpu() {
+    local name=$1 hz pid t0 t1 c0 c1
+    shift
+    hz=$(getconf CLK_TCK)
+    subscribe "$name"
+    "$HOST" --duration 23 --refresh "$REFRESH" "${LINE[@]}" "$@" >"$WORK/$name.out" 2>&1 &
+    pid=$!
+    sleep 1
+    t0=$(date +%s.%N)
+    c0=$(awk '{ print $14, $15 }' "/proc/$pid/stat")
+    sleep 20
+    t1=$(date +%s.%N)
+    c1=$(awk '{ print $14, $15 }' "/proc/$pid/stat")
+    wait "$pid" || true
+    kill "$SUBSCRIBER"
+    python3 - "$name" "$t0" "$t1" "$c0" "$c1" "$hz" "$(messages "$name")" \
+        "$(sed -n 's/^exchanges\/s: *//p' "$WORK/$name.out")" <<'PY'
+import sys
+name, t0, t1, c0, c1, hz, msgs, rate = sys.argv[1:]
+u0, s0 = map(int, c0.split())
+u1, s1 = map(int, c1.split())
+wall = float(t1) - float(t0)
+user = (u1 - u0) / int(hz) / wall * 100
+system = (s1 - s0) / int(hz) / wall * 100
+print(f"{name}: CPU {user + system:.1f} % of one core (user {user:.1f} %, system {system:.1f} %),"
+      f" {float(rate):,.0f} exchanges/s, {int(msgs) / 23:,.0f} messages/s")
+PY
+}
+cpu with-mqtt "${MQTT[@]}"
+cpu without-mqtt
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

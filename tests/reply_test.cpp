@@ -1,6 +1,9 @@
 // Reply processing: status codes, repeats, give-ups, list advance, callbacks.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <vector>
+
 #include "DriverFixture.h"
 #include "Exchange.h"
 #include "core/marovin_core.h"
@@ -12,12 +15,6 @@ namespace {
 
 class Reply : public DriverTest {
 protected:
-    RW_VAR readVar(int area, int address, int station = 1)
-    {
-        RW_VAR v = makeVar(area, address, station);
-        v.ownerId = -1;
-        return v;
-    }
     RW_VAR onceVar(int address, int ownerType, int ownerId, int station = 1)
     {
         RW_VAR v = makeVar(1, address, station);
@@ -25,47 +22,111 @@ protected:
         v.ownerId = ownerId;
         return v;
     }
-    RW_VAR writeVar(int address, int station = 1)
-    {
-        RW_VAR v = makeVar(1, address, station);
-        v.accessMode = 1;
-        v.data = hex("34 12");
-        return v;
-    }
-    QByteArray cached(int station, int area, int address)
-    {
-        for (const EXTENDVAR &e : PLC_driver.extendList)
-            if (e.station == station && e.areaCode == area && e.address == address)
-                return e.data;
-        return QByteArray();
-    }
 };
 
-TEST_F(Reply, EmptyQueueKeepsLastResult)
+// One request of a variable answered by each row, with no repeats allowed so
+// that a failure's code shows at once.
+TEST_F(Reply, StatusOfEveryKindOfReply)
 {
-    PLC_driver.readList.append(readVar(1, 0x10));
+    Protocol probe;  // a 13-byte read reply with data 12 34
+    probe.replyLength = 13;
+    probe.dataOffset = 10;
+    const QByteArray good = goodReply(probe, hex("12 34"));
+    QByteArray badSum = good;
+    badSum[12] = static_cast<char>(badSum[12] + 1);
+    const struct {
+        char kind;  // r local read, w local write, R read on another link, S the same, stored
+        int ownerType;
+        QByteArray bytes;
+        bool null;
+        int length, expected;
+    } rows[] = {
+        {'r', 0, good, false, 13, 1},               {'r', 0, good + "UUUUUUU", false, 13, 1},  // bytes past the length
+        {'r', 0, QByteArray(), true, 0, 41},        {'r', 0, QByteArray(), true, 13, 11},
+        {'r', 0, QByteArray(), false, -1, 71},      {'r', 0, QByteArray(), false, INT_MIN, 71},
+        {'r', 0, good, false, INT_MAX, 71},         {'r', 0, good, false, 12, 71},
+        {'r', 0, good.left(3), false, 13, 11},      {'r', 0, good.left(12), false, 13, 11},
+        {'r', 0, badSum, false, 13, 11},            {'r', 3, badSum, false, 13, 14},
+        {'r', 3, QByteArray(12, '\0'), false, 12, 74}, {'r', 3, QByteArray(), false, 0, 44},
+        {'r', 1, QByteArray(), true, 0, 42},        {'r', 11, QByteArray(), true, 0, 52},
+        {'r', 12, QByteArray(), true, 0, 41},       {'r', -1, QByteArray(), true, 0, 41},
+        {'r', INT_MIN, QByteArray(), true, 0, 41},  {'r', INT_MAX, QByteArray(), true, 0, 41},
+        {'w', 0, "O", false, 1, 1},                 {'w', 0, "o", false, 1, 11},
+        {'w', 0, "X", false, 1, 11},                {'w', 0, "OO", false, 1, 11},
+        {'w', 0, QByteArray(), true, 1, 11},        {'w', 2, "O", false, 0, 43},
+        {'w', 0, "O", false, 2, 71},                {'w', 0, "O", false, -1, 71},
+        {'R', 0, good, false, 13, 100},             {'R', 0, QByteArray(), true, 0, 141},
+        {'R', 0, badSum, false, 13, 111},           {'R', 4, QByteArray(3, '\1'), false, 13, 115},
+        {'R', 0, QByteArray(), false, -7, 171},     {'S', 0, good, false, 13, 1},
+    };
+    word(retryLimit) = 0;
+    for (const auto &r : rows) {
+        SCOPED_TRACE(std::string(1, r.kind) + " ownerType " + std::to_string(r.ownerType) + " length "
+                     + std::to_string(r.length) + " [" + toHex(r.bytes) + "]");
+        PLC_driver.readList.clear();
+        PLC_driver.writeList.clear();
+        PLC_driver.extendList.clear();
+        PLC_driver.writeBurst = 0;
+        RW_VAR v = r.kind == 'w' ? writeVar(1, 0x10, "01 00") : makeVar(1, 0x10);
+        v.ownerType = r.ownerType;
+        v.linkNo = r.kind == 'R' || r.kind == 'S' ? 3 : 0;  // the local link is 0
+        v.remoteArg1 = r.kind == 'S' ? -1 : 0;
+        (r.kind == 'w' ? PLC_driver.writeList : PLC_driver.readList) << v;
+        ASSERT_NE(ComCommunication(), nullptr);
+        QByteArray reply = r.bytes;
+        const RW_VAR *result = DataCom(r.null ? nullptr : &reply, r.length);
+        EXPECT_EQ(result, &PLC_driver.result);
+        EXPECT_EQ(result->status, r.expected);
+        EXPECT_TRUE(result->data.isEmpty());
+        EXPECT_TRUE(PLC_driver.frameQueue.isEmpty());
+        EXPECT_EQ(reply, r.bytes) << "the host's reply is read only";
+        if (r.kind != 'w') {
+            EXPECT_EQ(cached(1, 1, 0x10), r.expected == 1 ? "34 12" : "absent");
+        }
+    }
+    const int outcomes[][2] = {{0, 1}, {4, 100}, {1, 11}, {2, 41}, {3, 71}, {5, 111}, {6, 141}, {7, 171}, {8, 200}, {-1, 200}};
+    for (const auto &o : outcomes)
+        EXPECT_EQ(GetDriverReturnValue(o[0]), o[1]) << o[0];
+}
+
+TEST_F(Reply, NothingOutstandingLeavesTheLastResult)
+{
+    PLC_driver.readList << makeVar(1, 0x10);
     ASSERT_EQ(exchangeGood(), 1);
-    const RW_VAR *r = DataCom(nullptr, 0);
-    EXPECT_EQ(r, &PLC_driver.result);
-    EXPECT_EQ(r->status, 1);
-    EXPECT_EQ(r->address, 0x10);
-    EXPECT_TRUE(r->data.isEmpty());
+    QByteArray junk(100, '\xFF');
+    for (int length : {0, -1, 13, INT_MAX, INT_MIN}) {
+        EXPECT_EQ(DataCom(nullptr, length), &PLC_driver.result);
+        EXPECT_EQ(DataCom(&junk, length)->status, 1) << length;
+    }
+    EXPECT_EQ(PLC_driver.result.address, 0x10);
+    EXPECT_EQ(word(retryCount), 0);
+    EXPECT_EQ(PLC_driver.extendList.size(), 1);
+}
+
+TEST_F(Reply, AnyLengthAcceptedWhenTheRequestSaysSo)
+{
+    Protocol p;
+    p.replyLength = -1;
+    p.dataOffset = 10;
+    p.dataLength = 2;
+    p.var = makeVar(1, 0x10);
+    PLC_driver.frameQueue.append(p);
+    word(framesPerVar) = 1;
+    QByteArray reply = hex("00 00 00 00 00 00 00 00 00 00 12 34 00 00 00 00 00 00 00");
+    fixSum(reply);
+    EXPECT_EQ(DataCom(&reply, reply.size())->status, 1);
+    EXPECT_EQ(cached(1, 1, 0x10), "34 12");
 }
 
 TEST_F(Reply, MultiRequestVariableAdvancesOnlyAtItsLastReply)
 {
-    PLC_driver.readList.append(readVar(0, 2));
-    PLC_driver.readList.append(readVar(1, 0x10));
+    PLC_driver.readList << makeVar(0, 2) << makeVar(1, 0x10);
     PLC_driver.result.address = 4242;
     for (int i = 0; i < 5; ++i) {
-        Protocol *p = ComCommunication();
-        ASSERT_NE(p, nullptr);
-        QByteArray reply = goodReply(*p);
-        const RW_VAR *r = DataCom(&reply, reply.size());
-        EXPECT_EQ(r->status, 1);
+        EXPECT_EQ(exchangeGood(), 1);
         EXPECT_EQ(word(framesDone), i + 1);
         if (i < 4) {
-            EXPECT_EQ(r->address, 4242) << "result untouched before the last reply";
+            EXPECT_EQ(PLC_driver.result.address, 4242) << "result untouched before the last reply";
             EXPECT_EQ(PLC_driver.readList.first().areaCode, 0);
         }
     }
@@ -73,16 +134,16 @@ TEST_F(Reply, MultiRequestVariableAdvancesOnlyAtItsLastReply)
     EXPECT_EQ(PLC_driver.readList.first().areaCode, 1) << "the status block moved to the end";
 }
 
-TEST_F(Reply, RepeatsThenGivesUp)
+TEST_F(Reply, RepeatsThenGivesUpAndASuccessEndsTheCount)
 {
-    word(retryLimit) = 2;
-    PLC_driver.readList.append(readVar(1, 0x10));
-    PLC_driver.readList.append(readVar(1, 0x11));
+    PLC_driver.readList << makeVar(1, 0x10) << makeVar(1, 0x11);
     Protocol *first = ComCommunication();
     EXPECT_EQ(DataCom(nullptr, 0)->status, 0);
     EXPECT_EQ(ComCommunication(), first);
     EXPECT_EQ(DataCom(nullptr, 0)->status, 0);
     EXPECT_EQ(word(retryCount), 2);
+    EXPECT_EQ(word(finishFlag), 0);
+    EXPECT_TRUE(PLC_driver.commFailed);
     const RW_VAR *r = DataCom(nullptr, 0);
     EXPECT_EQ(r->status, 41);
     EXPECT_EQ(r->address, 0x10);
@@ -91,131 +152,48 @@ TEST_F(Reply, RepeatsThenGivesUp)
     EXPECT_EQ(PLC_driver.readList.first().address, 0x11);
     ASSERT_EQ(callbacks().notifies.size(), 1u);
     EXPECT_EQ(callbacks().notifies[0].one, 1);
+    // Sporadic failures on different variables do not add up to a give-up.
+    word(retryLimit) = 1;
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(exchangeWith(QByteArray()), 0);
+        EXPECT_EQ(exchangeGood(), 1);
+        EXPECT_EQ(word(retryCount), 0);
+        EXPECT_FALSE(PLC_driver.commFailed);
+    }
+    EXPECT_EQ(callbacks().notifies.size(), 1u);
 }
 
-TEST_F(Reply, ErrorCodesByKindAndOwner)
+TEST_F(Reply, GiveUpDropsThePendingWorkOfItsStation)
 {
-    word(retryLimit) = 0;
-    struct Row {
-        int ownerType;
-        const char *reply;  // 13-byte replies are completed with their sum unless "bad"
-        int expected;
-    } rows[] = {
-        {3, "", 44},
-        {3, "00 00 00 00 00 00 00 00 00 00 00 00", 74},
-        {3, "0B 00 00 00 00 00 00 00 00 00 12 34 00", 14},
-        {0, "", 41},
-        {12, "00 00 00 00 00 00 00 00 00 00 00 00", 71},
-        {0, "0B 00 00 00 00 00 00 00 00 00 12 34 00", 11},
-        {11, "", 52},
-        {-5, "", 41},
-    };
-    for (const Row &row : rows) {
-        RW_VAR v = readVar(1, 0x10);
-        v.ownerType = row.ownerType;
+    for (int multi : {1, 0}) {
+        SCOPED_TRACE(multi ? "several stations" : "single station: every station's");
+        callbacks().onceReads.clear();
+        word(retryLimit) = 0;
+        word(multiStation) = multi;
+        PLC_driver.readList << makeVar(1, 0x10, 2);
+        for (int station : {1, 2, 3, 1})
+            PLC_driver.writeList << writeVar(1, station, "34 12", station);
+        PLC_driver.onceReadList << onceVar(0x10, 4, 7, 2) << onceVar(0x11, 4, 7, 2)  // one requester, dropped
+                                << onceVar(0x12, 6, 1, 2) << onceVar(0x13, 6, 1, 1)  // told once 0x13 is done
+                                << onceVar(0x14, 8, 1, 3) << onceVar(0x15, 9, 9, 2);
+        PLC_driver.onceReadList[5].linkNo = 3;  // a remote-link once-read is never told
+        PLC_driver.writeBurst = PLC_driver.onceBurst = 5;  // the cyclic read goes first
+        EXPECT_EQ(exchangeWith(QByteArray()), 41);
+        EXPECT_EQ(pieces(PLC_driver.writeList), multi ? "1/1 3/1 1/1" : "");
+        EXPECT_EQ(pieces(PLC_driver.onceReadList), multi ? "19/1 20/1" : "");
+        ASSERT_EQ(callbacks().onceReads.size(), multi ? 1u : 3u);
+        EXPECT_EQ(callbacks().onceReads[0].ownerType, 4);
+        EXPECT_EQ(callbacks().onceReads[0].ownerId, 7);
+        EXPECT_EQ(callbacks().onceReads[0].outcome, 2);
         PLC_driver.readList.clear();
-        PLC_driver.readList.append(v);
-        EXPECT_EQ(exchangeWith(hex(row.reply)), row.expected) << row.ownerType << " " << row.reply;
+        PLC_driver.writeList.clear();
+        PLC_driver.onceReadList.clear();
     }
 }
 
-TEST_F(Reply, AnyLengthAcceptedWhenRequestSaysSo)
+TEST_F(Reply, OnceReadDoneAfterTheRequestersLastEntry)
 {
-    Protocol p;
-    p.replyLength = -1;
-    p.dataOffset = 10;
-    p.dataLength = 2;
-    p.var = readVar(1, 0x10);
-    PLC_driver.frameQueue.append(p);
-    word(framesPerVar) = 1;
-    QByteArray reply = hex("00 00 00 00 00 00 00 00 00 00 12 34 00 00 00 00 00 00 00");
-    fixSum(reply);
-    EXPECT_EQ(DataCom(&reply, reply.size())->status, 1);
-    EXPECT_EQ(toHex(cached(1, 1, 0x10)), "34 12");
-}
-
-TEST_F(Reply, StoredValueEndToEnd)
-{
-    PLC_driver.readList.append(readVar(2, 0x20));
-    Protocol *p = ComCommunication();
-    ASSERT_NE(p, nullptr);
-    QByteArray reply = goodReply(*p, hex("56 78 12 34"));
-    EXPECT_EQ(DataCom(&reply, reply.size())->status, 1);
-    EXPECT_EQ(toHex(cached(1, 2, 0x20)), "78 56 34 12");
-}
-
-TEST_F(Reply, RemoteReplyAcceptedWithoutStoring)
-{
-    RW_VAR v = readVar(1, 0x10);
-    v.linkNo = 3;  // not the local link
-    PLC_driver.readList.append(v);
-    Protocol *p = ComCommunication();
-    ASSERT_NE(p, nullptr);
-    QByteArray reply = goodReply(*p, hex("12 34"));
-    EXPECT_EQ(DataCom(&reply, reply.size())->status, 100);
-    EXPECT_TRUE(cached(1, 1, 0x10).isEmpty());
-
-    word(retryLimit) = 0;
-    p = ComCommunication();
-    EXPECT_EQ(DataCom(nullptr, 0)->status, 141);
-    p = ComCommunication();
-    QByteArray shortReply = hex("00 00 00");
-    EXPECT_EQ(DataCom(&shortReply, 3)->status, 171);
-}
-
-TEST_F(Reply, RemoteReplyStoredWhenVariableAsksForIt)
-{
-    RW_VAR v = readVar(1, 0x10);
-    v.linkNo = 3;
-    v.remoteArg1 = -1;
-    PLC_driver.readList.append(v);
-    Protocol *p = ComCommunication();
-    QByteArray reply = goodReply(*p, hex("12 34"));
-    EXPECT_EQ(DataCom(&reply, reply.size())->status, 1);
-    EXPECT_EQ(toHex(cached(1, 1, 0x10)), "34 12");
-}
-
-TEST_F(Reply, GiveUpDropsOnlyThatStationsPendingEntries)
-{
-    word(retryLimit) = 0;
-    PLC_driver.readList.append(readVar(1, 0x10, 2));
-    PLC_driver.writeList.append(writeVar(0x1, 1));
-    PLC_driver.writeList.append(writeVar(0x2, 2));
-    PLC_driver.writeList.append(writeVar(0x3, 3));
-    PLC_driver.writeList.append(writeVar(0x4, 1));
-    PLC_driver.onceReadList.append(onceVar(0x5, 1, 1, 2));
-    PLC_driver.onceReadList.append(onceVar(0x6, 1, 2, 1));
-    PLC_driver.writeBurst = 5;  // let the cyclic read go first
-    PLC_driver.onceBurst = 5;
-
-    EXPECT_EQ(exchangeWith(QByteArray()), 41);
-    ASSERT_EQ(PLC_driver.writeList.size(), 3);
-    EXPECT_EQ(PLC_driver.writeList[0].address, 0x1);
-    EXPECT_EQ(PLC_driver.writeList[1].address, 0x3);
-    EXPECT_EQ(PLC_driver.writeList[2].address, 0x4);
-    ASSERT_EQ(PLC_driver.onceReadList.size(), 1);
-    EXPECT_EQ(PLC_driver.onceReadList[0].address, 0x6);
-}
-
-TEST_F(Reply, GiveUpInSingleStationOperationEmptiesBothLists)
-{
-    word(retryLimit) = 0;
-    word(multiStation) = 0;
-    PLC_driver.readList.append(readVar(1, 0x10));
-    PLC_driver.writeList.append(writeVar(0x1, 4));
-    PLC_driver.onceReadList.append(onceVar(0x5, 1, 1, 9));
-    PLC_driver.writeBurst = 5;
-    PLC_driver.onceBurst = 5;
-    EXPECT_EQ(exchangeWith(QByteArray()), 41);
-    EXPECT_TRUE(PLC_driver.writeList.isEmpty());
-    EXPECT_TRUE(PLC_driver.onceReadList.isEmpty());
-}
-
-TEST_F(Reply, OnceReadDoneAfterRequestersLastEntry)
-{
-    PLC_driver.onceReadList.append(onceVar(0x10, 4, 7));
-    PLC_driver.onceReadList.append(onceVar(0x11, 5, 7));
-    PLC_driver.onceReadList.append(onceVar(0x12, 4, 7));
+    PLC_driver.onceReadList << onceVar(0x10, 4, 7) << onceVar(0x11, 5, 7) << onceVar(0x12, 4, 7);
     EXPECT_EQ(exchangeGood(), 1);
     EXPECT_TRUE(callbacks().onceReads.empty());
     EXPECT_EQ(exchangeGood(), 1);
@@ -224,97 +202,54 @@ TEST_F(Reply, OnceReadDoneAfterRequestersLastEntry)
     EXPECT_EQ(exchangeGood(), 1);
     ASSERT_EQ(callbacks().onceReads.size(), 2u);
     const Callbacks::OnceRead &done = callbacks().onceReads[1];
-    EXPECT_EQ(done.context, 77);
-    EXPECT_EQ(done.ownerType, 4);
-    EXPECT_EQ(done.ownerId, 7);
-    EXPECT_EQ(done.outcome, 1);
-}
-
-// A give-up must not leave requesters of dropped once-reads waiting forever.
-TEST_F(Reply, GiveUpTellsRequestersOfDroppedOnceReads)
-{
-    word(retryLimit) = 0;
-    PLC_driver.onceReadList.append(onceVar(0x10, 4, 7));
-    PLC_driver.onceReadList.append(onceVar(0x11, 4, 7));  // same requester, dropped
-    PLC_driver.onceReadList.append(onceVar(0x12, 6, 1));  // another requester, dropped
-    PLC_driver.onceReadList.append(onceVar(0x13, 6, 1));
-    PLC_driver.onceReadList.append(onceVar(0x14, 8, 1, 2));  // other station, stays
-
-    EXPECT_EQ(exchangeWith(QByteArray()), 45);
-    ASSERT_EQ(callbacks().onceReads.size(), 2u);
-    EXPECT_EQ(callbacks().onceReads[0].ownerType, 4);
-    EXPECT_EQ(callbacks().onceReads[0].outcome, 2);
-    EXPECT_EQ(callbacks().onceReads[1].ownerType, 6);
-    EXPECT_EQ(callbacks().onceReads[1].outcome, 2);
-    ASSERT_EQ(PLC_driver.onceReadList.size(), 1);
-    EXPECT_EQ(PLC_driver.onceReadList[0].ownerType, 8);
-}
-
-// Sporadic failures on different variables must not add up to a give-up.
-TEST_F(Reply, SuccessEndsTheRepeatCount)
-{
-    word(retryLimit) = 1;
-    for (int i = 0; i < 4; ++i)
-        PLC_driver.readList.append(readVar(1, 0x10 + i));
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(exchangeWith(QByteArray()), 0);
-        EXPECT_EQ(exchangeGood(), 1);
-        EXPECT_EQ(word(retryCount), 0);
-    }
-    EXPECT_TRUE(callbacks().notifies.empty());
+    EXPECT_EQ(done.context * 1000 + done.ownerType * 100 + done.ownerId * 10 + done.outcome, 77471);
+    EXPECT_EQ(PLC_driver.result.address, 0x12);
 }
 
 TEST_F(Reply, FinishFlagAfterOneMoreGoodVariableThanTheReadList)
 {
     for (int i = 0; i < 4; ++i)
-        PLC_driver.readList.append(readVar(1, 0x10 + i));
+        PLC_driver.readList << makeVar(1, 0x10 + i);
+    PLC_driver.onceReadList << onceVar(0x20, 1, 1);
     word(finishFlag) = 0;
     for (int i = 0; i < 4; ++i) {
         exchangeGood();
         EXPECT_EQ(word(finishFlag), 0) << i;
     }
-    exchangeGood();
+    exchangeGood();  // the fifth good variable, the once-read among them
     EXPECT_EQ(word(finishFlag), 1);
     EXPECT_EQ(PLC_driver.goodReplies, 0);
 }
 
-TEST_F(Reply, WriteAcknowledgedStoresNothingFromTheReply)
-{
-    PLC_driver.writeList.append(writeVar(0x30));
-    EXPECT_EQ(exchangeWith(QByteArray("O")), 1);
-    EXPECT_TRUE(PLC_driver.writeList.isEmpty());
-    EXPECT_EQ(PLC_driver.result.address, 0x30);
-    word(retryLimit) = 0;
-    PLC_driver.writeList.append(writeVar(0x31));
-    EXPECT_EQ(exchangeWith(QByteArray("X")), 11);
-}
-
 // Remote writes are answered by an 8-byte summed reply, or by nothing at all
-// when sent to station 0; both are successes.
-TEST_F(Reply, RemoteWritesSucceed)
+// when sent to station 0; both are successes. Remote reads store when asked to.
+TEST_F(Reply, RemoteRepliesAndWrites)
 {
     word(remoteMode) = 1;
     word(retryLimit) = 0;
-    RW_VAR w = writeVar(0x40, 3);
+    RW_VAR w = writeVar(1, 0x40, "34 12", 3);
     w.remoteArg1 = -1;
-    PLC_driver.writeList.append(w);
+    RW_VAR broadcast = writeVar(1, 0x41, "34 12", 0);
+    broadcast.linkNo = 3;
+    PLC_driver.writeList << w << broadcast;
     EXPECT_EQ(exchangeWith(hex("00 01 02 03 04 05 06 15")), 1);
-    RW_VAR broadcast = writeVar(0x41, 0);
-    broadcast.linkNo = 3;  // another link: accepted without storing
-    PLC_driver.writeList.append(broadcast);
     Protocol *p = ComCommunication();
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->replyLength, 0);
     EXPECT_EQ(DataCom(nullptr, 0)->status, 100);
     EXPECT_TRUE(PLC_driver.writeList.isEmpty());
     EXPECT_TRUE(callbacks().notifies.empty());
-}
-
-TEST_F(Reply, StatusCodeTable)
-{
-    const int outcomes[][2] = {{0, 1}, {4, 100}, {1, 11}, {2, 41}, {3, 71}, {5, 111}, {6, 141}, {7, 171}, {8, 200}, {-1, 200}};
-    for (const auto &o : outcomes)
-        EXPECT_EQ(GetDriverReturnValue(o[0]), o[1]) << o[0];
+    // A remote variable that asks for storing: the second of its replies is only accepted.
+    RW_VAR r = makeVar(1, 0x10, 2);
+    r.linkNo = 3;
+    r.remoteArg1 = -1;
+    PLC_driver.readList << r;
+    EXPECT_EQ(exchangeWith(goodReply(*ComCommunication(), hex("12 34"))), 1);
+    EXPECT_EQ(cached(2, 1, 0x10), "34 12");
+    p = ComCommunication();
+    word(framesDone) = 1;
+    QByteArray second = goodReply(*p, hex("56 78"));
+    EXPECT_EQ(DataCom(&second, second.size())->status, 100);
 }
 
 }  // namespace

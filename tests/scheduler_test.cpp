@@ -13,21 +13,19 @@ namespace {
 
 class Scheduler : public DriverTest {
 protected:
-    void addWrite(int address)
+    void add(int writes, int onceReads, int reads)
     {
-        RW_VAR v = makeVar(1, address);
-        v.accessMode = 1;
-        v.data = hex("34 12");
-        PLC_driver.writeList.append(v);
+        for (int i = 0; i < writes; ++i)
+            PLC_driver.writeList << writeVar(1, 0x100 + i, "34 12");
+        for (int i = 0; i < onceReads; ++i) {
+            RW_VAR v = makeVar(1, 0x200 + i);
+            v.ownerType = 2;
+            v.ownerId = i;
+            PLC_driver.onceReadList << v;
+        }
+        for (int i = 0; i < reads; ++i)
+            PLC_driver.readList << makeVar(1, 0x10 + i);
     }
-    void addOnceRead(int address)
-    {
-        RW_VAR v = makeVar(1, address);
-        v.ownerType = 2;
-        v.ownerId = address;
-        PLC_driver.onceReadList.append(v);
-    }
-    void addRead(int address) { PLC_driver.readList.append(makeVar(1, address)); }
 
     // Letter per turn: W write, O once-read, R cyclic read, - idle.
     std::string turns(int n)
@@ -47,124 +45,98 @@ protected:
     }
 };
 
-TEST_F(Scheduler, IdleTurnWhenAllListsEmpty)
+TEST_F(Scheduler, PrioritiesAndFiveInARow)
 {
+    const struct {
+        int writes, onceReads, reads;
+        const char *turns;
+    } rows[] = {
+        {12, 12, 0, "WWWWWOOOOO-WWW"},
+        {12, 0, 1, "WWWWWRWWWWWRWWR"},
+        {7, 7, 1, "WWWWWOOOOORWWOOR"},
+        {0, 7, 2, "OOOOOROORR"},
+        {0, 0, 0, "--"},
+    };
+    for (const auto &r : rows) {
+        resetDriver();
+        SetComInfo(settings);
+        add(r.writes, r.onceReads, r.reads);
+        EXPECT_EQ(turns(static_cast<int>(std::string(r.turns).size())), r.turns);
+    }
+    // The idle turn ends a cycle and both bursts.
     PLC_driver.writeBurst = 3;
     PLC_driver.onceBurst = 5;
+    word(MarovinSettings::finishFlag) = 0;
     EXPECT_EQ(ComCommunication(), nullptr);
-    EXPECT_EQ(PLC_driver.writeBurst, 0);
-    EXPECT_EQ(PLC_driver.onceBurst, 0);
+    EXPECT_EQ(PLC_driver.writeBurst + PLC_driver.onceBurst, 0);
     EXPECT_EQ(word(MarovinSettings::finishFlag), 1);
 }
 
-TEST_F(Scheduler, QueuedRequestIsHandedOutAgainWithoutBuilding)
+TEST_F(Scheduler, QueuedRequestsAreHandedOutAgainUntilAnswered)
 {
-    addRead(0x10);
-    addRead(0x11);
+    add(0, 0, 2);
     Protocol *first = ComCommunication();
     ASSERT_NE(first, nullptr);
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(ComCommunication(), first);
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(ComCommunication(), first);
     EXPECT_EQ(PLC_driver.frameQueue.size(), 1);
     EXPECT_EQ(first->var.address, 0x10);
-}
+    EXPECT_EQ(exchangeWith(goodReply(*first)), 1);
 
-TEST_F(Scheduler, WritesAndOnceReadsWithoutCyclicReads)
-{
-    for (int i = 0; i < 12; ++i) {
-        addWrite(0x100 + i);
-        addOnceRead(0x200 + i);
-    }
-    EXPECT_EQ(turns(14), "WWWWWOOOOO-WWW");
-}
-
-TEST_F(Scheduler, WritesInterleaveWithOneCyclicRead)
-{
-    for (int i = 0; i < 12; ++i)
-        addWrite(0x100 + i);
-    addRead(0x10);
-    EXPECT_EQ(turns(15), "WWWWWRWWWWWRWWR");
-}
-
-TEST_F(Scheduler, AllThreeLists)
-{
-    for (int i = 0; i < 7; ++i) {
-        addWrite(0x100 + i);
-        addOnceRead(0x200 + i);
-    }
-    addRead(0x10);
-    EXPECT_EQ(turns(16), "WWWWWOOOOORWWOOR");
-}
-
-TEST_F(Scheduler, StatusBlockIsWorkedOffBeforeAnythingElse)
-{
-    PLC_driver.readList.append(makeVar(0, 2));
-    addWrite(0x100);
-    Protocol *p = ComCommunication();  // the write goes first
-    ASSERT_NE(p, nullptr);
-    QByteArray ack("O");
-    DataCom(&ack, 1);
-
-    p = ComCommunication();
-    ASSERT_NE(p, nullptr);
+    // The status block is worked off before a write that came meanwhile.
+    PLC_driver.readList.prepend(makeVar(0, 2));
+    EXPECT_NE(ComCommunication(), nullptr);
     EXPECT_EQ(PLC_driver.frameQueue.size(), 5);
-    addWrite(0x101);
+    add(1, 0, 0);
     for (int i = 0; i < 5; ++i) {
-        p = ComCommunication();
-        ASSERT_NE(p, nullptr);
-        EXPECT_EQ(p->var.areaCode, 0) << "request " << i;
         EXPECT_EQ(PLC_driver.frameQueue.size(), 5 - i);
-        QByteArray reply = goodReply(*p);
-        DataCom(&reply, reply.size());
+        EXPECT_EQ(ComCommunication()->var.areaCode, 0) << "request " << i;
+        EXPECT_EQ(exchangeGood(), 1);
     }
-    p = ComCommunication();
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p->var.address, 0x101);
+    EXPECT_EQ(ComCommunication()->var.address, 0x100);
 }
 
 TEST_F(Scheduler, RemoteModeUsesDescriptorFrames)
 {
     word(MarovinSettings::remoteMode) = 1;
-    addWrite(0x100);
-    addOnceRead(0x200);
-    addRead(0x10);
-    for (int expectedPhase : {1, 2, 0}) {
+    add(1, 1, 1);
+    for (int phase : {1, 2, 0}) {
         Protocol *p = ComCommunication();
         ASSERT_NE(p, nullptr);
-        EXPECT_EQ(PLC_driver.phase, expectedPhase);
+        EXPECT_EQ(PLC_driver.phase, phase);
         EXPECT_EQ(static_cast<unsigned char>(p->frame[0]), p->requestLength) << "byte 0 is the total length";
         EXPECT_GE(p->requestLength, 22);
-        QByteArray reply = goodReply(*p);
-        DataCom(&reply, reply.size());
+        EXPECT_EQ(exchangeWith(goodReply(*p)), 1);
     }
 }
 
-// A write that no frame can carry must not block the writes behind it.
-TEST_F(Scheduler, UnsendableWriteLeavesItsList)
+// A write that no frame can carry leaves its list: it must not block the
+// writes behind it.
+TEST_F(Scheduler, UnsendableWritesLeaveTheirList)
 {
-    RW_VAR bad = makeVar(6, 0x10);
-    bad.accessMode = 1;
-    bad.ownerType = 9;
-    bad.data = hex("01 00");
-    PLC_driver.writeList.append(bad);
-    addWrite(0x100);
-
-    EXPECT_EQ(ComCommunication(), nullptr);
-    ASSERT_EQ(callbacks().notifies.size(), 1u);
-    EXPECT_EQ(callbacks().notifies[0].ownerType, 9);
-    ASSERT_EQ(PLC_driver.writeList.size(), 1);
-
-    Protocol *p = ComCommunication();
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p->var.address, 0x100);
-}
-
-TEST_F(Scheduler, NothingWithoutSettingsRecord)
-{
-    addRead(0x10);
-    SetComInfo(nullptr);
-    EXPECT_EQ(ComCommunication(), nullptr);
-    EXPECT_TRUE(PLC_driver.frameQueue.isEmpty());
+    const struct {
+        const char *what;
+        int areaCode, address;
+        const char *data;
+    } rows[] = {
+        {"area of no frame", 9, 0x10, "01 02"}, {"negative area", -1, 0x10, "01 02"},
+        {"no value bytes", 1, 0x10, ""},        {"half a 32-bit value", 2, 0x10, "01 02"},
+        {"read-only status bit", 0, 2, "01"},   {"no such status bit", 0, 13, "01"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        PLC_driver.writeList.clear();
+        PLC_driver.writeBurst = 0;
+        callbacks().notifies.clear();
+        RW_VAR bad = writeVar(r.areaCode, r.address, r.data);
+        bad.ownerType = 9;
+        PLC_driver.writeList << bad << writeVar(1, 0x40, "05 00");
+        EXPECT_EQ(ComCommunication(), nullptr) << "nothing to send for the bad write";
+        ASSERT_EQ(callbacks().notifies.size(), 1u);
+        EXPECT_EQ(callbacks().notifies[0].ownerType, 9);
+        EXPECT_EQ(exchangeGood(), 1) << "the write behind it goes out";
+        EXPECT_TRUE(PLC_driver.writeList.isEmpty());
+    }
 }
 
 }  // namespace

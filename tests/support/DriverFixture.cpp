@@ -2,34 +2,15 @@
 
 #include <cstdio>
 #include <cstring>
-
-#include "core/DriverPrivate.h"
-#include "data/CacheIndex.h"
+#include <new>
 
 namespace marovin_test {
 
 void resetDriver()
 {
-    Marovin &d = PLC_driver;
-    d.settings = nullptr;
-    d.readList.clear();
-    d.writeList.clear();
-    d.onceReadList.clear();
-    d.spareList.clear();
-    d.frameQueue.clear();
-    d.extendList.clear();
-    d.cacheIndex->positions.clear();
-    d.cacheIndex->indexed = 0;
-    d.priv->reset();
-    d.onceReadDone = nullptr;
-    d.ownerNotify = nullptr;
-    d.result = RW_VAR();
-    d.phase = 100;
-    d.writeBurst = 0;
-    d.onceBurst = 0;
-    d.goodReplies = 0;
-    d.commFailed = false;
-    d.spareFlag = false;
+    // Destroyed and constructed again in place: exactly the state after load.
+    PLC_driver.~Marovin();
+    new (&PLC_driver) Marovin();
 }
 
 QByteArray hex(const char *text)

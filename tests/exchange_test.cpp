@@ -1,11 +1,16 @@
-// Reply processing: status codes, repeats, give-ups, list advance, callbacks.
+// The exchange: the scheduler's priorities and repeats, reply processing
+// (status codes, repeats, give-ups, list advance, callbacks), and the checksum
+// routines with the reply check.
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "DriverFixture.h"
 #include "Exchange.h"
+#include "core/Func_Check.h"
 #include "core/marovin_core.h"
 
 using namespace marovin_test;
@@ -13,20 +18,137 @@ using namespace MarovinSettings;
 
 namespace {
 
-class Reply : public DriverTest {
+class Exchange : public DriverTest {
 protected:
-    RW_VAR onceVar(int address, int ownerType, int ownerId, int station = 1)
+    // Writes, once-reads and cyclic reads of words at 0x100, 0x200 and 0x10 on.
+    void add(int writes, int onceReads, int reads)
+    {
+        for (int i = 0; i < writes; ++i)
+            PLC_driver.writeList << writeVar(1, 0x100 + i, "34 12");
+        for (int i = 0; i < onceReads; ++i)
+            PLC_driver.onceReadList << onceVar(0x200 + i, 2, i);
+        for (int i = 0; i < reads; ++i)
+            PLC_driver.readList << makeVar(1, 0x10 + i);
+    }
+    static RW_VAR onceVar(int address, int ownerType, int ownerId, int station = 1)
     {
         RW_VAR v = makeVar(1, address, station);
         v.ownerType = ownerType;
         v.ownerId = ownerId;
         return v;
     }
+    // Letter per turn: W write, O once-read, R cyclic read, - idle.
+    std::string turns(int n)
+    {
+        std::string out;
+        for (int i = 0; i < n; ++i) {
+            Protocol *p = ComCommunication();
+            out += !p ? '-' : PLC_driver.phase == 1 ? 'W' : PLC_driver.phase == 2 ? 'O' : 'R';
+            if (p) {
+                EXPECT_EQ(exchangeWith(goodReply(*p)), 1) << out;
+            }
+        }
+        return out;
+    }
 };
+
+TEST_F(Exchange, PrioritiesAndFiveInARow)
+{
+    const struct {
+        int writes, onceReads, reads;
+        const char *turns;
+    } rows[] = {
+        {12, 12, 0, "WWWWWOOOOO-WWW"},
+        {12, 0, 1, "WWWWWRWWWWWRWWR"},
+        {7, 7, 1, "WWWWWOOOOORWWOOR"},
+        {0, 7, 2, "OOOOOROORR"},
+        {0, 0, 0, "--"},
+    };
+    for (const auto &r : rows) {
+        resetDriver();
+        SetComInfo(settings);
+        add(r.writes, r.onceReads, r.reads);
+        EXPECT_EQ(turns(static_cast<int>(std::string(r.turns).size())), r.turns);
+    }
+    // The idle turn ends a cycle and both bursts.
+    PLC_driver.writeBurst = 3;
+    PLC_driver.onceBurst = 5;
+    word(MarovinSettings::finishFlag) = 0;
+    EXPECT_EQ(ComCommunication(), nullptr);
+    EXPECT_EQ(PLC_driver.writeBurst + PLC_driver.onceBurst, 0);
+    EXPECT_EQ(word(MarovinSettings::finishFlag), 1);
+}
+
+TEST_F(Exchange, QueuedRequestsAreHandedOutAgainUntilAnswered)
+{
+    add(0, 0, 2);
+    Protocol *first = ComCommunication();
+    ASSERT_NE(first, nullptr);
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(ComCommunication(), first);
+    EXPECT_EQ(PLC_driver.frameQueue.size(), 1);
+    EXPECT_EQ(first->var.address, 0x10);
+    EXPECT_EQ(exchangeWith(goodReply(*first)), 1);
+
+    // The status block is worked off before a write that came meanwhile.
+    PLC_driver.readList.prepend(makeVar(0, 2));
+    EXPECT_NE(ComCommunication(), nullptr);
+    EXPECT_EQ(PLC_driver.frameQueue.size(), 5);
+    add(1, 0, 0);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(PLC_driver.frameQueue.size(), 5 - i);
+        EXPECT_EQ(ComCommunication()->var.areaCode, 0) << "request " << i;
+        EXPECT_EQ(exchangeGood(), 1);
+    }
+    EXPECT_EQ(ComCommunication()->var.address, 0x100);
+}
+
+TEST_F(Exchange, RemoteModeUsesDescriptorFrames)
+{
+    word(MarovinSettings::remoteMode) = 1;
+    add(1, 1, 1);
+    for (int phase : {1, 2, 0}) {
+        Protocol *p = ComCommunication();
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(PLC_driver.phase, phase);
+        EXPECT_EQ(static_cast<unsigned char>(p->frame[0]), p->requestLength) << "byte 0 is the total length";
+        EXPECT_GE(p->requestLength, 22);
+        EXPECT_EQ(exchangeWith(goodReply(*p)), 1);
+    }
+}
+
+// A write that no frame can carry leaves its list: it must not block the
+// writes behind it.
+TEST_F(Exchange, UnsendableWritesLeaveTheirList)
+{
+    const struct {
+        const char *what;
+        int areaCode, address;
+        const char *data;
+    } rows[] = {
+        {"area of no frame", 9, 0x10, "01 02"}, {"negative area", -1, 0x10, "01 02"},
+        {"no value bytes", 1, 0x10, ""},        {"half a 32-bit value", 2, 0x10, "01 02"},
+        {"read-only status bit", 0, 2, "01"},   {"no such status bit", 0, 13, "01"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        PLC_driver.writeList.clear();
+        PLC_driver.writeBurst = 0;
+        callbacks().notifies.clear();
+        RW_VAR bad = writeVar(r.areaCode, r.address, r.data);
+        bad.ownerType = 9;
+        PLC_driver.writeList << bad << writeVar(1, 0x40, "05 00");
+        EXPECT_EQ(ComCommunication(), nullptr) << "nothing to send for the bad write";
+        ASSERT_EQ(callbacks().notifies.size(), 1u);
+        EXPECT_EQ(callbacks().notifies[0].ownerType, 9);
+        EXPECT_EQ(exchangeGood(), 1) << "the write behind it goes out";
+        EXPECT_TRUE(PLC_driver.writeList.isEmpty());
+    }
+}
 
 // One request of a variable answered by each row, with no repeats allowed so
 // that a failure's code shows at once.
-TEST_F(Reply, StatusOfEveryKindOfReply)
+TEST_F(Exchange, StatusOfEveryKindOfReply)
 {
     Protocol probe;  // a 13-byte read reply with data 12 34
     probe.replyLength = 13;
@@ -89,7 +211,7 @@ TEST_F(Reply, StatusOfEveryKindOfReply)
         EXPECT_EQ(GetDriverReturnValue(o[0]), o[1]) << o[0];
 }
 
-TEST_F(Reply, NothingOutstandingLeavesTheLastResult)
+TEST_F(Exchange, NothingOutstandingLeavesTheLastResult)
 {
     PLC_driver.readList << makeVar(1, 0x10);
     ASSERT_EQ(exchangeGood(), 1);
@@ -103,7 +225,7 @@ TEST_F(Reply, NothingOutstandingLeavesTheLastResult)
     EXPECT_EQ(PLC_driver.extendList.size(), 1);
 }
 
-TEST_F(Reply, AnyLengthAcceptedWhenTheRequestSaysSo)
+TEST_F(Exchange, AnyLengthAcceptedWhenTheRequestSaysSo)
 {
     Protocol p;
     p.replyLength = -1;
@@ -118,7 +240,7 @@ TEST_F(Reply, AnyLengthAcceptedWhenTheRequestSaysSo)
     EXPECT_EQ(cached(1, 1, 0x10), "34 12");
 }
 
-TEST_F(Reply, MultiRequestVariableAdvancesOnlyAtItsLastReply)
+TEST_F(Exchange, MultiRequestVariableAdvancesOnlyAtItsLastReply)
 {
     PLC_driver.readList << makeVar(0, 2) << makeVar(1, 0x10);
     PLC_driver.result.address = 4242;
@@ -134,7 +256,7 @@ TEST_F(Reply, MultiRequestVariableAdvancesOnlyAtItsLastReply)
     EXPECT_EQ(PLC_driver.readList.first().areaCode, 1) << "the status block moved to the end";
 }
 
-TEST_F(Reply, RepeatsThenGivesUpAndASuccessEndsTheCount)
+TEST_F(Exchange, RepeatsThenGivesUpAndASuccessEndsTheCount)
 {
     PLC_driver.readList << makeVar(1, 0x10) << makeVar(1, 0x11);
     Protocol *first = ComCommunication();
@@ -163,7 +285,7 @@ TEST_F(Reply, RepeatsThenGivesUpAndASuccessEndsTheCount)
     EXPECT_EQ(callbacks().notifies.size(), 1u);
 }
 
-TEST_F(Reply, GiveUpDropsThePendingWorkOfItsStation)
+TEST_F(Exchange, GiveUpDropsThePendingWorkOfItsStation)
 {
     for (int multi : {1, 0}) {
         SCOPED_TRACE(multi ? "several stations" : "single station: every station's");
@@ -191,7 +313,7 @@ TEST_F(Reply, GiveUpDropsThePendingWorkOfItsStation)
     }
 }
 
-TEST_F(Reply, OnceReadDoneAfterTheRequestersLastEntry)
+TEST_F(Exchange, OnceReadDoneAfterTheRequestersLastEntry)
 {
     PLC_driver.onceReadList << onceVar(0x10, 4, 7) << onceVar(0x11, 5, 7) << onceVar(0x12, 4, 7);
     EXPECT_EQ(exchangeGood(), 1);
@@ -206,7 +328,7 @@ TEST_F(Reply, OnceReadDoneAfterTheRequestersLastEntry)
     EXPECT_EQ(PLC_driver.result.address, 0x12);
 }
 
-TEST_F(Reply, FinishFlagAfterOneMoreGoodVariableThanTheReadList)
+TEST_F(Exchange, FinishFlagAfterOneMoreGoodVariableThanTheReadList)
 {
     for (int i = 0; i < 4; ++i)
         PLC_driver.readList << makeVar(1, 0x10 + i);
@@ -223,7 +345,7 @@ TEST_F(Reply, FinishFlagAfterOneMoreGoodVariableThanTheReadList)
 
 // Remote writes are answered by an 8-byte summed reply, or by nothing at all
 // when sent to station 0; both are successes. Remote reads store when asked to.
-TEST_F(Reply, RemoteRepliesAndWrites)
+TEST_F(Exchange, RemoteRepliesAndWrites)
 {
     word(remoteMode) = 1;
     word(retryLimit) = 0;
@@ -250,6 +372,79 @@ TEST_F(Reply, RemoteRepliesAndWrites)
     word(framesDone) = 1;
     QByteArray second = goodReply(*p, hex("56 78"));
     EXPECT_EQ(DataCom(&second, second.size())->status, 100);
+}
+
+TEST(Checksums, KnownValuesAndDigits)
+{
+    const struct {
+        QByteArray bytes;
+        unsigned short sum, crc;
+        int lrc;
+        unsigned short xorValue;
+    } rows[] = {
+        {"abc", 0x0126, 0x5749, 0xDA, 0x60},   {"123456789", 0x01DD, 0x4B37, 0x23, 0x31}, {"", 0, 0xFFFF, 256, 0},
+        {hex("80 80"), 0x100, 0xD061, 256, 0}, {QByteArray(300, '\xFF'), 0x2AD4, 0xDB30, 0x2C, 0},
+    };
+    for (const auto &r : rows) {
+        const unsigned char *b = reinterpret_cast<const unsigned char *>(r.bytes.constData());
+        const unsigned short n = static_cast<unsigned short>(r.bytes.size());
+        EXPECT_EQ(std::vector<int>({CalSUM(b, n), CalCRC(b, n), CalLRC(b, n), CalXOR(b, n)}),
+                  std::vector<int>({r.sum, r.crc, r.lrc, r.xorValue})) << r.bytes.size();
+    }
+    // A null pointer is read as no bytes.
+    EXPECT_EQ(std::vector<int>({CalSUM(nullptr, 5), CalCRC(nullptr, 5), CalLRC(nullptr, 5), CalXOR(nullptr, 5)}),
+              std::vector<int>({0, 0xFFFF, 256, 0}));
+    const int digits[][2] = {{0, '0'}, {9, '9'}, {10, 'A'}, {15, 'F'}, {-1, 0x2F}};
+    for (const auto &d : digits)
+        EXPECT_EQ(DigitalToASCII(d[0]), d[1]) << d[0];
+    const int chars[][2] = {{0x2F, 0}, {'0', 0}, {'9', 9}, {0x3A, 10}, {0x3F, 15}, {0x40, 0}, {'A', 10}, {'F', 15}, {0x61, 42}};
+    for (const auto &c : chars)
+        EXPECT_EQ(ASCIIToDigital(c[0]), c[1]) << c[0];
+}
+
+// The reply check of every length, so that each way of summing is covered,
+// and of the write acknowledgements.
+TEST_F(Exchange, ReplyCheck)
+{
+    auto queue = [](int accessMode, int replyLength, int dataLength) {
+        PLC_driver.frameQueue.clear();
+        Protocol p;
+        p.replyLength = replyLength;
+        p.dataLength = dataLength;
+        p.var.accessMode = accessMode;
+        PLC_driver.frameQueue.append(p);
+    };
+    auto check = [](const char *reply, int length) {
+        QByteArray r = hex(reply);
+        return CheckGetData(&r, length);
+    };
+    queue(0, -1, 2);
+    std::mt19937 rng(3);
+    for (int length = 2; length <= 40; ++length) {
+        QByteArray reply(length, '\0');
+        unsigned sum = 0;
+        for (int i = 0; i < length - 1; ++i) {
+            reply[i] = static_cast<char>(rng());
+            sum += i ? static_cast<unsigned char>(reply[i]) : 0;  // the first byte is outside the sum
+        }
+        for (int delta : {0, 1, 0x80}) {
+            reply[length - 1] = static_cast<char>(sum + delta);
+            EXPECT_EQ(CheckGetData(&reply, length), delta == 0 ? 1 : 0) << length << " " << delta;
+        }
+        EXPECT_EQ(CheckGetData(&reply, length + 1), 0) << "claims more than it holds";
+    }
+    EXPECT_EQ(check("10 61 62 63 26 55", 5), 1) << "bytes past the length are ignored";
+    EXPECT_EQ(check("26", 1) + check("", 0) + check("10 61 62 63 26", -3) + CheckGetData(nullptr, 5), 0);
+    queue(1, 1, 0);  // a local write: the single byte "O"
+    EXPECT_EQ(std::vector<int>({check("4F", 1), check("4F 00", 1), check("4E", 1), check("", 1)}),
+              std::vector<int>({2, 0, 0, 0}));
+    queue(1, 8, 0);  // a remote write: summed like a data reply
+    EXPECT_EQ(std::vector<int>({check("00 01 02 03 04 05 06 15", 8), check("00 01 02 03 04 05 06 16", 8), check("4F", 1)}),
+              std::vector<int>({2, 0, 0}));
+    queue(1, 13, 2);  // a write variable read by a read frame has data
+    EXPECT_EQ(check("00 01 02 03 04 05 06 15", 8), 1);
+    PLC_driver.frameQueue.clear();
+    EXPECT_EQ(check("00 00", 2), 0) << "no request queued";
 }
 
 }  // namespace

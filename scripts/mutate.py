@@ -57,6 +57,50 @@ SLOW_SCRIPTS = {"line_soak_test.sh"}
 INCLUDE_PATHS = ["tests/support", "include", "src", "src/core", "tools/device", "tools/port",
                  "tools/marovin-host", "tools/marovin-sim"]
 
+# ---------------------------------------------------------------- where the sources come from
+
+SOURCE = {"rev": None, "files": None}  # files: {path: (bytes, executable)} of a revision, when one is given
+
+
+def use_revision(rev):
+    """Takes every file from git revision `rev` instead of the working tree."""
+    import io
+    import tarfile
+    data = subprocess.run(["git", "archive", "--format=tar", rev], cwd=ROOT, check=True, capture_output=True).stdout
+    files = {}
+    with tarfile.open(fileobj=io.BytesIO(data)) as tar:
+        for m in tar.getmembers():
+            if m.isfile():
+                files[m.name] = (tar.extractfile(m).read(), bool(m.mode & 0o111))
+    SOURCE["rev"], SOURCE["files"] = rev, files
+
+
+def source_files():
+    """Paths of the source tree (working tree or revision), build folders left out."""
+    if SOURCE["files"] is not None:
+        files = list(SOURCE["files"])
+    else:
+        try:
+            out = subprocess.run(["git", "ls-files", "-co", "--exclude-standard", "-z"], cwd=ROOT,
+                                 check=True, capture_output=True).stdout.decode()
+            files = [f for f in out.split("\0") if f]
+        except (OSError, subprocess.CalledProcessError):
+            files = []
+            for base, dirs, names in os.walk(ROOT):
+                dirs[:] = [d for d in dirs if d != ".git" and not d.startswith("build")]
+                files.extend(os.path.relpath(os.path.join(base, n), ROOT) for n in names)
+        files = [f for f in files if os.path.isfile(os.path.join(ROOT, f))]
+    return sorted(f for f in files if not f.startswith("build"))
+
+
+def source_read(rel):
+    """(bytes, executable) of a source file."""
+    if SOURCE["files"] is not None:
+        return SOURCE["files"][rel]
+    path = os.path.join(ROOT, rel)
+    with open(path, "rb") as f:
+        return f.read(), os.access(path, os.X_OK)
+
 # ---------------------------------------------------------------- scanning C++
 
 
@@ -291,8 +335,7 @@ def line_mutants(path, k, line, m):
 
 
 def file_mutants(path):
-    with open(os.path.join(ROOT, path), encoding="utf-8") as f:
-        text = f.read()
+    text = source_read(path)[0].decode("utf-8")
     lines = text.split("\n")
     masked_lines = mask_code(text).split("\n")
     skip = skipped_lines(lines, masked_lines)
@@ -315,16 +358,9 @@ def file_mutants(path):
 
 
 def product_files(patterns):
-    files = []
-    for d in PRODUCT_DIRS:
-        for base, dirs, names in os.walk(os.path.join(ROOT, d)):
-            dirs.sort()
-            for name in sorted(names):
-                if name.endswith(SOURCE_EXTS):
-                    rel = os.path.relpath(os.path.join(base, name), ROOT)
-                    if not patterns or any(fnmatch.fnmatch(rel, p) for p in patterns):
-                        files.append(rel)
-    return sorted(files)
+    return [f for f in source_files()
+            if f.endswith(SOURCE_EXTS) and any(f.startswith(d + "/") for d in PRODUCT_DIRS)
+            and (not patterns or any(fnmatch.fnmatch(f, p) for p in patterns))]
 
 
 def choose_mutants(seed, count, patterns):
@@ -355,26 +391,13 @@ class Workspace:
         self.jobs = jobs
         self.pending = None  # (path, pristine bytes) while a mutant is in the copy
 
-    def tracked_files(self):
-        try:
-            out = subprocess.run(["git", "ls-files", "-co", "--exclude-standard", "-z"], cwd=ROOT,
-                                 check=True, capture_output=True).stdout.decode()
-            files = [f for f in out.split("\0") if f]
-        except (OSError, subprocess.CalledProcessError):
-            files = []
-            for base, dirs, names in os.walk(ROOT):
-                dirs[:] = [d for d in dirs if d not in (".git", "build") and not d.startswith("build")]
-                files.extend(os.path.relpath(os.path.join(base, n), ROOT) for n in names)
-        return sorted(f for f in files if not f.startswith("build") and os.path.isfile(os.path.join(ROOT, f)))
-
     def sync(self):
-        """Makes the copy equal the working tree; unchanged files keep their times (incremental builds)."""
+        """Makes the copy equal the source tree; unchanged files keep their times (incremental builds)."""
         os.makedirs(self.tree, exist_ok=True)
-        wanted = set(self.tracked_files())
+        wanted = set(source_files())
         for rel in wanted:
-            src, dst = os.path.join(ROOT, rel), os.path.join(self.tree, rel)
-            with open(src, "rb") as f:
-                data = f.read()
+            data, executable = source_read(rel)
+            dst = os.path.join(self.tree, rel)
             if os.path.exists(dst):
                 with open(dst, "rb") as f:
                     if f.read() == data:
@@ -382,7 +405,7 @@ class Workspace:
             os.makedirs(os.path.dirname(dst), exist_ok=True)
             with open(dst, "wb") as f:
                 f.write(data)
-            shutil.copymode(src, dst)
+            os.chmod(dst, 0o755 if executable else 0o644)
         for base, dirs, names in os.walk(self.tree, topdown=False):
             for n in names:
                 rel = os.path.relpath(os.path.join(base, n), self.tree)
@@ -601,31 +624,34 @@ def run_tests(tests, ws, stop_first, jobs):
             while queue and len(running) < jobs:
                 t = queue.pop(0)
                 running.append(Running(t, ws, t.timeout()))
-            time.sleep(0.02)
-            for r in list(running):
+            finished = None
+            for r in running:
                 got = r.poll()
-                if not got:
+                if got:
+                    finished = (r, got)
+                    break
+            if not finished:
+                time.sleep(0.02)
+                continue
+            r, (v, detail) = finished
+            running.remove(r)
+            if v == "fail":
+                # Stop the others (they go back to the queue) and confirm alone.
+                for other in running:
+                    other.stop()
+                queue = [o.test for o in running] + queue
+                running = []
+                v2, _, detail2 = run_one(r.test, ws, r.test.timeout())
+                if v2 == "pass":
                     continue
-                running.remove(r)
-                v, detail = got
-                if v == "fail":
-                    # Stop the others (they go back to the queue) and confirm alone.
-                    for other in running:
-                        other.stop()
-                    queue = [o.test for o in running] + queue
-                    running = []
-                    v2, _, detail2 = run_one(r.test, ws, r.test.timeout())
-                    if v2 == "pass":
-                        continue
-                    v, detail = v2, detail2 if v2 == "timeout" else detail
-                if v == "pass":
-                    continue
-                if verdict == "survived":
-                    verdict = "killed" if v == "fail" else "timeout"
-                killers.append((r.test.name, detail))
-                if stop_first:
-                    return verdict, killers
-                break
+                v, detail = v2, detail2 if v2 == "timeout" else detail
+            if v == "pass":
+                continue
+            if verdict == "survived":
+                verdict = "killed" if v == "fail" else "timeout"
+            killers.append((r.test.name, detail))
+            if stop_first:
+                return verdict, killers
     finally:
         for r in running:
             r.stop()
@@ -651,6 +677,9 @@ def write_report(path, args, mutants, results, meta):
     lines.append("- product code: %s" % meta["revision"])
     lines.append("- started %s, wall time %s; load average %s at the start, %s at the end (2 cores)" % (
         meta["started"], meta["wall"], meta["load_start"], meta["load_end"]))
+    if meta.get("resumed_seconds"):
+        lines.append("- resumed: the wall time adds the mutants' own times of the earlier, interrupted part "
+                     "(%d s), not its start-up build" % meta["resumed_seconds"])
     lines.append("- build: %s" % meta["build"])
     if meta.get("interrupted"):
         lines.append("- **interrupted**: the results below are partial")
@@ -753,7 +782,13 @@ def main():
     ap.add_argument("--ids", help="run only these of the chosen mutants, e.g. 3,7,20-25")
     ap.add_argument("--all", action="store_true", help="run every test of the folder, not only up to the first failure")
     ap.add_argument("--list", action="store_true", help="print the chosen mutants and exit")
+    ap.add_argument("--rev", help="take the sources (tests included) from this git revision, not the working tree")
+    ap.add_argument("--gtest-filter", help="passed to every GoogleTest executable, e.g. -*GrowsLinearly")
+    ap.add_argument("--resume", action="store_true",
+                    help="keep the results already saved next to the report (REPORT.jsonl) and run the rest")
     args = ap.parse_args()
+    if args.rev:
+        use_revision(args.rev)
 
     mutants, candidates = choose_mutants(args.seed, args.count, args.files)
     if args.list:
@@ -782,6 +817,19 @@ def main():
     ws = Workspace(args.work, args.jobs)
     results = {}
     report = os.path.join(ROOT, args.report) if not os.path.isabs(args.report) else args.report
+    # Each result is saved as it comes, so that an interrupted run can be resumed.
+    saved = os.path.splitext(report)[0] + ".jsonl"
+    if args.resume and os.path.exists(saved):
+        with open(saved, encoding="utf-8") as f:
+            for line in f:
+                r = json.loads(line)
+                results[r["id"]] = {"verdict": r["verdict"], "killers": [tuple(k) for k in r["killers"]]}
+                meta["resumed_seconds"] = meta.get("resumed_seconds", 0) + r.get("seconds", 0)
+        print("resuming: %d results kept from %s" % (len(results), saved), flush=True)
+    elif os.path.exists(saved):
+        os.remove(saved)
+    if args.rev:
+        meta["revision"] += "; sources (tests included) of revision %s" % args.rev
     try:
         print("syncing the tree copy in %s" % ws.tree, flush=True)
         ws.sync()
@@ -791,6 +839,11 @@ def main():
         if not ok:
             sys.exit("the unmutated tree does not build:\n" + log)
         tests = find_tests(ws)
+        if args.gtest_filter:
+            for t in tests:
+                if t.gtest:
+                    t.cmd.append("--gtest_filter=" + args.gtest_filter)
+            meta["build"] += "; GoogleTest filter %s" % args.gtest_filter
         for t in tests:
             needed = any(group_of(mu.path) in t.groups for mu in selected)
             if not needed:
@@ -802,6 +855,8 @@ def main():
                 sys.exit("%s fails without a mutant (%s): fix that first" % (t.name, detail))
         pristine = {}
         for i, mu in enumerate(selected, 1):
+            if mu.ident in results:
+                continue
             if mu.path not in pristine:
                 objs = ws.objects_of(mu.path)
                 pristine[mu.path] = (objs, digest(objs) if objs else None)
@@ -820,6 +875,9 @@ def main():
             finally:
                 ws.restore()
             results[mu.ident] = {"verdict": verdict, "killers": killers}
+            with open(saved, "a", encoding="utf-8") as f:
+                f.write(json.dumps({"id": mu.ident, "verdict": verdict, "killers": killers,
+                                    "seconds": round(time.monotonic() - t0, 1)}) + "\n")
             print("[%d/%d] #%d %s %s: %s -> %s: %s%s (%.0f s)" % (
                 i, len(selected), mu.ident, mu.where(), mu.kind, mu.before, mu.after, verdict,
                 " by " + killers[0][0] if killers else "", time.monotonic() - t0), flush=True)
@@ -832,7 +890,7 @@ def main():
         ws.restore()
     # Leave the build matching the unmutated tree for the next run.
     ws.make()
-    wall = int(time.monotonic() - started)
+    wall = int(time.monotonic() - started + meta.get("resumed_seconds", 0))
     meta["wall"] = "%d:%02d:%02d" % (wall // 3600, wall % 3600 // 60, wall % 60)
     meta["load_end"] = "%.1f" % os.getloadavg()[0]
     counts, score = write_report(report, args, selected, results, meta)

@@ -70,6 +70,7 @@ TEST_F(Access, ReadLayoutsPerArea)
         {2, "20", 4, "", "01 02 03 04 05 06 07 08", 8}, {2, "20", 3, "", "01 02 03 04", 8},  // an odd last word is ignored
         {4, "20", 2, "", "00 00 00 00", 8},       {1, "10", 2, "AA BB CC", "00 00 00 00", 10},  // zero entries made
         {7, "10", 4, "AA BB", "AA BB", 10},       {1, "10", 0, "AA", "AA", 10},  // no value in area 7; none asked
+        {-1, "10", 5, "AA", "AA", 10},            {2, "20", 1, "AA", "AA", 10},  // no such area; no whole 32-bit value
         {1, "7FFFFFFF", 1, "", "00 00", 11},
     };
     for (const auto &r : rows) {
@@ -157,7 +158,7 @@ TEST_F(Access, CacheOnlyWritesStoreWhatIsSupplied)
         {4, "10", INT_MAX, "01 02 03 04 05", "01 02 03 04;"},
         {1, "7FFFFFFF", 2, "01 02 03 04", "01 02;"},  // no wrap past INT_MAX
         {2, "7FFFFFFE", 4, "01 02 03 04 05 06 07 08", "01 02 03 04;"},
-        {1, "10", 5, "", ""},  {7, "10", 1, "01 02", ""},
+        {1, "10", 5, "", ""},  {7, "10", 1, "01 02", ""},  {1, "10", 0, "01 02", ""},
     };
     for (const auto &r : rows) {
         PLC_driver.extendList.clear();

@@ -148,21 +148,6 @@ TEST_F(EndToEnd, StatusBitsReadAndWritten)
         }
 }
 
-TEST_F(EndToEnd, OnceReadsReportCompletion)
-{
-    device.setAreaValue(1, 3, 0x60, 0x4321);
-    device.setAreaValue(1, 3, 0x61, 0x8765);
-    RW_VAR v = makeVar(3, 0, 1, 2);
-    v.addressText = "60";
-    v.ownerType = 6;
-    v.ownerId = 99;
-    EXPECT_EQ(AddListOnceReadVar(&v, 0), 2);
-    run(10);
-    ASSERT_EQ(callbacks().onceReads.size(), 1u);
-    EXPECT_EQ(callbacks().onceReads[0].ownerId * 10 + callbacks().onceReads[0].outcome, 991);
-    EXPECT_EQ(get(3, "60", 2), "21 43 65 87");
-}
-
 TEST_F(EndToEnd, LostCorruptAndShortRepliesAreRepeated)
 {
     word(retryLimit) = 3;

@@ -815,7 +815,7 @@ def main():
             "load_start": "%.1f" % os.getloadavg()[0],
             "build": "CMake %s, -O1 -DNDEBUG, no debug info, warnings not errors, %d jobs" % (
                 "Ninja" if shutil.which("ninja") else "Makefiles", args.jobs)}
-    ws = Workspace(args.work, args.jobs)
+    ws = Workspace(os.path.abspath(args.work), args.jobs)
     results = {}
     report = os.path.join(ROOT, args.report) if not os.path.isabs(args.report) else args.report
     # Each result is saved as it comes, so that an interrupted run can be resumed.

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <vector>
 
 #include "DeviceModel.h"
@@ -17,11 +16,8 @@ namespace {
 
 class EndToEnd : public DriverTest {
 protected:
-    // What happens to a reply on the line: may change it; return false to lose it.
-    using LineFault = std::function<bool(int exchange, QByteArray &reply)>;
-
     // Runs `n` host turns; returns the statuses of the exchanges that took place.
-    std::vector<int> run(int n, const LineFault &fault = LineFault())
+    std::vector<int> run(int n)
     {
         std::vector<int> statuses;
         for (int i = 0; i < n; ++i) {
@@ -31,8 +27,6 @@ protected:
             const std::vector<std::uint8_t> answer =
                 device.handle(reinterpret_cast<const std::uint8_t *>(p->frame.constData()), p->requestLength);
             QByteArray reply(reinterpret_cast<const char *>(answer.data()), static_cast<int>(answer.size()));
-            if (fault && !fault(static_cast<int>(statuses.size()), reply))
-                reply.clear();
             statuses.push_back(DataCom(&reply, reply.size())->status);
         }
         return statuses;
@@ -146,56 +140,6 @@ TEST_F(EndToEnd, StatusBitsReadAndWritten)
             cycle();
             EXPECT_EQ(bits(true), bits(false)) << bit << "=" << value;
         }
-}
-
-TEST_F(EndToEnd, LostCorruptAndShortRepliesAreRepeated)
-{
-    word(retryLimit) = 3;
-    device.setAreaValue(1, 1, 0x10, 0x0102);
-    device.setAreaValue(1, 2, 0x20, 0x03040506);
-    QList<HOSTVAR> list({hostVar(1, "10"), hostVar(2, "20", 1, 2)});
-    ReCreatReadVarList(&list);
-    // Exchanges 0..2 fail in three ways, then the line is clean.
-    const std::vector<int> statuses = run(8, [](int i, QByteArray &reply) {
-        if (i == 1)
-            reply[reply.size() - 1] = static_cast<char>(reply[reply.size() - 1] ^ 0x5A);
-        if (i == 2)
-            reply.chop(3);
-        return i != 0;
-    });
-    ASSERT_GE(statuses.size(), 5u);
-    EXPECT_EQ(std::vector<int>(statuses.begin(), statuses.begin() + 4), (std::vector<int>{0, 0, 0, 1}));
-    EXPECT_TRUE(callbacks().notifies.empty());
-    EXPECT_EQ(get(1, "10", 1) + " " + get(2, "20", 2), "02 01 06 05 04 03");
-}
-
-// A dead station is given up on; only its pending work is dropped, and the
-// requesters are told; the other station's writes still land.
-TEST_F(EndToEnd, DeadStationGivenUpOthersServed)
-{
-    word(retryLimit) = 1;
-    device.setStations({1});
-    QList<HOSTVAR> list({hostVar(1, "10", 2)});
-    ReCreatReadVarList(&list);
-    set(1, "70", 1, "AA 00", 1);
-    set(1, "71", 2, "AA 00", 1);
-    RW_VAR once = makeVar(1, 0, 2, 1);
-    once.addressText = "72";
-    once.ownerType = 4;
-    once.ownerId = 5;
-    AddListOnceReadVar(&once, 0);
-    const std::vector<int> statuses = run(12);
-    EXPECT_EQ(device.areaValue(1, 1, 0x70), 0xAAu);
-    EXPECT_FALSE(device.has(2, marovin_device::Space16A, 0x71));
-    bool gaveUp = false;
-    for (int s : statuses)
-        gaveUp = gaveUp || (s > 40 && s < 53);
-    EXPECT_TRUE(gaveUp);
-    EXPECT_FALSE(callbacks().notifies.empty());
-    ASSERT_FALSE(callbacks().onceReads.empty());
-    EXPECT_EQ(callbacks().onceReads.back().outcome, 2);
-    for (const RW_VAR &v : PLC_driver.writeList)
-        EXPECT_NE(v.station, 2);
 }
 
 TEST_F(EndToEnd, RemoteModeReadsAndWrites)

@@ -103,20 +103,6 @@ TEST_F(Exchange, QueuedRequestsAreHandedOutAgainUntilAnswered)
     EXPECT_EQ(ComCommunication()->var.address, 0x100);
 }
 
-TEST_F(Exchange, RemoteModeUsesDescriptorFrames)
-{
-    word(MarovinSettings::remoteMode) = 1;
-    add(1, 1, 1);
-    for (int phase : {1, 2, 0}) {
-        Protocol *p = ComCommunication();
-        ASSERT_NE(p, nullptr);
-        EXPECT_EQ(PLC_driver.phase, phase);
-        EXPECT_EQ(static_cast<unsigned char>(p->frame[0]), p->requestLength) << "byte 0 is the total length";
-        EXPECT_GE(p->requestLength, 22);
-        EXPECT_EQ(exchangeWith(goodReply(*p)), 1);
-    }
-}
-
 // A write that no frame can carry leaves its list: it must not block the
 // writes behind it.
 TEST_F(Exchange, UnsendableWritesLeaveTheirList)
@@ -209,35 +195,6 @@ TEST_F(Exchange, StatusOfEveryKindOfReply)
     const int outcomes[][2] = {{0, 1}, {4, 100}, {1, 11}, {2, 41}, {3, 71}, {5, 111}, {6, 141}, {7, 171}, {8, 200}, {-1, 200}};
     for (const auto &o : outcomes)
         EXPECT_EQ(GetDriverReturnValue(o[0]), o[1]) << o[0];
-}
-
-TEST_F(Exchange, NothingOutstandingLeavesTheLastResult)
-{
-    PLC_driver.readList << makeVar(1, 0x10);
-    ASSERT_EQ(exchangeGood(), 1);
-    QByteArray junk(100, '\xFF');
-    for (int length : {0, -1, 13, INT_MAX, INT_MIN}) {
-        EXPECT_EQ(DataCom(nullptr, length), &PLC_driver.result);
-        EXPECT_EQ(DataCom(&junk, length)->status, 1) << length;
-    }
-    EXPECT_EQ(PLC_driver.result.address, 0x10);
-    EXPECT_EQ(word(retryCount), 0);
-    EXPECT_EQ(PLC_driver.extendList.size(), 1);
-}
-
-TEST_F(Exchange, AnyLengthAcceptedWhenTheRequestSaysSo)
-{
-    Protocol p;
-    p.replyLength = -1;
-    p.dataOffset = 10;
-    p.dataLength = 2;
-    p.var = makeVar(1, 0x10);
-    PLC_driver.frameQueue.append(p);
-    word(framesPerVar) = 1;
-    QByteArray reply = hex("00 00 00 00 00 00 00 00 00 00 12 34 00 00 00 00 00 00 00");
-    fixSum(reply);
-    EXPECT_EQ(DataCom(&reply, reply.size())->status, 1);
-    EXPECT_EQ(cached(1, 1, 0x10), "34 12");
 }
 
 TEST_F(Exchange, MultiRequestVariableAdvancesOnlyAtItsLastReply)

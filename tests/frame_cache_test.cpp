@@ -101,8 +101,11 @@ TEST_F(FrameCache, ReusedRecordsEqualFreshOnes)
             RW_VAR v = makeVar(1 + i % 3, round == 2 ? i : 0x30 + i, 4, 1 + i % 2);
             v.hostText = QStringLiteral("host %1.%2").arg(round).arg(i);
             v.addressText = QStringLiteral("addr %1").arg(round % 2 ? i : 10 + i);
-            v.ownerType = round;
+            v.ownerType = v.accessMode = round;
+            v.remoteFlag = round + 1;
+            v.status = round + 2;
             v.ownerId = v.remoteArg2 = 100 * round + i;
+            v.remoteArg1 = -round;
             v.data = round == 1 ? QByteArray("\x05", 1) : QByteArray();
             vars.push_back(v);
             PLC_driver.readList << v;
@@ -133,31 +136,6 @@ TEST_F(FrameCache, ReusedRecordsEqualFreshOnes)
         EXPECT_EQ(p.extra1 * 10 + p.var.areaCode, 0);
 }
 
-// The remembered cache position is only a hint: values go where the lookup puts them.
-TEST_F(FrameCache, StoredValuesFollowTheLookup)
-{
-    PLC_driver.readList << makeVar(1, 0x10, 2) << makeVar(3, 0x40, 2);
-    ASSERT_EQ(exchangeWith(goodReply(*ComCommunication(), hex("12 34"))), 1);
-    ASSERT_EQ(exchangeWith(goodReply(*ComCommunication(), hex("56 78"))), 1);
-    // Someone empties the cache and files other keys first.
-    PLC_driver.extendList.clear();
-    for (int a = 1; a <= 3; ++a)
-        ExtendFindSameVar(9, 1, a);
-    ASSERT_EQ(exchangeWith(goodReply(*ComCommunication(), hex("AB CD"))), 1);
-    EXPECT_EQ(cached(2, 1, 0x10) + "|" + cached(9, 1, 1), "CD AB|00 00 00 00");
-    EXPECT_EQ(PLC_driver.extendList.size(), 4);
-    // The same key at its old position, the list shorter than the index had seen.
-    PLC_driver.extendList.clear();
-    EXTENDVAR e;
-    e.station = 2;
-    e.areaCode = 3;
-    e.address = 0x40;
-    PLC_driver.extendList << e;
-    ASSERT_EQ(exchangeWith(goodReply(*ComCommunication(), hex("22 11"))), 1);
-    EXPECT_EQ(cached(2, 3, 0x40), "11 22");
-    EXPECT_EQ(PLC_driver.extendList.size(), 1);
-}
-
 TEST(ListRotation, MovesTheFirstElementToTheEnd)
 {
     for (int size = 0; size <= 70; size += (size < 10 ? 1 : 7)) {
@@ -173,6 +151,23 @@ TEST(ListRotation, MovesTheFirstElementToTheEnd)
         list.append(makeVar(1, 999));
         EXPECT_EQ(list.last().address, 999);
     }
+}
+
+TEST(FrameCacheTable, KeepsWhatItAddedUpToItsBound)
+{
+    marovin::FrameCache table;
+    bool fresh = false;
+    for (int round = 0; round < 2; ++round)
+        for (unsigned long long k = 1; k <= 5000; ++k) {
+            const int slot = table.find(k << 20 | 1ull << 63, &fresh);
+            ASSERT_EQ(fresh, round == 0) << k;
+            if (round == 0)
+                table.at(slot).frame = QByteArray::number(k);
+            ASSERT_EQ(table.at(slot).frame, QByteArray::number(k));
+        }
+    EXPECT_EQ(table.size(), 5000);
+    table.clear();
+    EXPECT_EQ(table.size(), 0);
 }
 
 }  // namespace

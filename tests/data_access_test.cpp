@@ -86,11 +86,6 @@ TEST_F(Access, ReadLayoutsPerArea)
     EXPECT_EQ(toHex(out), "00 00 00 00 65 66");
     EXPECT_EQ(original, QByteArray("abcdef"));
     EXPECT_EQ(PLC_driver.extendList.size(), 12);
-    // Single-station operation reads the default station.
-    word(S::multiStation) = 0;
-    word(S::defaultStation) = 2;
-    EXPECT_EQ(get(1, "10", 1, &out, 9), 1);
-    EXPECT_EQ(toHex(out.left(2)), "34 12");
     EXPECT_EQ(quickly([&] { return get(0, "12", 65536, &out); }), 1);
     EXPECT_EQ(out.size(), 65536) << "the largest count";
 }
@@ -149,14 +144,11 @@ TEST_F(Access, CacheOnlyWritesStoreWhatIsSupplied)
         int count;
         const char *value, *expected;  // cached values from the address on, ';' after each, until one is absent
     } rows[] = {
-        {1, "20", 1, "78 56", "78 56;"},
-        {2, "40", 4, "01 02 03 04 05 06", "01 02 03 04;"},  // values without all their bytes are skipped
-        {3, "40", 3, "01 02 03 04 05", "01 02;03 04;"},
-        {0, "28", 3, "01 00", "01;00;"},
-        {0, "5", 1, "01", "01;"},  // a read-only bit, stored locally
-        {1, "10", INT_MAX, "01 02 03 04", "01 02;03 04;"},
-        {4, "10", INT_MAX, "01 02 03 04 05", "01 02 03 04;"},
-        {1, "7FFFFFFF", 2, "01 02 03 04", "01 02;"},  // no wrap past INT_MAX
+        {1, "20", 1, "78 56", "78 56;"},                       {0, "28", 3, "01 00", "01;00;"},
+        {2, "40", 4, "01 02 03 04 05 06", "01 02 03 04;"},    // values without all their bytes are skipped
+        {3, "40", 3, "01 02 03 04 05", "01 02;03 04;"},       {0, "5", 1, "01", "01;"},  // a read-only bit, locally
+        {1, "10", INT_MAX, "01 02 03 04", "01 02;03 04;"},    {4, "10", INT_MAX, "01 02 03 04 05", "01 02 03 04;"},
+        {1, "7FFFFFFF", 2, "01 02 03 04", "01 02;"},          // no wrap past INT_MAX
         {2, "7FFFFFFE", 4, "01 02 03 04 05 06 07 08", "01 02 03 04;"},
         {1, "10", 5, "", ""},  {7, "10", 1, "01 02", ""},  {1, "10", 0, "01 02", ""},
     };

@@ -265,7 +265,8 @@ TEST_F(Lists, RebuildRepeatsSkipsAndStations)
         const char *expected;
     } rows[] = {
         {1, 1, {hostVar(1, "10"), hostVar(1, "10"), hostVar(1, "11")}, "1:1:16/1 1:1:17/1"},  // a repeat
-        {1, 1, {hostVar(0, "2"), hostVar(0, "36"), hostVar(0, "36", 2)}, "1:0:2/1 2:0:36/1"},  // status bits by station
+        {1, 1, {hostVar(0, "2"), hostVar(0, "36"), hostVar(0, "36", 2), hostVar(1, "0", 1, 0)},
+         "1:0:2/1 2:0:36/1 1:1:0/0"},  // status bits by station, apart from any other key
         {0, 5, {hostVar(1, "10"), hostVar(1, "10", 2), hostVar(3, "10", 9, 2)}, "5:1:16/1 5:3:16/2"},  // single station
         {1, 1, {hostVar(0, "13"), hostVar(1, "G"), hostVar(3, "-10"), hostVar(2, "", 1, 2), hostVar(2, "4", 1, 2)},
          "1:2:4/2"},  // rejected texts are skipped
@@ -405,6 +406,7 @@ TEST_F(Lists, BlockRoutines)
         {true, 64, {{3, 2}, {5, 1}, {20, 4}}, "0/4"},  {true, 64, {{0, 8}}, "0/1"},
         {true, 64, {{0, 8}, {8, 8}}, "0/3"},           {true, 16, {{0, 8}, {72, 8}}, "0/1 72/2"},
         {true, 16, {{0, 1}, {75, 2}}, "0/1 72/1"},     {true, 64, {{1, 1}, {6, 2}}, "0/1"},
+        {true, 64, {{0, 8}, {8, 0}}, "0/2"},  // an empty variable right at the end grows the block
     };
     for (const auto &r : rows) {
         PLC_driver.readList.clear();
@@ -420,8 +422,10 @@ TEST_F(Lists, BlockRoutines)
     EXPECT_EQ(WordVarReCreat(&words, 32, 2), 4);
     EXPECT_EQ(pieces(PLC_driver.readList), "500/1 600/1 0/12 40/4");
     PLC_driver.readList.clear();
-    EXPECT_EQ(WordVarReCreat(&words, 32, 10) + BitVarReCreat(&bits, 64, -5), 12 - 4);
-    EXPECT_EQ(pieces(PLC_driver.readList), "0/2 40/4 0/1");
+    EXPECT_EQ(WordVarReCreat(&words, 32, 10), 12);
+    EXPECT_EQ(BitVarReCreat(&bits, 64, -5), -4);
+    EXPECT_EQ(WordVarReCreat(&words, 32, 4), 6) << "a count one past the list's end names no entry";
+    EXPECT_EQ(pieces(PLC_driver.readList), "0/2 40/4 0/1 0/2 40/4");
     EXPECT_EQ(WordVarReCreat(&empty, 32, 7) + BitVarReCreat(&empty, 32, 7) + WordVarReCreat(nullptr, 32, 3)
                   + BitVarReCreat(nullptr, 32, 3), 20);
 }

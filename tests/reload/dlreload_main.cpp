@@ -6,7 +6,6 @@
 #include <dlfcn.h>
 
 #include <cstdio>
-#include <cstring>
 
 #include "Marovin.h"
 
@@ -22,39 +21,20 @@ void expect(bool ok, int round, const char *what)
     }
 }
 
-template <class F>
-F entry(void *handle, const char *name)
-{
-    return reinterpret_cast<F>(dlsym(handle, name));
-}
-
-// A read reply of `length` bytes with `word` at offset 10 and its sum.
-QByteArray readReply(int length, unsigned word)
-{
-    QByteArray r(length, '\0');
-    r[10] = static_cast<char>(word >> 8);
-    r[11] = static_cast<char>(word & 0xFF);
-    unsigned sum = 0;
-    for (int i = 1; i < length - 1; ++i)
-        sum += static_cast<unsigned char>(r[i]);
-    r[length - 1] = static_cast<char>(sum & 0xFF);
-    return r;
-}
-
+// One round: load, check the fresh state, read four words, read one back, unload.
 void oneRound(const char *path, int round)
 {
     void *handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
-        std::fprintf(stderr, "round %d: %s\n", round, dlerror());
-        ++failures;
+        expect(false, round, dlerror());
         return;
     }
-    auto *driver = entry<Marovin *>(handle, "PLC_driver");
-    auto setComInfo = entry<void (*)(int *)>(handle, "SetComInfo");
-    auto addRead = entry<int (*)(RW_VAR *)>(handle, "AddListReadVar");
-    auto com = entry<Protocol *(*)()>(handle, "ComCommunication");
-    auto dataCom = entry<RW_VAR *(*)(QByteArray *, int)>(handle, "DataCom");
-    auto get = entry<int (*)(QString, int, QString, int, QByteArray *, int)>(handle, "GetRegisterData");
+    auto *driver = static_cast<Marovin *>(dlsym(handle, "PLC_driver"));
+    auto setComInfo = reinterpret_cast<void (*)(int *)>(dlsym(handle, "SetComInfo"));
+    auto addRead = reinterpret_cast<int (*)(RW_VAR *)>(dlsym(handle, "AddListReadVar"));
+    auto com = reinterpret_cast<Protocol *(*)()>(dlsym(handle, "ComCommunication"));
+    auto dataCom = reinterpret_cast<RW_VAR *(*)(QByteArray *, int)>(dlsym(handle, "DataCom"));
+    auto get = reinterpret_cast<int (*)(QString, int, QString, int, QByteArray *, int)>(dlsym(handle, "GetRegisterData"));
     if (!driver || !setComInfo || !addRead || !com || !dataCom || !get) {
         expect(false, round, "an entry point is missing");
         dlclose(handle);
@@ -62,7 +42,6 @@ void oneRound(const char *path, int round)
     }
     expect(driver->phase == 100 && driver->readList.isEmpty() && driver->extendList.isEmpty(), round,
            "the library was not freshly constructed");
-
     int settings[32] = {};
     settings[MarovinSettings::maxUnits] = 4;
     settings[MarovinSettings::retryLimit] = 2;
@@ -70,26 +49,32 @@ void oneRound(const char *path, int round)
     setComInfo(settings);
     for (int a = 0; a < 4; ++a) {
         RW_VAR v;
-        v.areaCode = 1;
-        v.station = 1;
+        v.areaCode = v.station = v.count = 1;
         v.address = 0x10 + a;
-        v.count = 1;
-        v.addressText = QString::number(0x10 + a, 16);
+        v.addressText = QString::number(v.address, 16);
         addRead(&v);
     }
     for (int i = 0; i < 40; ++i) {
         Protocol *p = com();
-        if (!p)
-            continue;
-        QByteArray reply = readReply(p->replyLength, static_cast<unsigned>(0x100 * round + p->var.address));
-        expect(dataCom(&reply, reply.size())->status == 1, round, "an exchange failed");
+        // A 13-byte read reply carrying 0x100 * round + address, and its sum.
+        QByteArray reply(p ? p->replyLength : 0, '\0');
+        const unsigned word = static_cast<unsigned>(0x100 * round + (p ? p->var.address : 0));
+        unsigned sum = 0;
+        for (int b = 0; b + 1 < reply.size(); ++b) {
+            reply[b] = static_cast<char>(b == 10 ? word >> 8 : b == 11 ? word & 0xFF : 0);
+            sum += b ? static_cast<unsigned char>(reply[b]) : 0;
+        }
+        if (p) {
+            reply[reply.size() - 1] = static_cast<char>(sum);
+            expect(dataCom(&reply, reply.size())->status == 1, round, "an exchange failed");
+        }
     }
     QByteArray out;
     expect(get(QString(), 1, "12", 1, &out, 1) == 1 && out.size() == 2, round, "value not read back");
-    const unsigned value = static_cast<unsigned char>(out[0]) | static_cast<unsigned char>(out[1]) << 8;
-    expect(value == static_cast<unsigned>(0x100 * round + 0x12), round, "wrong value read back");
+    expect(out.size() == 2 && (static_cast<unsigned char>(out[0]) | static_cast<unsigned char>(out[1]) << 8)
+                                  == 0x100 * round + 0x12,
+           round, "wrong value read back");
     setComInfo(nullptr);
-
     expect(dlclose(handle) == 0, round, "dlclose failed");
     expect(dlopen(path, RTLD_NOW | RTLD_NOLOAD) == nullptr, round, "the library stayed loaded");
 }
@@ -104,9 +89,8 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         if (argv[i][0] != '-')
             path = argv[i];
-    const int rounds = 5;
-    for (int round = 0; round < rounds; ++round)
+    for (int round = 0; round < 5; ++round)
         oneRound(path, round);
-    std::printf("dlreload: %d load/unload rounds, %d problems\n", rounds, failures);
+    std::printf("dlreload: 5 load/unload rounds, %d problems\n", failures);
     return failures ? 1 : 0;
 }

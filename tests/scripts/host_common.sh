@@ -6,10 +6,7 @@ BUILD_DIR=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
 HOST="$BUILD_DIR/tools/marovin-host/marovin-host"
 SIM="$BUILD_DIR/tools/marovin-sim/marovin-sim"
 for bin in "$HOST" "$SIM"; do
-    if [ ! -x "$bin" ]; then
-        echo "FAIL: $bin is not built" >&2
-        exit 1
-    fi
+    [ -x "$bin" ] || { echo "FAIL: $bin is not built" >&2; exit 1; }
 done
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/marovin-host-test.XXXXXX")
@@ -51,6 +48,16 @@ run_host() {
 rc_of() { cat "$WORK/$1.rc"; }
 # Shows a run's output when a check on it failed.
 show() { echo "--- $1 (exit $(rc_of "$1")) ---"; cat "$WORK/$1.out"; echo "---"; }
+# check_rc NAME CODE...: the run NAME exited with one of the codes (its output shown if not).
+check_rc() {
+    local name=$1 code
+    shift
+    for code in "$@"; do [ "$(rc_of "$name")" -eq "$code" ] && { pass "$name exits $code"; return 0; }; done
+    fail "$name exits $*"
+    show "$name"
+}
+# Checks that a pattern (grep -E) is in a file: check_in FILE PATTERN [DESCRIPTION].
+check_in() { check "${3:-$2 in ${1##*/}}" grep -qE -- "$2" "$1"; }
 
 # A summary figure, e.g. summary_value run1 exchanges -> 1234
 summary_value() {
@@ -62,32 +69,27 @@ data_lines() { grep -v '^[[:space:]]*#' "$1" | grep -v '^[[:space:]]*$'; }
 
 # Every value line of the host's dump is also in the simulator's dump.
 dump_within() {
-    local host_dump=$1 sim_dump=$2 line missing=0
+    local line missing=0
     while IFS= read -r line; do
-        if ! grep -qxF "$line" "$sim_dump"; then
-            echo "  host holds '$line', simulator: $(grep -F "${line%%=*}=" "$sim_dump" || echo none)"
-            missing=1
-        fi
-    done < <(data_lines "$host_dump")
+        grep -qxF "$line" "$2" || { echo "  host holds '$line', simulator: $(grep -F "${line%%=*}=" "$2" || echo none)"; missing=1; }
+    done < <(data_lines "$1")
     [ "$missing" -eq 0 ]
 }
 
 # The dump holds exactly N value lines.
 dump_count() { [ "$(data_lines "$1" | wc -l)" -eq "$2" ]; }
 
-# Starts the simulator listening on a free loopback port; sets SIM_PORT and SIM_PID.
-start_tcp_sim() {
-    local name=$1
+# Starts the simulator in the background and waits for its first line; sets
+# SIM_PID and SIM_LINE (pty path or tcp port). start_sim NAME ARGS...
+start_sim() {
+    local name=$1 i
     shift
-    "$SIM" --tcp 127.0.0.1:${SIM_PORT:-0} "$@" >"$WORK/$name.sim.out" 2>"$WORK/$name.sim.err" &
+    "$SIM" "$@" >"$WORK/$name.sim.out" 2>"$WORK/$name.sim.err" &
     SIM_PID=$!
     SIM_PIDS+=("$SIM_PID")
-    local i
     for i in $(seq 1 100); do
-        if grep -q '^marovin-sim: tcp ' "$WORK/$name.sim.out" 2>/dev/null; then
-            SIM_PORT=$(sed -n 's/^marovin-sim: tcp .*:\([0-9][0-9]*\)$/\1/p' "$WORK/$name.sim.out")
-            return 0
-        fi
+        SIM_LINE=$(sed -n 's/^marovin-sim: \(pty \|tcp .*:\)//p' "$WORK/$name.sim.out" 2>/dev/null)
+        [ -n "$SIM_LINE" ] && return 0
         sleep 0.1
     done
     echo "simulator did not start:" >&2
@@ -110,21 +112,8 @@ stop_sim() {
 
 # A fixed memory for station 1 (no animation), used by several tests.
 write_memory() {
-    cat >"$1" <<'MEM'
-# station 1, every area
-1:1:10=100
-1:1:11=65535
-1:1:12=4660
-1:1:13=32768
-1:2:20=4000000000
-1:3:30=4321
-1:4:40=305419896
-1:5:50=12.5
-1:0:2=1
-1:0:12=1
-1:0:25=0
-1:0:29=1
-MEM
+    printf '%s\n' '# station 1, every area' 1:1:10=100 1:1:11=65535 1:1:12=4660 1:1:13=32768 1:2:20=4000000000 \
+        1:3:30=4321 1:4:40=305419896 1:5:50=12.5 1:0:2=1 1:0:12=1 1:0:25=0 1:0:29=1 >"$1"
 }
 # The host variables that read the memory above.
 MEMORY_VARS=(-v 1:w16:10:4 -v 1:d32:20 -v 1:w16b:30 -v 1:d32b:40 -v 1:float:50

@@ -51,12 +51,12 @@ PORT=$(free_port)
 P=plant/l1
 M=(-h 127.0.0.1 -p "$PORT")
 start_broker plain "$PORT" "allow_anonymous true"
-start_tcp_sim line --set 1:1:11=1234 --set 1:2:20=123456 --set 1:5:50=12.5 --set 1:0:12=1 \
+start_sim line --tcp 127.0.0.1:0 --set 1:1:11=1234 --set 1:2:20=123456 --set 1:5:50=12.5 --set 1:0:12=1 \
     --animate 1:2:24=clock --tick 400 --trace --dump-on-exit "$WORK/sim.dump"
 sub all "${M[@]}" -t "$P/#"
 sub clock "${M[@]}" -t "$P/clock" -F '%U %p'
 printf 'mqtt = "mqtt://127.0.0.1:%s"\nmqtt-prefix = "%s"\n' "$PORT" "$P" >"$WORK/gw.conf"
-gateway main --config "$WORK/gw.conf" --tcp "$SIM_PORT" --turnaround 2
+gateway main --config "$WORK/gw.conf" --tcp "$SIM_LINE" --turnaround 2
 
 for kv in speed:123.4 big:123456 sp:12.5 al:1; do
     check "$P/${kv%%:*} is ${kv#*:}" wait_for grep -q "^$P/${kv%%:*} {.*\"value\":${kv#*:}[,}]" "$WORK/all.sub"

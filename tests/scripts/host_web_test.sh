@@ -14,7 +14,7 @@ export TSAN_OPTIONS="${TSAN_OPTIONS:-} ignore_noninstrumented_modules=1"
 write_memory "$WORK/memory.txt"
 printf '%s\n' 'speed = 1:w16:10 rw scale=0.1 unit=rpm' 'count = 1:d32:20 rw' 'level = 1:w16b:30' 'wave = 1:w16:11' \
     >"$WORK/web.tags"
-start_tcp_sim sim --memory "$WORK/memory.txt" --animate 1:1:11=sine --dump-on-exit "$WORK/sim.dump" || exit 1
+start_sim sim --tcp 127.0.0.1:0 --memory "$WORK/memory.txt" --animate 1:1:11=sine --dump-on-exit "$WORK/sim.dump" || exit 1
 
 # start_web NAME ARGS...: a host with the panel on a free port; sets URL and HOST_PID.
 start_web() {
@@ -30,7 +30,7 @@ start_web() {
     show "$name"
     return 1
 }
-start_web main --tcp "$SIM_PORT" --http-writes --http-trace || exit 1
+start_web main --tcp "$SIM_LINE" --http-writes --http-trace || exit 1
 MAIN_PID=$HOST_PID MAIN_URL=$URL
 start_web readonly || exit 1
 READONLY_PID=$HOST_PID READONLY_URL=$URL

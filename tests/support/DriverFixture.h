@@ -1,9 +1,11 @@
-// Test fixture: a fresh driver state and a settings record for every test.
+// Test fixture: a fresh driver state and a settings record for every test,
+// and the small helpers every driver test uses.
 #ifndef MAROVIN_TEST_DRIVER_FIXTURE_H
 #define MAROVIN_TEST_DRIVER_FIXTURE_H
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "Marovin.h"
@@ -43,6 +45,19 @@ protected:
 
 // A variable record with the given key fields.
 RW_VAR makeVar(int areaCode, int address, int station = 1, int count = 1);
+// A write variable (accessMode 1) carrying `data`.
+RW_VAR writeVar(int areaCode, int address, const char *data, int station = 1, int count = 1);
+// A host record for ReCreatReadVarList.
+HOSTVAR hostVar(int areaCode, const char *address, int station = 1, int length = 1);
+
+// The cached bytes of a key as hex text, or "absent".
+std::string cached(int station, int areaCode, int address);
+// The frames of the queue as hex texts.
+std::vector<std::string> queuedFrames();
+// "address/count" of each entry, space separated.
+std::string pieces(const QList<RW_VAR> &list);
+// Every field of a record, so that "unchanged" and "replaced" can be checked whole.
+std::string describe(const RW_VAR &v);
 
 }  // namespace marovin_test
 

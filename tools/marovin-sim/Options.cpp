@@ -101,6 +101,11 @@ Device:
   --tick MS                 animation step (default 1000)
   --demo                    demo memory and animation on station 1
   --gap MS                  silence after which a partial frame is dropped (default 200)
+  --line-rate BAUD          keep a serial line's pace on --pty or --tcp: requests
+                            count as received once they would have crossed the
+                            line, replies go out a character at a time (character
+                            format from --data-bits, --parity, --stop-bits)
+  --response-delay MS       the device's turnaround before each reply (default 0)
 
 Faults (P in percent; at most one of drop/noise/short/corrupt per reply):
   --drop P                  no reply
@@ -336,6 +341,14 @@ bool parseOptions(int argc, char **argv, Options *o, std::string *error)
                 return false;
             }
             (arg == "--tick" ? o->tickMs : o->gapMs) = static_cast<int>(n);
+        } else if (arg == "--line-rate" || arg == "--response-delay") {
+            if (!value(&v))
+                return false;
+            if (!parseInt(v, arg == "--line-rate" ? 50 : 0, arg == "--line-rate" ? 100000000 : 60000, &n)) {
+                *error = arg + (arg == "--line-rate" ? " takes a baud rate" : " takes milliseconds 0..60000");
+                return false;
+            }
+            (arg == "--line-rate" ? o->lineRate : o->responseDelayMs) = static_cast<int>(n);
         } else if (arg == "--demo") {
             if (!flag())
                 return false;
@@ -419,6 +432,10 @@ bool parseOptions(int argc, char **argv, Options *o, std::string *error)
             *error = "unknown option \"" + std::string(argv[i]) + "\"";
             return false;
         }
+    }
+    if (o->lineRate > 0 && o->transport == Transport::Serial) {
+        *error = "--line-rate is for --pty and --tcp: a serial device keeps its own pace";
+        return false;
     }
     if (o->faults.drop + o->faults.noise + o->faults.shortReply + o->faults.corrupt > 100.0) {
         *error = "--drop, --noise, --short and --corrupt add up to more than 100";

@@ -17,6 +17,7 @@
 #include <sys/time.h>
 
 #include "DeviceModel.h"
+#include "LinePace.h"
 #include "MemoryText.h"
 #include "Options.h"
 #include "Port.h"
@@ -77,7 +78,10 @@ struct FaultCounts {
 class Simulator {
 public:
     Simulator(const Options &options, std::unique_ptr<marovin_port::Port> port)
-        : o_(options), port_(std::move(port)), rng_(options.seed)
+        : o_(options),
+          port_(std::move(port)),
+          rng_(options.seed),
+          pace_(options.lineRate, options.serial, options.responseDelayMs, &g_stop)
     {
     }
 
@@ -128,6 +132,7 @@ public:
                     dropPartial("silence");
                 continue;
             }
+            pace_.received(in.size());
             lastByte = nowMs();
             if (serve(in))
                 break;
@@ -221,6 +226,7 @@ private:
     void send(int station, std::vector<std::uint8_t> reply)
     {
         const char *fault = nullptr;
+        int delayMs = 0;
         const marovin_sim::FaultRates &f = o_.faults;
         ++repliesDue_;
         const bool faultWindow = f.forReplies == 0 || repliesDue_ <= f.forReplies;
@@ -261,7 +267,7 @@ private:
                 ++faults_.delay;
                 if (o_.trace)
                     std::fprintf(stderr, "%s -- fault: delay %d ms\n", timestamp().c_str(), f.delayMs);
-                sleepMs(f.delayMs);
+                delayMs = f.delayMs;
             }
         }
         if (reply.empty()) {
@@ -269,7 +275,7 @@ private:
                 std::fprintf(stderr, "%s -- fault: %s, nothing sent\n", timestamp().c_str(), fault ? fault : "");
             return;
         }
-        const bool ok = port_->write(reply.data(), reply.size());
+        const bool ok = pace_.send(*port_, reply.data(), reply.size(), delayMs);
         if (ok)
             ++sent_;
         if (o_.trace)
@@ -328,6 +334,7 @@ private:
     unsigned long long sent_ = 0;
     long long start_ = 0;
     long long nextTick_ = 0;
+    marovin_sim::LinePace pace_;
 };
 
 // The demo set on station 1, shared with marovin-host's default variables.

@@ -441,8 +441,7 @@ public:
 
     double bytesPerSecond() const override
     {
-        const int parityBits = (options_.parity == 'N' || options_.parity == 'n') ? 0 : 1;
-        return static_cast<double>(options_.baud) / (1 + options_.dataBits + parityBits + options_.stopBits);
+        return static_cast<double>(options_.baud) / bitsPerCharacter(options_);
     }
 
 private:
@@ -749,6 +748,12 @@ const std::vector<int> &supportedBaudRates()
         return r;
     }();
     return rates;
+}
+
+int bitsPerCharacter(const SerialOptions &options)
+{
+    const int parityBits = (options.parity == 'N' || options.parity == 'n') ? 0 : 1;
+    return 1 + options.dataBits + parityBits + options.stopBits;
 }
 
 std::unique_ptr<Port> openSerial(const std::string &device, const SerialOptions &options, std::string *error)

@@ -61,6 +61,8 @@ public:
 
 // Baud rates that termios can set on this system, ascending.
 const std::vector<int> &supportedBaudRates();
+// Bits one character takes on the line: start, data, parity and stop bits.
+int bitsPerCharacter(const SerialOptions &options);
 
 // Open helpers; on failure return null and put a message in *error.
 std::unique_ptr<Port> openSerial(const std::string &device, const SerialOptions &options, std::string *error);

@@ -165,7 +165,7 @@ bool parseOptions(int argc, char **argv, HostOptions *o, std::string *error)
             "--var",      "--vars",      "-w",         "--write",     "-o",           "--once",     "--serial",
             "--baud",     "--data-bits", "--parity",   "--stop-bits", "--tcp",        "--sim",      "--sim-args",
             "--sim-log",  "--turnaround", "--timeout", "--inter-byte", "--refresh",   "--csv",      "--dump",
-            "--cycles",   "--duration",  "--link-timeout"};
+            "--cycles",   "--duration",  "--link-timeout", "--rfc2217"};
         bool known = false;
         for (const char *k : kValued)
             known = known || name == k;
@@ -242,8 +242,9 @@ bool parseOptions(int argc, char **argv, HostOptions *o, std::string *error)
             if (!integer(1, 2))
                 return false;
             o->serial.stopBits = static_cast<int>(n);
-        } else if (name == "--tcp") {
+        } else if (name == "--tcp" || name == "--rfc2217") {
             o->portKind = PortKind::Tcp;
+            o->rfc2217 = name == "--rfc2217";
             if (!splitHostPort(value, &o->tcpHost, &o->tcpPort)) {
                 *error = bad + " (expected HOST:PORT)";
                 return false;
@@ -323,6 +324,8 @@ void printUsage(std::FILE *out)
         "Port (default: start the bundled simulator on a pseudo-terminal):\n"
         "  --serial DEV [--baud N] [--data-bits N] [--parity N|E|O] [--stop-bits N] [--rs485]\n"
         "  --tcp HOST:PORT         a serial-device server\n"
+        "  --rfc2217 HOST:PORT     a serial-device server with COM port control (telnet, RFC 2217);\n"
+        "                          the line is set from --baud, --data-bits, --parity, --stop-bits\n"
         "  --sim PATH              simulator to start (default: marovin-sim built beside this tool)\n"
         "  --sim-args \"ARGS\"       simulator arguments (\"--demo\")\n"
         "  --sim-log FILE          simulator output (its trace, its summary) into FILE\n"

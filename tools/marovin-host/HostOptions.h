@@ -39,6 +39,7 @@ struct HostOptions {
     marovin_port::SerialOptions serial;
     std::string tcpHost;
     int tcpPort = 0;
+    bool rfc2217 = false;  // the TCP server speaks telnet with COM port control
     std::string simPath;
     std::string simArgs = "--demo";
     std::string simLog;  // simulator output after its pty line; empty: dropped

@@ -81,9 +81,10 @@ std::unique_ptr<marovin_port::Port> openPort(const HostOptions &o, SimulatorProc
             *error = "serial port: " + *error;
         break;
     case PortKind::Tcp:
-        port = marovin_port::openTcpClient(o.tcpHost, o.tcpPort, error);
+        port = o.rfc2217 ? marovin_port::openRfc2217(o.tcpHost, o.tcpPort, o.serial, error)
+                         : marovin_port::openTcpClient(o.tcpHost, o.tcpPort, error);
         if (!port)
-            *error = "tcp port: " + *error;
+            *error = (o.rfc2217 ? "rfc2217 port: " : "tcp port: ") + *error;
         break;
     case PortKind::Simulator: {
         std::vector<std::string> args;
@@ -259,7 +260,7 @@ int main(int argc, char **argv)
     summary.linkText = linkText(link);
     summary.stopReason = loopEndText(end);
     // A pseudo-terminal has a baud setting but no line rate.
-    const bool realLine = o.portKind == PortKind::Serial && o.serialDevice.compare(0, 9, "/dev/pts/") != 0;
+    const bool realLine = (o.portKind == PortKind::Serial && o.serialDevice.compare(0, 9, "/dev/pts/") != 0) || o.rfc2217;
     summary.lineBytesPerSecond = realLine ? link.port().bytesPerSecond() : 0.0;
     printSummary(stdout, stats, summary);
 

@@ -165,7 +165,7 @@ bool parseOptions(int argc, char **argv, HostOptions *o, std::string *error)
             "--var",      "--vars",      "-w",         "--write",     "-o",           "--once",     "--serial",
             "--baud",     "--data-bits", "--parity",   "--stop-bits", "--tcp",        "--sim",      "--sim-args",
             "--sim-log",  "--turnaround", "--timeout", "--inter-byte", "--refresh",   "--csv",      "--dump",
-            "--cycles",   "--duration",  "--link-timeout", "--rfc2217"};
+            "--cycles",   "--duration",  "--link-timeout", "--rfc2217", "--line-rate"};
         bool known = false;
         for (const char *k : kValued)
             known = known || name == k;
@@ -249,6 +249,10 @@ bool parseOptions(int argc, char **argv, HostOptions *o, std::string *error)
                 *error = bad + " (expected HOST:PORT)";
                 return false;
             }
+        } else if (name == "--line-rate") {
+            if (!integer(50, 4000000))
+                return false;
+            o->lineRate = static_cast<int>(n);
         } else if (name == "--sim") {
             o->simPath = value;
         } else if (name == "--sim-args") {
@@ -329,6 +333,8 @@ void printUsage(std::FILE *out)
         "  --sim PATH              simulator to start (default: marovin-sim built beside this tool)\n"
         "  --sim-args \"ARGS\"       simulator arguments (\"--demo\")\n"
         "  --sim-log FILE          simulator output (its trace, its summary) into FILE\n"
+        "  --line-rate BAUD        the line's rate behind a pty or TCP port, for the summary's\n"
+        "                          efficiency; also paces the bundled simulator\n"
         "  --turnaround MS         pause between a reply and the next request (0)\n"
         "  --timeout MS            reply timeout (1000)\n"
         "  --inter-byte MS         silence that ends a reply (50)\n"

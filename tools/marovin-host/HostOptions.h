@@ -44,6 +44,7 @@ struct HostOptions {
     std::string simArgs = "--demo";
     std::string simLog;  // simulator output after its pty line; empty: dropped
 
+    int lineRate = 0;  // baud of the line behind a pty or TCP port; 0: the port's own
     int turnaroundMs = 0;
     int timeoutMs = 1000;
     int interByteMs = 50;

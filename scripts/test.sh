@@ -53,7 +53,8 @@ wants_leg() {
 
 setup_packages() {
     local pkgs=(build-essential cmake pkg-config qtbase5-dev googletest libgtest-dev
-                clang libclang-rt-14-dev locales valgrind libbenchmark-dev libmodbus-dev python3)
+                clang libclang-rt-14-dev locales valgrind libbenchmark-dev libmodbus-dev python3
+                ser2net)
     if wants_leg armhf; then
         pkgs+=(g++-arm-linux-gnueabihf qemu-user)
     fi

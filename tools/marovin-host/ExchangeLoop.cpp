@@ -88,8 +88,8 @@ private:
     // Lets the simulator's output out of its pipes, if the host started it.
     void pumpSimulator();
     void prepareLine(marovin_port::Port &port);
-    void afterUnusualExchange(bool success, bool unusual);
-    void drainLateReplies(marovin_port::Port &port, const HostOptions &o);
+    void afterUnusualExchange(bool success, bool complete, bool unusual);
+    void drainLateReplies(marovin_port::Port &port, const HostOptions &o, int quietMs);
     // Counts the outcome and brings rows, writes and once-reads up to date.
     void afterDataCom(const PendingRequest &request, int status, bool finished);
     // Sets the status of the variable's rows; counts a finished good read when counted.
@@ -121,6 +121,8 @@ private:
     QByteArray replyBytes_;
     // The last reply failed: answers to it may still be on their way.
     bool lineSuspect_ = false;
+    // It had the expected length: at most the tail of a longer, garbled answer can follow.
+    bool lastComplete_ = false;
     // Input may be waiting that is no reply to the next request: after a
     // failed exchange, one that expected no reply, or a (re)opened link.
     bool flushBeforeNext_ = true;
@@ -379,7 +381,7 @@ bool Loop::exchange(Protocol *request)
     // A good reply of the expected length leaves nothing behind to drop.
     const bool unusual = !success || pending.replyLength == 0;
     if (unusual || turnaround_)
-        afterUnusualExchange(success, unusual);
+        afterUnusualExchange(success, received == pending.replyLength, unusual);
 
     const bool finished = isError(status) || (success && c_.settings[MarovinSettings::framesDone] >=
                                                              c_.settings[MarovinSettings::framesPerVar]);
@@ -404,7 +406,7 @@ void Loop::prepareLine(marovin_port::Port &port)
         sleepMs(lastExchangeEndMs_ + o.turnaroundMs - monotonicMs());
     if (flushBeforeNext_) {
         if (lineSuspect_)
-            drainLateReplies(port, o);
+            drainLateReplies(port, o, lastComplete_ ? o.interByteMs : o.timeoutMs);
         port.flushInput();
         flushBeforeNext_ = false;
         lineSuspect_ = false;
@@ -414,13 +416,14 @@ void Loop::prepareLine(marovin_port::Port &port)
 
 // After an exchange that failed or expected no reply, or with a turnaround:
 // notes what the next one has to prepare.
-void Loop::afterUnusualExchange(bool success, bool unusual)
+void Loop::afterUnusualExchange(bool success, bool complete, bool unusual)
 {
     if (turnaround_)
         lastExchangeEndMs_ = monotonicMs();
     if (unusual) {
         flushBeforeNext_ = true;
         lineSuspect_ = !success;
+        lastComplete_ = complete;
         prepareNext_ = true;
     }
     // A simulator that stopped answering may be stuck on a full pipe.
@@ -430,14 +433,15 @@ void Loop::afterUnusualExchange(bool success, bool unusual)
 
 // After a failed reply the device may still answer the request (or its
 // repeats, queued while it was busy); such an answer would pass for the reply
-// to the next request. Waits until the line has been quiet for a whole reply
-// timeout, dropping what comes, at most ten timeouts long.
-void Loop::drainLateReplies(marovin_port::Port &port, const HostOptions &o)
+// to the next request. Waits until the line has been quiet for quietMs (a
+// whole reply timeout, or the inter-byte time after a reply of the expected
+// length), dropping what comes, at most ten such periods long.
+void Loop::drainLateReplies(marovin_port::Port &port, const HostOptions &o, int quietMs)
 {
-    const long long deadline = monotonicMs() + 10LL * std::max(o.timeoutMs, 1);
+    const long long deadline = monotonicMs() + 10LL * std::max(quietMs, 1);
     std::vector<std::uint8_t> late;
     while (monotonicMs() < deadline) {
-        if (!port.read(late, -1, o.timeoutMs, o.interByteMs) || late.empty())
+        if (!port.read(late, -1, quietMs, o.interByteMs) || late.empty())
             break;
         c_.trace.event("late reply dropped: " + std::to_string(late.size()) + " bytes");
     }

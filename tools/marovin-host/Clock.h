@@ -16,12 +16,22 @@ inline long long monotonicMs()
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
+// Microseconds on the same clock, for pauses that must not come out a
+// millisecond short or long.
+inline long long monotonicUs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
 // Local wall-clock time as HH:MM:SS.mmm.
 std::string wallClockText();
 // Local date and time as YYYY-MM-DDTHH:MM:SS.mmm.
 std::string wallDateTimeText();
 // Sleeps for ms milliseconds (a signal may end it early).
 void sleepMs(long long ms);
+// Sleeps until monotonicUs() reaches `us` (a signal may end it early).
+void sleepUntilUs(long long us);
 
 }  // namespace marovin_host
 

@@ -113,7 +113,7 @@ private:
 
     LoopContext &c_;
     bool lastWasRepeat_ = false;
-    long long lastExchangeEndMs_ = 0;
+    long long lastExchangeEndUs_ = 0;
     // Reply buffers kept from one exchange to the next, so that an exchange
     // makes no heap call once they have grown; reply_ takes replies of unknown
     // length, and every reply for the trace.
@@ -402,8 +402,8 @@ bool Loop::exchange(Protocol *request)
 void Loop::prepareLine(marovin_port::Port &port)
 {
     const HostOptions &o = c_.options;
-    if (turnaround_ && lastExchangeEndMs_ > 0)
-        sleepMs(lastExchangeEndMs_ + o.turnaroundMs - monotonicMs());
+    if (turnaround_ && lastExchangeEndUs_ > 0)
+        sleepUntilUs(lastExchangeEndUs_ + o.turnaroundMs * 1000LL);
     if (flushBeforeNext_) {
         if (lineSuspect_)
             drainLateReplies(port, o, lastComplete_ ? o.interByteMs : o.timeoutMs);
@@ -419,7 +419,7 @@ void Loop::prepareLine(marovin_port::Port &port)
 void Loop::afterUnusualExchange(bool success, bool complete, bool unusual)
 {
     if (turnaround_)
-        lastExchangeEndMs_ = monotonicMs();
+        lastExchangeEndUs_ = monotonicUs();
     if (unusual) {
         flushBeforeNext_ = true;
         lineSuspect_ = !success;

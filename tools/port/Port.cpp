@@ -504,10 +504,17 @@ public:
 
     bool write(const std::uint8_t *bytes, std::size_t count) override
     {
-        if (writeAll(fd_, bytes, count, true))
-            return true;
-        closeFd(&fd_);
-        return false;
+        if (!writeAll(fd_, bytes, count, true)) {
+            closeFd(&fd_);
+            return false;
+        }
+        // The answer often comes in small segments; a server that waits for
+        // the ACK of one before it sends the next (Nagle) would otherwise wait
+        // for our delayed ACK, up to 40 ms. Sending switches quick ACKs off
+        // again, so they are asked for after every write.
+        const int one = 1;
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+        return true;
     }
 
     void flushInput() override { drain(fd_); }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include <poll.h>
 #include <sys/prctl.h>
 
 namespace marovin_sim {
@@ -22,6 +23,8 @@ long long monotonicNs()
 
 // The longest the last character of a reply is waited for on the clock.
 constexpr long long kMaxMarginNs = 500000;
+// How long the port is watched for the next request after a reply.
+constexpr long long kWatchNs = 300000;
 
 }  // namespace
 
@@ -72,6 +75,17 @@ bool LinePace::awaitLast(long long ns)
     return true;
 }
 
+void LinePace::awaitRequest(int fd)
+{
+    if (!replied_ || fd < 0)
+        return;
+    replied_ = false;
+    const long long until = monotonicNs() + kWatchNs;
+    pollfd p{fd, POLLIN, 0};
+    while (::poll(&p, 1, 0) == 0 && monotonicNs() < until) {
+    }
+}
+
 void LinePace::received(std::size_t count)
 {
     if (!paced_)
@@ -108,6 +122,7 @@ bool LinePace::send(marovin_port::Port &port, const std::uint8_t *bytes, std::si
             return false;
         sent = due;
     }
+    replied_ = lineRate_ > 0;
     return true;
 }
 

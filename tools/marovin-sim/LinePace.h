@@ -20,6 +20,10 @@ public:
     LinePace(int lineRate, const marovin_port::SerialOptions &format, int responseDelayMs,
              const volatile std::sig_atomic_t *stop);
 
+    // Right after a reply, when the next request is due, watches the port
+    // without sleeping for a short while, so that the simulator's own
+    // wake-up does not count as line time; returns once input waits.
+    void awaitRequest(int fd);
     // Bytes just read: returns once the last of them would have arrived.
     void received(std::size_t count);
     // Sends a reply that starts after the turnaround and extraMs more, each
@@ -44,6 +48,7 @@ private:
     long long receiveEndNs_ = 0;  // when the last received character has arrived
     long long sendEndNs_ = 0;     // when the last sent character has left
     long long lateNs_ = 50000;    // how late sleeps wake up, smoothed
+    bool replied_ = false;        // a reply just went out: a request is due
 };
 
 }  // namespace marovin_sim

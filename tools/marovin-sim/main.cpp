@@ -109,6 +109,7 @@ public:
             int wait = 100;
             if (!o_.animations.empty())
                 wait = static_cast<int>(std::max<long long>(0, std::min<long long>(wait, nextTick_ - now)));
+            pace_.awaitRequest(port_->fd());
             if (!port_->read(in, -1, wait, 0)) {
                 if (!reportedFailure)
                     std::fprintf(stderr, "marovin-sim: %s: link failed, reopening\n", port_->describe().c_str());

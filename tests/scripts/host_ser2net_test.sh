@@ -44,8 +44,9 @@ for port in $RAW $RFC; do
     for i in $(seq 1 50); do (: >"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
 done
 
-# 0xFFFF is in the memory at 1:1:11; the writes put 0xFF bytes into request frames.
-WRITES=(-w 1:w16:12=65535 -w 1:d32:20=0xFFFFFFFF)
+# 0xFFFF is in the memory at 1:1:11; the writes put 0xFF bytes into request frames,
+# and CR NUL, which telnet without binary transmission would turn into CR.
+WRITES=(-w 1:w16:12=65535 -w 1:d32:20=0xFFFFFFFF -w 1:w16:13=0x0D00)
 run_host raw --quiet --cycles 5 --tcp "127.0.0.1:$RAW" "${MEMORY_VARS[@]}" "${WRITES[@]}" --dump "$WORK/raw.host"
 run_host rfc --quiet --duration 3 --rfc2217 "127.0.0.1:$RFC" --baud 19200 --stop-bits 2 "${MEMORY_VARS[@]}" \
     "${WRITES[@]}" --dump "$WORK/rfc.host" &
@@ -76,6 +77,7 @@ for mode in raw rfc; do
     check "$mode: 0xFFFF read intact" grep -qxF 1:1:11=65535 "$WORK/$mode.host"
     check "$mode: 16-bit 0xFFFF write landed" grep -qxF 1:1:12=65535 "$WORK/$mode.sim"
     check "$mode: 32-bit 0xFFFFFFFF write landed" grep -qxF 1:2:20=4294967295 "$WORK/$mode.sim"
+    check "$mode: CR NUL write landed" grep -qxF 1:1:13=3328 "$WORK/$mode.sim"
 done
 
 finish

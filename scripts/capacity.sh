@@ -15,7 +15,9 @@
 # connection's accepter and options, e.g. "nodelay chardelay-off").
 # The limit: every request and reply byte at the character time (8N1: 10
 # bits), plus the device's turnaround (--response-delay) per exchange;
-# efficiency is values/s against it. Without --build, marovin-host and
+# efficiency is values/s against it. Repeats are replies that came late or
+# short: a stall of the machine, after which the host waits for its
+# --timeout (200 ms here) of silence. Without --build, marovin-host and
 # marovin-sim are built (Release) in build/capacity. Other load on the
 # machine only lowers the figures: the load average is printed with them.
 set -euo pipefail
@@ -39,7 +41,7 @@ while [ $# -gt 0 ]; do
         --ser2net) TRANSPORT=ser2net-$2; shift 2 ;;
         --ser2net-options) SER2NET_OPTIONS=$2; shift 2 ;;
         --build) BUILD=$2; shift 2 ;;
-        *) sed -n '2,21p' "$0" >&2; exit 2 ;;
+        *) sed -n '2,22p' "$0" >&2; exit 2 ;;
     esac
 done
 case "$TRANSPORT" in pty|tcp|ser2net-raw|ser2net-rfc2217) ;; *) echo "--ser2net takes raw or rfc2217" >&2; exit 2 ;; esac
@@ -47,10 +49,11 @@ case "$TRANSPORT" in pty|tcp|ser2net-raw|ser2net-rfc2217) ;; *) echo "--ser2net 
 if [ -z "$BUILD" ]; then
     BUILD=build/capacity
     bash scripts/install-deps.sh build-essential cmake pkg-config qtbase5-dev ser2net
-    cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DMAROVIN_BUILD_TESTS=OFF >"$BUILD.configure.log" 2>&1 ||
-        { tail -n 30 "$BUILD.configure.log"; exit 1; }
-    cmake --build "$BUILD" -j"${MAROVIN_JOBS:-2}" --target marovin-host marovin-sim >"$BUILD.build.log" 2>&1 ||
-        { tail -n 30 "$BUILD.build.log"; exit 1; }
+    mkdir -p "$BUILD"
+    cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DMAROVIN_BUILD_TESTS=OFF >"$BUILD/configure.log" 2>&1 ||
+        { tail -n 30 "$BUILD/configure.log"; exit 1; }
+    cmake --build "$BUILD" -j"${MAROVIN_JOBS:-2}" --target marovin-host marovin-sim >"$BUILD/build.log" 2>&1 ||
+        { tail -n 30 "$BUILD/build.log"; exit 1; }
 fi
 HOST="$BUILD/tools/marovin-host/marovin-host"
 SIM="$BUILD/tools/marovin-sim/marovin-sim"
@@ -98,7 +101,7 @@ start_ser2net() {
 
 # One run: the host reads TAGS_NOW 16-bit values for the run's seconds; prints its summary.
 run() {
-    local host=("$HOST" -q --duration "$SECONDS_PER_RUN" --line-rate "$RATE" -v "1:w16:100:$TAGS_NOW")
+    local host=("$HOST" -q --duration "$SECONDS_PER_RUN" --timeout 200 --line-rate "$RATE" -v "1:w16:100:$TAGS_NOW")
     case "$TRANSPORT" in
         pty) "${host[@]}" --sim "$SIM" --sim-args "--response-delay $DELAY_MS" ;;
         tcp) start_sim --tcp 127.0.0.1:0 && "${host[@]}" --tcp "$WHERE" ;;
@@ -111,8 +114,8 @@ run() {
 echo "marovin-host against marovin-sim over $TRANSPORT${SER2NET_OPTIONS:+ ($SER2NET_OPTIONS)}, paced, 8N1," \
     "device turnaround $DELAY_MS ms, $SECONDS_PER_RUN s a run; load average $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
-echo "| baud | tags | values/s | limit | efficiency | cycle (ms) | limit cycle (ms) |"
-echo "| ---: | ---: | ---: | ---: | ---: | ---: | ---: |"
+echo "| baud | tags | values/s | limit | efficiency | cycle (ms) | limit cycle (ms) | repeats |"
+echo "| ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |"
 for RATE in $RATES; do
     for TAGS_NOW in $TAGS; do
         run >"$WORK/summary.txt" 2>&1
@@ -121,13 +124,14 @@ for RATE in $RATES; do
             /^exchanges:/ { exchanges = $2 }
             /^values\/s:/ { values = $3; sub(/^\(/, "", values) }
             /^bytes:/ { bytes = $2 + $4 }
+            /^repeats:/ { repeats = $2 }
             END {
-                if (exchanges == 0 || elapsed == 0) { printf "| %d | %d | no exchanges | | | | |\n", rate, tags; exit }
+                if (exchanges == 0 || elapsed == 0) { printf "| %d | %d | no exchanges | | | | | |\n", rate, tags; exit }
                 exchangeS = (bytes / exchanges) * 10 / rate + delay / 1000
                 limit = (values / exchanges) / exchangeS
                 got = values / elapsed
-                printf "| %d | %d | %.1f | %.1f | %.1f %% | %.1f | %.1f |\n", rate, tags, got, limit,
-                       100 * got / limit, 1000 * tags / got, 1000 * tags / limit
+                printf "| %d | %d | %.1f | %.1f | %.1f %% | %.1f | %.1f | %d |\n", rate, tags, got, limit,
+                       100 * got / limit, 1000 * tags / got, 1000 * tags / limit, repeats
             }' "$WORK/summary.txt"
     done
 done

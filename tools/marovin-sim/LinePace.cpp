@@ -77,13 +77,19 @@ bool LinePace::awaitLast(long long ns)
 
 void LinePace::awaitRequest(int fd)
 {
+    arrivedNs_ = 0;
     if (!replied_ || fd < 0)
         return;
     replied_ = false;
     const long long until = monotonicNs() + kWatchNs;
     pollfd p{fd, POLLIN, 0};
-    while (::poll(&p, 1, 0) == 0 && monotonicNs() < until) {
+    int ready = 0;
+    while ((ready = ::poll(&p, 1, 0)) == 0 && monotonicNs() < until) {
     }
+    // The request is here from this moment; reading it takes the simulator
+    // some microseconds that are no line time.
+    if (ready > 0)
+        arrivedNs_ = monotonicNs();
 }
 
 void LinePace::received(std::size_t count)
@@ -91,7 +97,9 @@ void LinePace::received(std::size_t count)
     if (!paced_)
         return;
     // Characters queue behind those still on their way.
-    receiveEndNs_ = std::max(monotonicNs(), receiveEndNs_) + lineNs(count);
+    const long long arrived = arrivedNs_ > 0 ? arrivedNs_ : monotonicNs();
+    arrivedNs_ = 0;
+    receiveEndNs_ = std::max(arrived, receiveEndNs_) + lineNs(count);
     if (lineRate_ > 0)
         sleepUntil(receiveEndNs_);
 }

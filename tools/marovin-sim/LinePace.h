@@ -49,6 +49,7 @@ private:
     long long sendEndNs_ = 0;     // when the last sent character has left
     long long lateNs_ = 50000;    // how late sleeps wake up, smoothed
     bool replied_ = false;        // a reply just went out: a request is due
+    long long arrivedNs_ = 0;     // when the watch saw input waiting; 0: not seen
 };
 
 }  // namespace marovin_sim

@@ -19,7 +19,7 @@
 # short: a stall of the machine, after which the host waits for its
 # --timeout (200 ms here) of silence. Without --build, marovin-host and
 # marovin-sim are built (Release) in build/capacity. Other load on the
-# machine only lowers the figures: the load average is printed with them.
+# machine lowers the figures: the load average is printed with them.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -504,17 +504,34 @@ public:
 
     bool write(const std::uint8_t *bytes, std::size_t count) override
     {
-        if (!writeAll(fd_, bytes, count, true)) {
-            closeFd(&fd_);
-            return false;
+        if (writeAll(fd_, bytes, count, true))
+            return true;
+        closeFd(&fd_);
+        return false;
+    }
+
+    // Reads chunk by chunk and acknowledges each chunk that leaves the reply
+    // incomplete at once: a server that holds its next small segment until
+    // the last one is acknowledged (Nagle; ser2net's default) would otherwise
+    // wait for our delayed ACK, up to 40 ms, for each piece of a reply. The
+    // ACK of the last chunk stays delayed and goes out with the next request.
+    long readInto(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs) override
+    {
+        std::size_t got = 0;
+        int wait = firstByteMs;
+        while (got < capacity) {
+            const long n = FdPort::readInto(buffer + got, capacity - got, wait, 0);
+            if (n <= 0)
+                return n < 0 ? -1 : static_cast<long>(got);
+            got += static_cast<std::size_t>(n);
+            if (got < capacity) {
+                // 2: send the pending ACK now, keep delaying those after it.
+                const int now = 2;
+                ::setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &now, sizeof now);
+            }
+            wait = interByteMs > 0 ? interByteMs : 0;
         }
-        // The answer often comes in small segments; a server that waits for
-        // the ACK of one before it sends the next (Nagle) would otherwise wait
-        // for our delayed ACK, up to 40 ms. Sending switches quick ACKs off
-        // again, so they are asked for after every write.
-        const int one = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
-        return true;
+        return static_cast<long>(got);
     }
 
     void flushInput() override { drain(fd_); }

@@ -18,3 +18,12 @@ install(FILES ${CMAKE_BINARY_DIR}/MarovinConfig.cmake ${CMAKE_BINARY_DIR}/Marovi
 
 configure_file(${CMAKE_SOURCE_DIR}/cmake/marovin.pc.in ${CMAKE_BINARY_DIR}/marovin.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/marovin.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# Manual pages: every docs/man/NAME.N goes to share/man/manN, whatever the
+# section (".so" link pages included).
+foreach(_section RANGE 1 8)
+  file(GLOB _pages CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/man/*.${_section})
+  if(_pages)
+    install(FILES ${_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${_section})
+  endif()
+endforeach()

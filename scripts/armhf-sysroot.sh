@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Usage: armhf-sysroot.sh DIR
-# Unpacks Debian's armhf QtCore (headers and library) and its run-time
-# dependencies into DIR, for cross-building and for running under qemu-arm.
+# Unpacks Debian's armhf QtCore (headers and library), the other libraries the
+# tools use, and their run-time dependencies into DIR, for cross-building and for running under qemu-arm.
 # The packages are unpacked with dpkg -x rather than installed, because the
 # armhf index is often out of step with the native one and apt refuses them.
 # Does nothing when DIR already holds the same package set.
@@ -19,9 +19,14 @@ PACKAGES=(
     libpcre2-16-0 zlib1g libzstd1 libdouble-conversion3 libicu72 libglib2.0-0
     libpcre2-8-0 libstdc++6 libgcc-s1 libc6 libffi8 libmount1 libselinux1
     libblkid1
+    libmosquitto-dev libmosquitto1 libssl3
+    libcpp-httplib-dev libcpp-httplib0.11 libbrotli1
+    libssl-dev zlib1g-dev libbrotli-dev
 )
+# Header-only libraries: one package for every architecture.
+ALL_PACKAGES=(libcli11-dev nlohmann-json3-dev)
 STAMP="$DIR/.sysroot-complete"
-WANT="${PACKAGES[*]}"
+WANT="${PACKAGES[*]} ${ALL_PACKAGES[*]}"
 
 if [ -f "$STAMP" ] && [ "$(cat "$STAMP")" = "$WANT" ] \
     && [ -e "$DIR/usr/include/arm-linux-gnueabihf/qt5/QtCore/QMutex" ]; then
@@ -52,7 +57,7 @@ rm -rf "$DEBS"
 mkdir -p "$DEBS"
 (
     cd "$DEBS"
-    apt-get "${APT_OPTS[@]}" download "${PACKAGES[@]/%/:armhf}"
+    apt-get "${APT_OPTS[@]}" download "${PACKAGES[@]/%/:armhf}" "${ALL_PACKAGES[@]}"
 )
 for deb in "$DEBS"/*.deb; do
     dpkg -x "$deb" "$DIR"

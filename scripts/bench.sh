@@ -19,8 +19,8 @@ SMOKE=${MAROVIN_BENCH_SMOKE:-0}
 note() { printf '==> %s\n' "$*"; }
 
 note "checking packages"
-bash scripts/install-deps.sh build-essential cmake pkg-config qtbase5-dev python3 \
-    libmodbus-dev valgrind libbenchmark-dev
+bash scripts/install-deps.sh build-essential cmake pkg-config qtbase5-dev libcli11-dev nlohmann-json3-dev python3 \
+    libmodbus-dev valgrind libbenchmark-dev libcpp-httplib-dev libjs-dygraphs
 
 note "configure ($BUILD)"
 mkdir -p "$BUILD"

@@ -48,7 +48,8 @@ case "$TRANSPORT" in pty|tcp|ser2net-raw|ser2net-rfc2217) ;; *) echo "--ser2net 
 
 if [ -z "$BUILD" ]; then
     BUILD=build/capacity
-    bash scripts/install-deps.sh build-essential cmake pkg-config qtbase5-dev ser2net
+    bash scripts/install-deps.sh build-essential cmake pkg-config qtbase5-dev ser2net \
+        libcli11-dev nlohmann-json3-dev libcpp-httplib-dev libjs-dygraphs
     mkdir -p "$BUILD"
     cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DMAROVIN_BUILD_TESTS=OFF >"$BUILD/configure.log" 2>&1 ||
         { tail -n 30 "$BUILD/configure.log"; exit 1; }

@@ -16,26 +16,7 @@ BUILD="$ROOT/build"
 note() { printf '==> %s\n' "$*"; }
 
 # Debian packages, installed only when missing.
-packages=(build-essential cmake pkg-config qtbase5-dev)
-missing=()
-for pkg in "${packages[@]}"; do
-    dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-    SUDO=()
-    if [ "$(id -u)" -ne 0 ]; then
-        if ! command -v sudo >/dev/null 2>&1; then
-            echo "demo: need root (or sudo) to install: ${missing[*]}" >&2
-            exit 1
-        fi
-        SUDO=(sudo)
-    fi
-    note "installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    # Some indexes may fail to download; the others are still refreshed.
-    "${SUDO[@]}" apt-get update -q || echo "demo: apt-get update reported errors, going on" >&2
-    "${SUDO[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+bash "$ROOT/scripts/install-deps.sh" build-essential cmake pkg-config qtbase5-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev libjs-dygraphs
 
 # Build output goes to a log, shown only when a step fails.
 mkdir -p "$BUILD"

@@ -54,7 +54,13 @@ wants_leg() {
 setup_packages() {
     local pkgs=(build-essential cmake pkg-config qtbase5-dev googletest libgtest-dev
                 clang libclang-rt-14-dev locales valgrind libbenchmark-dev libmodbus-dev python3
-                ser2net)
+                libcli11-dev nlohmann-json3-dev ser2net)
+    # The examples test renders the man pages.
+    pkgs+=(man-db)
+    # The web panel, its browser test and the metrics check.
+    pkgs+=(libcpp-httplib-dev libjs-dygraphs chromium prometheus)
+    # The browser test needs node and npm; a node from elsewhere is kept.
+    command -v node >/dev/null 2>&1 || pkgs+=(nodejs npm)
     if wants_leg armhf; then
         pkgs+=(g++-arm-linux-gnueabihf qemu-user)
     fi

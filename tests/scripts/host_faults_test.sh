@@ -17,7 +17,7 @@ check "write given up with 43" grep -q 'status 43 (no reply, local, ownerType 2,
 check "summary lists code 41" grep -qE '^failures: .*status 41 x[0-9]+' "$WORK/drop.out"
 check "summary counts give-ups" [ "$(summary_value drop give-ups)" -gt 0 ]
 check "summary counts repeats" [ "$(summary_value drop repeats)" -gt 0 ]
-check "write reported failed" grep -q 'write 1:w16:0012=1 failed: status 43' "$WORK/drop.out"
+check "write reported failed" grep -q 'write 1:w16:12=1 given up: status 43' "$WORK/drop.out"
 check "once-read reported given up" grep -qE 'once-read 1:w16:11 (given up|dropped)' "$WORK/drop.out"
 check "give-up notices counted" grep -qE '^give-ups: *[1-9][0-9]* \([1-9][0-9]* notices\)' "$WORK/drop.out"
 

@@ -78,7 +78,7 @@ check "multi-station values" [ "$(data_lines "$WORK/multi.host" | tr '\n' ' ')" 
 printf '# demo words\n1:w16:11   # comment\n\n1:w16b:30\n' >"$WORK/vars.txt"
 run_host file --quiet --cycles 3 --vars "$WORK/vars.txt" --csv "$WORK/file.csv"
 check "variable file run exits 0" [ "$(rc_of file)" -eq 0 ] || show file
-check "CSV heading" grep -qx 'time,elapsed_s,1:w16:0011,1:w16b:0030' "$WORK/file.csv"
+check "CSV heading" grep -qx 'time,elapsed_s,1:w16:11,1:w16b:30' "$WORK/file.csv"
 
 # Pid of a process's child, from /proc (procps may be missing).
 child_of() {
@@ -102,8 +102,8 @@ wait "$timeout_pid"
 echo $? >"$WORK/sigint.rc"
 check "SIGINT ends the run with exit 0" [ "$(rc_of sigint)" -eq 0 ] || show sigint
 check "SIGINT run prints its summary" grep -q '^stopped: *signal' "$WORK/sigint.out"
-check "demo table has the float row" grep -qE '^ +1 float +0050 ' "$WORK/sigint.out"
-check "demo table has a status-bit row" grep -qE '^ +1 bit +29 +[01] +1 ok$' "$WORK/sigint.out"
+check "demo table has the float row" grep -qE '^1:float:50 +1 float +0050 ' "$WORK/sigint.out"
+check "demo table has a status-bit row" grep -qE '^1:bit:29 +1 bit +29 +[01] +1 ok$' "$WORK/sigint.out"
 check "simulator was ended by the host" [ -s "$WORK/sigint.sim" ]
 
 finish

@@ -48,8 +48,9 @@ done
 # and CR NUL, which telnet without binary transmission would turn into CR.
 WRITES=(-w 1:w16:12=65535 -w 1:d32:20=0xFFFFFFFF -w 1:w16:13=0x0D00)
 run_host raw --quiet --cycles 5 --tcp "127.0.0.1:$RAW" "${MEMORY_VARS[@]}" "${WRITES[@]}" --dump "$WORK/raw.host"
-run_host rfc --quiet --duration 3 --rfc2217 "127.0.0.1:$RFC" --baud 19200 --stop-bits 2 "${MEMORY_VARS[@]}" \
-    "${WRITES[@]}" --dump "$WORK/rfc.host" &
+# The server and its line from a config file.
+printf 'rfc2217 = "127.0.0.1:%s"\nbaud = 19200\nstop-bits = 2\n' "$RFC" >"$WORK/rfc.conf"
+run_host rfc --quiet --duration 3 --config "$WORK/rfc.conf" "${MEMORY_VARS[@]}" "${WRITES[@]}" --dump "$WORK/rfc.host" &
 for i in $(seq 1 25); do stty -F "$RFC_PTY" -a >"$WORK/stty.txt" 2>&1; grep -q 'speed 19200' "$WORK/stty.txt" && break; sleep 0.1; done
 wait $!
 check "rfc2217: the server set the device's line" grep -qE 'speed 19200 baud.* cstopb' <(tr '\n' ' ' <"$WORK/stty.txt")

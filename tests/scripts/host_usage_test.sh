@@ -17,9 +17,20 @@ check "--help exits 0" [ "$(rc_of help)" -eq 0 ]
 check "--help lists the options" grep -q -- '--sim-args' "$WORK/help.out"
 
 expect unknown-option 2 '^marovin-host: unknown option --bogus' --bogus
-expect missing-value 2 '^marovin-host: option --retries needs a value' --retries
-expect bad-number 2 "^marovin-host: bad value for --timeout: 'soon'" --timeout soon
-expect bad-parity 2 "^marovin-host: bad value for --parity: 'X'" --parity X
+expect missing-value 2 '^marovin-host: --retries: .*missing' --retries
+expect bad-number 2 "^marovin-host: --timeout: bad value 'soon' \(expected 1..600000\)" --timeout soon
+expect bad-parity 2 "^marovin-host: --parity: .*X" --parity X
+expect two-ports 2 '^marovin-host: --serial excludes --tcp' --serial /dev/null --tcp 1
+printf 'quiet = true\nbogus = 1\n' >"$WORK/bad.conf"
+expect bad-config 2 "^marovin-host: config file: unknown option or bad line 'bogus'" --config "$WORK/bad.conf"
+printf 'a = 1:w16:10 rw unit=rpm\nb = 1:w16:11 colour=red\n' >"$WORK/field.tags"
+expect tag-field 2 "field.tags:2: unknown field 'colour=red'" --tags "$WORK/field.tags"
+printf 'a = 1:w16:10\n# comment\na = 1:w16:11\n' >"$WORK/twice.tags"
+expect tag-twice 2 "twice.tags:3: tag 'a' declared twice" --tags "$WORK/twice.tags"
+printf 'a b = 1:w16:10\n' >"$WORK/name.tags"
+expect tag-name 2 "name.tags:1: bad tag name 'a b'" --tags "$WORK/name.tags"
+printf 'a = 1:w16:10 scale=0\n' >"$WORK/scale.tags"
+expect tag-scale 2 "scale.tags:1: scale must be a non-zero number" --tags "$WORK/scale.tags"
 expect bad-area 2 "^marovin-host: bad variable '1:9:10': area must be 0..5 or bit" -v 1:9:10
 expect bad-form 2 "^marovin-host: bad variable '1:w16': expected STATION:AREA:ADDR" -v 1:w16
 expect bad-station 2 "^marovin-host: bad variable '300:w16:10': station must be" -v 300:w16:10
@@ -38,6 +49,9 @@ printf '1:w16:10\n1:w16:zz # wrong\n' >"$WORK/bad-vars.txt"
 expect bad-file 2 "bad-vars.txt:2: bad variable '1:w16:zz'" --vars "$WORK/bad-vars.txt"
 expect missing-file 2 "cannot read variable file" --vars "$WORK/none.txt"
 expect no-variables 2 '^marovin-host: no variables' --tcp 127.0.0.1:9
+expect rfc2217-bad 2 "^marovin-host: --rfc2217: bad value 'x' \(expected HOST:PORT\)" --rfc2217 x
+expect http-bad 2 "^marovin-host: --http: bad value 'x:y'" --http x:y
+expect http-open 2 '^marovin-host: --http 0.0.0.0:0 is reachable beyond this machine: give a token' --http 0.0.0.0:0
 
 expect missing-library 1 '^marovin-host: cannot load the driver library: .*cannot open shared object file' \
     --lib "$WORK/libnone.so.1"
@@ -56,5 +70,17 @@ fi
 # A station other than the default is served from the default station, with a note.
 run_host station-note --quiet --cycles 2 -v 2:w16:11
 check "single-station note" grep -q "note: '2:w16:11' is served from station 1" "$WORK/station-note.out"
+
+# Options from a config file, the command line winning; tags named and scaled in the CSV;
+# a line rate that paces the bundled simulator and gives the efficiency.
+printf 'quiet = true\ncycles = 50\nline-rate = 115200\ntags = "%s"\ncsv = "%s"\n' "$WORK/ok.tags" "$WORK/ok.csv" \
+    >"$WORK/ok.conf"
+printf 'speed = 1:w16:11 scale=0.5 unit=rpm  # 1234 raw\nwords = 1:w16:10:2\n' >"$WORK/ok.tags"
+run_host config --config "$WORK/ok.conf" --cycles 3 -v 1:w16:0x30
+check "config run exits 0" [ "$(rc_of config)" -eq 0 ] || show config
+check "command line wins over the file" [ "$(summary_value config cycles)" -eq 3 ]
+check "line rate from the file" grep -qE "^efficiency: +[0-9.]+ % of the line's limit \(11520 bytes/s" "$WORK/config.out"
+check "CSV names tags" grep -qx 'time,elapsed_s,1:w16:30,speed,words\[0\],words\[1\]' "$WORK/ok.csv"
+check "CSV scales" grep -qE ',617,[0-9-]+,1234$' "$WORK/ok.csv"
 
 finish

@@ -26,11 +26,17 @@ void localNow(std::tm *tm, int *ms)
 
 std::string wallClockText()
 {
+    return wallClockText(wallClockMs());
+}
+
+std::string wallClockText(long long wallMs)
+{
+    const time_t seconds = static_cast<time_t>(wallMs / 1000);
     std::tm tm;
-    int ms = 0;
-    localNow(&tm, &ms);
+    localtime_r(&seconds, &tm);
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  static_cast<int>(wallMs % 1000));
     return buffer;
 }
 
@@ -42,6 +48,24 @@ std::string wallDateTimeText()
     char buffer[48];
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1,
                   tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
+    return buffer;
+}
+
+long long wallClockMs()
+{
+    timeval tv;
+    gettimeofday(&tv, nullptr);
+    return static_cast<long long>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
+}
+
+std::string isoUtcText(long long wallMs)
+{
+    const time_t seconds = static_cast<time_t>(wallMs / 1000);
+    std::tm tm;
+    gmtime_r(&seconds, &tm);
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(wallMs % 1000));
     return buffer;
 }
 

@@ -24,10 +24,15 @@ inline long long monotonicUs()
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<long long>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
-// Local wall-clock time as HH:MM:SS.mmm.
+// Local wall-clock time as HH:MM:SS.mmm: now, or of wallMs.
 std::string wallClockText();
+std::string wallClockText(long long wallMs);
 // Local date and time as YYYY-MM-DDTHH:MM:SS.mmm.
 std::string wallDateTimeText();
+// Milliseconds since the epoch (wall clock).
+long long wallClockMs();
+// A wall-clock time as UTC ISO 8601 with milliseconds: 2026-12-06T15:00:00.123Z.
+std::string isoUtcText(long long wallMs);
 // Sleeps for ms milliseconds (a signal may end it early).
 void sleepMs(long long ms);
 // Sleeps until monotonicUs() reaches `us` (a signal may end it early).

@@ -68,17 +68,4 @@ void registerOnceReads(const DriverApi &api, const HostOptions &options, std::ve
     }
 }
 
-void registerWrites(const DriverApi &api, const HostOptions &options, std::vector<WriteItem> *items)
-{
-    for (WriteItem &item : *items) {
-        const int result =
-            api.setRegisterData(QString("marovin-host"), item.ref.area, addressText(item.ref.area, item.ref.address),
-                                item.ref.station, &item.bytes, item.count, kOwnerWrite, item.ownerId);
-        if (result == 0)
-            item.state = WriteItem::Failed;
-        else if (options.writeMode != 2)
-            item.state = WriteItem::Cached;
-    }
-}
-
 }  // namespace marovin_host

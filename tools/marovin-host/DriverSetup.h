@@ -29,8 +29,6 @@ void setUpDriver(const DriverApi &api, int *settings, HostMemories *memories);
 int registerReadList(const DriverApi &api, const std::vector<ValueRow> &rows);
 // Registers each once-read (mode 0); one the driver refuses is marked Rejected.
 void registerOnceReads(const DriverApi &api, const HostOptions &options, std::vector<OnceReadItem> *items);
-// Hands each write to SetRegisterData; a 0 result marks it Failed, cache mode marks it Cached.
-void registerWrites(const DriverApi &api, const HostOptions &options, std::vector<WriteItem> *items);
 
 }  // namespace marovin_host
 

@@ -24,6 +24,8 @@ namespace marovin_host {
 namespace {
 
 const long long kIdleSleepMs = 2;
+// Says a line is noisy at most this often.
+const long long kNoisyNoticeMs = 5000;
 const long long kDownPollMs = 50;
 // Exchanges between two looks at the simulator's pipes: a simulator tracing a
 // few lines per exchange fills far less than a pipe meanwhile.
@@ -90,6 +92,8 @@ private:
     void prepareLine(marovin_port::Port &port);
     void afterUnusualExchange(bool success, bool complete, bool unusual);
     void drainLateReplies(marovin_port::Port &port, const HostOptions &o, int quietMs);
+    // Counts input dropped as no reply and says, now and then, that the line is noisy.
+    void countDropped(std::size_t bytes);
     // Counts the outcome and brings rows, writes and once-reads up to date.
     void afterDataCom(const PendingRequest &request, int status, bool finished);
     // Sets the status of the variable's rows; counts a finished good read when counted.
@@ -99,19 +103,25 @@ private:
     void handleCallbackEvents();
     void dropPendingOfStation(int station);
     void observeFinishFlag();
-    // Fetches the values and redraws the table and the CSV line.
+    // Fetches the values and hands them to the outputs.
     void refresh(long long nowMs);
+    RunView view(long long nowMs) const;
     // Marks the link down after a failed write or read.
     void linkLost(const std::string &why);
     // True when there is no cyclic variable and every write and once-read has ended.
     bool nothingLeft() const;
-    // A time-stamped notice line above the table.
-    void notice(const std::string &text);
+    void notice(Notice::Kind kind, const std::string &text);
+    // Whether the run must end now: a stop signal or the end of --duration.
+    bool stopDue() const { return stopRequested() || monotonicMs() >= endMs_; }
     // The once-read's values as ADDR=VALUE texts.
     std::string onceReadValues(const OnceReadItem &item);
     std::string repeatReason(const PendingRequest &request, std::size_t received) const;
 
     LoopContext &c_;
+    long long endMs_ = 0;
+    long long turnMs_ = 0;  // the clock at the start of this loop turn
+    long long droppedNoticedMs_ = 0;   // when the line was last called noisy
+    long long droppedNoticed_ = 0;     // stats.bytesDropped then
     bool lastWasRepeat_ = false;
     long long lastExchangeEndUs_ = 0;
     // Reply buffers kept from one exchange to the next, so that an exchange
@@ -139,12 +149,6 @@ private:
     RowRun *lastRun_ = nullptr;
     RowRun *expectedRun_ = nullptr;  // null without rows
 };
-
-// STATION:AREA:ADDR of a value, as the table shows it.
-std::string describeRef(const ValueRef &r)
-{
-    return std::to_string(r.station) + ":" + areaName(r.area) + ":" + addressLabel(r.area, r.address);
-}
 
 }  // namespace
 
@@ -177,16 +181,6 @@ void fetchValues(const DriverApi &api, std::vector<ValueRow> *rows)
     }
 }
 
-std::string tableHeader(const LoopContext &c, long long nowMs)
-{
-    const double elapsed = (nowMs - c.stats.startMs) / 1000.0;
-    char buffer[256];
-    std::snprintf(buffer, sizeof buffer, "%s | link %s | %lld exchanges, %.0f/s | cycles %lld | %.1f s",
-                  c.portText.c_str(), linkStateName(c.link.state()), c.stats.exchanges,
-                  elapsed > 0 ? c.stats.exchanges / elapsed : 0.0, c.stats.cycles, elapsed);
-    return buffer;
-}
-
 LoopEnd runExchangeLoop(LoopContext &context)
 {
     Loop loop(context);
@@ -200,17 +194,19 @@ LoopEnd Loop::run()
     RunStats &s = c_.stats;
     const HostOptions &o = c_.options;
     indexRows();
-    tracing_ = c_.trace.enabled();
+    tracing_ = c_.outputs.wantsFrames();
     turnaround_ = o.turnaroundMs > 0;
     const bool noRows = c_.rows.empty();
     const long long durationMs = static_cast<long long>(o.durationS * 1000);
     const long long cycleLimit = o.cycles > 0 ? o.cycles : std::numeric_limits<long long>::max();
     s.startMs = monotonicMs();
     const long long endMs = durationMs > 0 ? s.startMs + durationMs : std::numeric_limits<long long>::max();
+    endMs_ = endMs;
     long long nextRefreshMs = s.startMs;
     LoopEnd end;
     for (;;) {
         const long long now = monotonicMs();
+        turnMs_ = now;
         if (stopRequested()) {
             end = LoopEnd::Signal;
             break;
@@ -247,17 +243,20 @@ LoopEnd Loop::run()
                 if (c_.link.tryReopen(now)) {
                     flushBeforeNext_ = true;
                     prepareNext_ = true;
-                    c_.trace.event("LINK up");
-                    notice("link up again: " + c_.link.port().describe());
+                    c_.outputs.traceEvent("LINK up");
+                    notice(Notice::LinkUp, "link up again: " + c_.link.port().describe());
+                    c_.outputs.linkChanged(view(now));
                 } else {
-                    c_.trace.event("LINK reconnecting (next try in " + std::to_string(c_.link.currentBackoffMs()) +
-                                   " ms)");
+                    c_.outputs.traceEvent("LINK reconnecting (next try in " +
+                                          std::to_string(c_.link.currentBackoffMs()) + " ms)");
                 }
             }
             sleepMs(std::min(kDownPollMs, std::max(1LL, c_.link.msUntilNextTry(monotonicMs()))));
             continue;
         }
 
+        if (c_.writes.due())
+            c_.writes.take();
         setCallSite(CallSite::ComCommunication);
         Protocol *request = c_.api.comCommunication();
         if (callbackEventsPending())
@@ -273,6 +272,7 @@ LoopEnd Loop::run()
             pumpSimulator();
     }
     s.endMs = monotonicMs();
+    c_.writes.dropAll(std::string("the run ended (") + loopEndText(end) + ")");
     refresh(s.endMs);
     return end;
 }
@@ -312,7 +312,6 @@ bool Loop::exchange(Protocol *request)
 {
     RunStats &s = c_.stats;
     const HostOptions &o = c_.options;
-    TraceLog &trace = c_.trace;
     marovin_port::Port &port = c_.link.port();
 
     PendingRequest pending;
@@ -327,8 +326,12 @@ bool Loop::exchange(Protocol *request)
     const QByteArray &frame = request->frame;
     const int length = std::max(0, std::min(request->requestLength, static_cast<int>(frame.size())));
 
-    if (prepareNext_)
+    if (prepareNext_) {
         prepareLine(port);
+        // Clearing the line may have taken a while: the run may be over.
+        if (stopDue())
+            return false;
+    }
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(frame.constData());
     if (!port.write(bytes, static_cast<std::size_t>(length))) {
         linkLost("write failed");
@@ -336,7 +339,7 @@ bool Loop::exchange(Protocol *request)
     }
     s.bytesOut += length;
     if (tracing_)
-        trace.sent(bytes, static_cast<std::size_t>(length));
+        c_.outputs.frameSent(bytes, static_cast<std::size_t>(length));
     if (pending.accessMode == 1 && !lastWasRepeat_)
         ++s.writesSent;
 
@@ -356,6 +359,12 @@ bool Loop::exchange(Protocol *request)
         received = static_cast<int>(count);
         if (received != pending.replyLength)
             replyBytes.resize(received);
+        // Bytes behind the reply: junk, and maybe more of it still coming.
+        if (port.discarded() != 0) {
+            countDropped(port.takeDiscarded());
+            flushBeforeNext_ = true;
+            prepareNext_ = true;
+        }
         // The trace shows the bytes as they came, whatever DataCom does with its buffer.
         if (tracing_)
             reply_.assign(replyBytes.constData(), replyBytes.constData() + received);
@@ -391,7 +400,7 @@ bool Loop::exchange(Protocol *request)
             note = "repeat: " + repeatReason(pending, static_cast<std::size_t>(received));
         else if (isError(status))
             note = describeStatus(status) + ", given up";
-        trace.received(reply_, status, note);
+        c_.outputs.frameReceived(reply_.data(), reply_.size(), status, note);
     }
     afterDataCom(pending, status, finished);
     return true;
@@ -407,7 +416,7 @@ void Loop::prepareLine(marovin_port::Port &port)
     if (flushBeforeNext_) {
         if (lineSuspect_)
             drainLateReplies(port, o, lastComplete_ ? o.interByteMs : o.timeoutMs);
-        port.flushInput();
+        countDropped(port.flushInput());
         flushBeforeNext_ = false;
         lineSuspect_ = false;
     }
@@ -435,16 +444,35 @@ void Loop::afterUnusualExchange(bool success, bool complete, bool unusual)
 // repeats, queued while it was busy); such an answer would pass for the reply
 // to the next request. Waits until the line has been quiet for quietMs (a
 // whole reply timeout, or the inter-byte time after a reply of the expected
-// length), dropping what comes, at most ten such periods long.
+// length: at most the tail of a longer, garbled answer can follow), dropping
+// what comes; a line that never goes quiet (noise, a peer that talks without
+// pause) is given two such periods, and a stop is honoured between reads,
+// each of which lasts at most one period.
 void Loop::drainLateReplies(marovin_port::Port &port, const HostOptions &o, int quietMs)
 {
-    const long long deadline = monotonicMs() + 10LL * std::max(quietMs, 1);
+    const long long deadline = monotonicMs() + 2LL * std::max(quietMs, 1);
     std::vector<std::uint8_t> late;
-    while (monotonicMs() < deadline) {
+    while (monotonicMs() < deadline && !stopDue()) {
         if (!port.read(late, -1, quietMs, o.interByteMs) || late.empty())
             break;
-        c_.trace.event("late reply dropped: " + std::to_string(late.size()) + " bytes");
+        countDropped(late.size());
+        c_.outputs.traceEvent("late reply dropped: " + std::to_string(late.size()) + " bytes");
     }
+}
+
+void Loop::countDropped(std::size_t bytes)
+{
+    if (bytes == 0)
+        return;
+    RunStats &s = c_.stats;
+    s.bytesDropped += static_cast<long long>(bytes);
+    const long long now = monotonicMs();
+    if (droppedNoticedMs_ != 0 && now - droppedNoticedMs_ < kNoisyNoticeMs)
+        return;
+    notice(Notice::Noise, "line noisy: " + std::to_string(s.bytesDropped - droppedNoticed_) +
+                              " bytes dropped that were no reply (" + std::to_string(s.bytesDropped) + " in all)");
+    droppedNoticedMs_ = now;
+    droppedNoticed_ = s.bytesDropped;
 }
 
 // The likely reason of a failed reply, for the trace of a repeat.
@@ -491,6 +519,7 @@ void Loop::updateRows(const PendingRequest &request, int status, bool counted)
         row.lastStatus = status;
         if (counted) {
             ++row.reads;
+            row.lastReadMs = turnMs_;
             ++c_.stats.valuesRead;
         }
     }
@@ -511,19 +540,7 @@ void Loop::afterOtherOutcome(const PendingRequest &request, int status, bool fin
     if (request.ownerType == kOwnerOnceRead && finished && isSuccess(status)) {
         ++s.valuesRead;
     } else if (request.ownerType == kOwnerWrite && request.accessMode == 1 && finished) {
-        for (WriteItem &w : c_.writes) {
-            if (w.ownerId != request.ownerId || w.state != WriteItem::Pending)
-                continue;
-            if (isSuccess(status)) {
-                w.state = WriteItem::Acknowledged;
-                ++s.writesAcknowledged;
-            } else {
-                w.state = WriteItem::Failed;
-                ++s.writesFailed;
-                notice("write " + describeRef(w.ref) + "=" + w.valueText + " failed: status " +
-                       std::to_string(status) + " (" + describeStatus(status) + ")");
-            }
-        }
+        c_.writes.finished(request.ownerId, status);
     }
 
     if (callbackEventsPending())
@@ -541,13 +558,13 @@ void Loop::handleCallbackEvents()
         if (e.kind == CallbackEvent::OwnerNotify) {
             if (e.site == CallSite::DataCom) {
                 ++s.giveUpNotices;
-                c_.trace.event("NOTIFY given up, ownerType " + std::to_string(e.ownerType));
+                c_.outputs.traceEvent("NOTIFY given up, ownerType " + std::to_string(e.ownerType));
             } else {
                 ++s.writeNotices;
             }
             continue;
         }
-        c_.trace.event("ONCE-READ ownerType " + std::to_string(e.ownerType) + " ownerId " +
+        c_.outputs.traceEvent("ONCE-READ ownerType " + std::to_string(e.ownerType) + " ownerId " +
                        std::to_string(e.ownerId) + (e.outcome == 1 ? " done" : " given up"));
         if (e.ownerType != kOwnerOnceRead)
             continue;
@@ -557,11 +574,11 @@ void Loop::handleCallbackEvents()
             if (e.outcome == 1) {
                 item.state = OnceReadItem::Done;
                 ++s.onceReadsDone;
-                notice("once-read " + item.arg.source + " done: " + onceReadValues(item));
+                notice(Notice::OnceRead, "once-read " + item.arg.source + " done: " + onceReadValues(item));
             } else {
                 item.state = OnceReadItem::Failed;
                 ++s.onceReadsFailed;
-                notice("once-read " + item.arg.source + " given up");
+                notice(Notice::GiveUp, "once-read " + item.arg.source + " given up");
             }
         }
     }
@@ -577,17 +594,11 @@ void Loop::dropPendingOfStation(int station)
         if (item.state == OnceReadItem::Pending && (all || item.first.station == station)) {
             item.state = OnceReadItem::Failed;
             ++s.onceReadsFailed;
-            notice("once-read " + item.arg.source + " dropped: station " + std::to_string(station) + " given up");
+            notice(Notice::GiveUp,
+                   "once-read " + item.arg.source + " dropped: station " + std::to_string(station) + " given up");
         }
     }
-    for (WriteItem &w : c_.writes) {
-        if (w.state == WriteItem::Pending && (all || w.ref.station == station)) {
-            w.state = WriteItem::Failed;
-            ++s.writesFailed;
-            notice("write " + describeRef(w.ref) + "=" + w.valueText + " dropped: station " +
-                   std::to_string(station) + " given up");
-        }
-    }
+    c_.writes.dropStation(station, all);
 }
 
 // A rise of finishFlag, or an idle turn, completes one read cycle; the host
@@ -603,17 +614,22 @@ void Loop::observeFinishFlag()
 void Loop::refresh(long long nowMs)
 {
     setCallSite(CallSite::Other);
-    c_.trace.flush();
     fetchValues(c_.api, &c_.rows);
-    c_.table.render(tableHeader(c_, nowMs), c_.rows);
-    c_.csv.append((nowMs - c_.stats.startMs) / 1000.0, c_.rows);
+    c_.outputs.refresh(view(nowMs));
+}
+
+RunView Loop::view(long long nowMs) const
+{
+    return RunView{c_.rows, c_.stats, c_.link.state(), c_.portText, nowMs};
 }
 
 void Loop::linkLost(const std::string &why)
 {
-    c_.link.lost(monotonicMs());
-    c_.trace.event("LINK down: " + why);
-    notice("link down (" + why + "): " + c_.link.port().describe() + "; reconnecting");
+    const long long now = monotonicMs();
+    c_.link.lost(now);
+    c_.outputs.traceEvent("LINK down: " + why);
+    notice(Notice::LinkDown, "link down (" + why + "): " + c_.link.port().describe() + "; reconnecting");
+    c_.outputs.linkChanged(view(now));
 }
 
 bool Loop::nothingLeft() const
@@ -624,16 +640,15 @@ bool Loop::nothingLeft() const
         if (item.state == OnceReadItem::Pending)
             return false;
     }
-    for (const WriteItem &w : c_.writes) {
-        if (w.state == WriteItem::Pending)
-            return false;
-    }
-    return true;
+    return !c_.writes.busy() && !c_.writes.mayGetMore();
 }
 
-void Loop::notice(const std::string &text)
+void Loop::notice(Notice::Kind kind, const std::string &text)
 {
-    c_.table.notice(wallClockText() + " " + text);
+    Notice n;
+    n.kind = kind;
+    n.text = text;
+    c_.outputs.notice(n);
 }
 
 std::string Loop::onceReadValues(const OnceReadItem &item)

@@ -2,14 +2,13 @@
 #ifndef MAROVIN_HOST_EXCHANGE_LOOP_H
 #define MAROVIN_HOST_EXCHANGE_LOOP_H
 
-#include "CsvLog.h"
 #include "DriverApi.h"
 #include "HostModel.h"
 #include "HostOptions.h"
 #include "Link.h"
+#include "Outputs.h"
+#include "PendingWrites.h"
 #include "SimulatorProcess.h"
-#include "TraceLog.h"
-#include "ValueTable.h"
 
 #include <string>
 #include <vector>
@@ -30,10 +29,8 @@ struct LoopContext {
     std::string portText;
     std::vector<ValueRow> &rows;
     std::vector<OnceReadItem> &onceReads;
-    std::vector<WriteItem> &writes;
-    TraceLog &trace;
-    ValueTable &table;
-    CsvLog &csv;
+    PendingWrites &writes;
+    Outputs &outputs;
     RunStats &stats;
 };
 
@@ -41,8 +38,6 @@ struct LoopContext {
 LoopEnd runExchangeLoop(LoopContext &context);
 // Fetches every row's value with GetRegisterData.
 void fetchValues(const DriverApi &api, std::vector<ValueRow> *rows);
-// The table's header line: port, link state, counters.
-std::string tableHeader(const LoopContext &context, long long nowMs);
 
 }  // namespace marovin_host
 

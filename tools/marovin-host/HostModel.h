@@ -18,11 +18,13 @@ const int kOwnerCyclic = 0;  // the rebuilt read list
 const int kOwnerWrite = 2;
 const int kOwnerOnceRead = 3;
 
-// One value read cyclically and shown as a table row.
+// One value read cyclically: a tag of the outputs, a row of the table.
 struct ValueRow {
     ValueRef ref;
+    TagInfo tag;
     int lastStatus = -1;  // -1: no exchange yet
     long long reads = 0;  // finished good reads of its variable
+    long long lastReadMs = 0;  // monotonic time of the last finished good read
     QByteArray bytes;     // last value fetched with GetRegisterData
 };
 
@@ -30,16 +32,6 @@ struct OnceReadItem {
     enum State { Pending, Done, Failed, Rejected };
     VariableArg arg;
     ValueRef first;  // first value; further values follow at the area's address step
-    int ownerId = 0;
-    State state = Pending;
-};
-
-struct WriteItem {
-    enum State { Pending, Acknowledged, Failed, Cached };
-    ValueRef ref;
-    std::string valueText;
-    QByteArray bytes;
-    int count = 0;
     int ownerId = 0;
     State state = Pending;
 };
@@ -62,6 +54,7 @@ struct RunStats {
     long long writesAcknowledged = 0;
     long long writesFailed = 0;
     long long writesCached = 0;  // --write-mode cache: stored in the driver's cache only
+    long long bytesDropped = 0;   // input that was no reply: late, junk or noise
     long long startMs = 0;
     long long endMs = 0;
 };

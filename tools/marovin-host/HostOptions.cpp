@@ -1,356 +1,196 @@
-// Option parsing: --name VALUE, --name=VALUE and the short -v/-w/-o forms.
+// marovin-host's command line, read with CLI11; every option may also come
+// from a --config file (key = value, the option's long name as key).
 #include "HostOptions.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
+#include "CliChecks.h"
 
 namespace marovin_host {
 
 namespace {
 
-// Walks argv, handing out option names and their values.
-class ArgReader {
-public:
-    ArgReader(int argc, char **argv) : argc_(argc), argv_(argv) {}
+using marovin_port::integerIn;
+using marovin_port::seconds;
 
-    bool next()
-    {
-        if (index_ >= argc_)
-            return false;
-        std::string arg = argv_[index_++];
-        inlineValue_.clear();
-        hasInline_ = false;
-        if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
-            const std::string::size_type eq = arg.find('=');
-            if (eq != std::string::npos) {
-                inlineValue_ = arg.substr(eq + 1);
-                hasInline_ = true;
-                arg = arg.substr(0, eq);
-            }
-        } else if (arg.size() > 2 && arg[0] == '-' && arg[1] != '-') {
-            inlineValue_ = arg.substr(2);
-            hasInline_ = true;
-            arg = arg.substr(0, 2);
-        }
-        name_ = arg;
-        return true;
-    }
+const char *const kDescription =
+    "Drives libMarovin.so.1 like a panel runtime: registers variables, runs the exchange\n"
+    "loop on a serial line, a TCP serial-device server or the bundled simulator, and shows\n"
+    "the values live.\n";
 
-    const std::string &name() const { return name_; }
-    bool hasInline() const { return hasInline_; }
-
-    // The option's value; false when it is missing.
-    bool value(std::string *out)
-    {
-        if (hasInline_) {
-            *out = inlineValue_;
-            return true;
-        }
-        if (index_ >= argc_)
-            return false;
-        *out = argv_[index_++];
-        return true;
-    }
-
-    // A value only if the next argument does not look like an option.
-    bool optionalValue(std::string *out)
-    {
-        if (hasInline_) {
-            *out = inlineValue_;
-            return true;
-        }
-        if (index_ < argc_ && argv_[index_][0] != '-' && argv_[index_][0] != '\0') {
-            *out = argv_[index_++];
-            return true;
-        }
-        return false;
-    }
-
-private:
-    int argc_;
-    char **argv_;
-    int index_ = 1;
-    std::string name_;
-    std::string inlineValue_;
-    bool hasInline_ = false;
-};
-
-// A whole decimal number within [low, high].
-bool toInt(const std::string &text, long low, long high, long *out)
-{
-    if (text.empty())
-        return false;
-    errno = 0;
-    char *end = nullptr;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < low || v > high)
-        return false;
-    *out = v;
-    return true;
-}
-
-// A non-negative number of seconds.
-bool toSeconds(const std::string &text, double *out)
-{
-    if (text.empty())
-        return false;
-    errno = 0;
-    char *end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !(v >= 0) || v > 1e7)
-        return false;
-    *out = v;
-    return true;
-}
+const char *const kFooter =
+    "Variables: ADDR is hex for areas 1..5 and the decimal status-bit number for area 0;\n"
+    "AREA is 0..5 or bit|w16|d32|w16b|d32b|float; COUNT is a number of values.\n"
+    "Tag file lines: NAME = STATION:AREA:ADDR[:COUNT] [rw] [scale=K] [offset=B] [unit=U].\n"
+    "Port: without --serial, --tcp or --rfc2217 the bundled simulator runs on a pseudo-terminal.\n"
+    "--rfc2217 sets the server's line from --baud, --data-bits, --parity and --stop-bits.\n"
+    "--line-rate is for the summary's efficiency; it also paces the bundled simulator.\n"
+    "Stop: Ctrl-C finishes the current exchange and prints the summary.\n"
+    "Config file: one option a line as NAME = VALUE (long name without dashes; lists as\n"
+    "[\"a\", \"b\"]; flags as true); the command line wins over the file.\n"
+    "Exit codes: 0 ok, 1 runtime failure, 2 usage error, 3 variables given up or writes failed.\n";
 
 // Splits HOST:PORT; the host defaults to 127.0.0.1 when only a port is given.
 bool splitHostPort(const std::string &text, std::string *host, int *port)
 {
     const std::string::size_type colon = text.rfind(':');
-    std::string portText = colon == std::string::npos ? text : text.substr(colon + 1);
+    const std::string portText = colon == std::string::npos ? text : text.substr(colon + 1);
     *host = colon == std::string::npos || colon == 0 ? "127.0.0.1" : text.substr(0, colon);
-    long p = 0;
-    if (!toInt(portText, 1, 65535, &p))
+    if (portText.empty() || portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos)
         return false;
-    *port = static_cast<int>(p);
-    return true;
+    *port = std::stoi(portText);
+    return *port >= 1 && *port <= 65535;
+}
+
+void addDriverOptions(CLI::App &app, HostOptions *o)
+{
+    const char *g = "Driver";
+    app.add_option("--lib", o->libraryPath, "driver library (default: the one built beside this tool)")
+        ->type_name("PATH")
+        ->group(g);
+    app.add_option("--station", o->station, "default station (1)")->check(integerIn(0, 255))->type_name("N")->group(g);
+    app.add_flag("--multi-station", o->multiStation, "every variable keeps its own station")->group(g);
+    app.add_option("--retries", o->retries, "repeats before a variable is given up (2)")
+        ->check(integerIn(0, 1000))
+        ->type_name("N")
+        ->group(g);
+    app.add_option("--max-units", o->maxUnits, "largest request in units (8)")
+        ->check(integerIn(1, 1024))
+        ->type_name("N")
+        ->group(g);
+    app.add_option("--write-mode", o->writeMode, "queue writes for the PLC (plc) or only store them (cache)")
+        ->transform(CLI::CheckedTransformer(std::map<std::string, int>{{"plc", 2}, {"cache", 1}}).description(""))
+        ->type_name("plc|cache")
+        ->group(g);
+    app.add_flag("--remote", o->remote, "remote mode (descriptor frames)")->group(g);
+    app.add_option("--link", o->linkNo, "local link number (0)")->check(integerIn(0, 255))->type_name("N")->group(g);
+}
+
+void addVariableOptions(CLI::App &app, HostOptions *o)
+{
+    const char *g = "Variables";
+    app.add_option("-v,--var", o->variables, "read cyclically (repeatable)")
+        ->type_name("STATION:AREA:ADDR[:COUNT]")
+        ->group(g);
+    app.add_option("--vars", o->variableFiles, "one variable per line, '#' comments")->type_name("FILE")->group(g);
+    app.add_option("--tags", o->tagFiles, "named tags, one a line, '#' comments (see below)")
+        ->type_name("FILE")
+        ->group(g);
+    app.add_option("-w,--write", o->writes, "write once at start (repeatable)")
+        ->type_name("STATION:AREA:ADDR=VALUE[,VALUE...]")
+        ->group(g);
+    app.add_option("-o,--once", o->onceReads, "read once and report (repeatable)")
+        ->type_name("STATION:AREA:ADDR[:COUNT]")
+        ->group(g);
+}
+
+void addPortOptions(CLI::App &app, HostOptions *o, std::string *tcp, std::string *rfc2217)
+{
+    const char *g = "Port";
+    CLI::Option *serial = app.add_option("--serial", o->serialDevice, "a serial line")->type_name("DEV")->group(g);
+    marovin_port::addSerialOptions(app, &o->serial, g);
+    CLI::Option *plain =
+        app.add_option("--tcp", *tcp, "a serial-device server")->type_name("HOST:PORT")->group(g)->excludes(serial);
+    app.add_option("--rfc2217", *rfc2217, "a serial-device server with COM port control (RFC 2217)")
+        ->type_name("HOST:PORT")
+        ->group(g)
+        ->excludes(serial)
+        ->excludes(plain);
+    app.add_option("--sim", o->simPath, "simulator to start (default: marovin-sim beside this tool)")
+        ->type_name("PATH")
+        ->group(g);
+    app.add_option("--sim-args", o->simArgs, "simulator arguments (\"--demo\")")->type_name("\"ARGS\"")->group(g);
+    app.add_option("--sim-log", o->simLog, "simulator output (its trace, its summary) into FILE")
+        ->type_name("FILE")
+        ->group(g);
+    app.add_option("--line-rate", o->lineRate, "the line's rate behind a pty or TCP port (see below)")
+        ->check(integerIn(50, 4000000))
+        ->type_name("BAUD")
+        ->group(g);
+    app.add_option("--turnaround", o->turnaroundMs, "pause between a reply and the next request (0)")
+        ->check(integerIn(0, 60000))
+        ->type_name("MS")
+        ->group(g);
+    app.add_option("--timeout", o->timeoutMs, "reply timeout (1000)")
+        ->check(integerIn(1, 600000))
+        ->type_name("MS")
+        ->group(g);
+    app.add_option("--inter-byte", o->interByteMs, "silence that ends a reply (50)")
+        ->check(integerIn(1, 60000))
+        ->type_name("MS")
+        ->group(g);
+    app.add_option("--link-timeout", o->linkTimeoutS, "end the run when the link stays down this long (30)")
+        ->check(seconds())
+        ->type_name("S")
+        ->group(g);
+}
+
+void addOutputOptions(CLI::App &app, HostOptions *o, CLI::Option **trace)
+{
+    const char *g = "Output";
+    app.add_option("--refresh", o->refreshMs, "table refresh period (250)")
+        ->check(integerIn(10, 3600000))
+        ->type_name("MS")
+        ->group(g);
+    app.add_flag("-q,--quiet", o->quiet, "no table")->group(g);
+    *trace = app.add_option("--trace", o->traceFile, "every frame in hex, with time and status")
+                 ->expected(0, 1)
+                 ->type_name("[FILE]")
+                 ->group(g);
+    app.add_option("--csv", o->csvFile, "timestamped values per refresh")->type_name("FILE")->group(g);
+    app.add_option("--dump", o->dumpFile, "final values as STATION:AREA:ADDR=VALUE lines")->type_name("FILE")->group(g);
+}
+
+void addStopOptions(CLI::App &app, HostOptions *o)
+{
+    const char *g = "Stop";
+    app.add_option("--cycles", o->cycles, "after N completed read cycles")
+        ->check(integerIn(1, 1000000000))
+        ->type_name("N")
+        ->group(g);
+    app.add_option("--duration", o->durationS, "after S seconds")->check(seconds())->type_name("S")->group(g);
 }
 
 }  // namespace
 
-bool parseOptions(int argc, char **argv, HostOptions *o, std::string *error)
+int parseOptions(int argc, char **argv, HostOptions *o, std::FILE *out, std::FILE *err)
 {
-    ArgReader args(argc, argv);
-    while (args.next()) {
-        const std::string &name = args.name();
-        std::string value;
-        long n = 0;
+    CLI::App app(kDescription, "marovin-host");
+    app.footer(kFooter);
+    app.formatter(std::make_shared<marovin_port::PlainFormatter>());
+    app.get_formatter()->column_width(32);
+    app.set_version_flag("--version", "marovin-host " MAROVIN_VERSION);
+    app.set_config("--config", "", "read options from FILE (see below)")->type_name("FILE");
+    app.allow_config_extras(CLI::config_extras_mode::error);
 
-        // Options that take no value.
-        if (name == "-h" || name == "--help") {
-            o->help = true;
-            continue;
-        }
-        if (name == "--version") {
-            o->version = true;
-            continue;
-        }
-        if (name == "--multi-station" || name == "--remote" || name == "--rs485" || name == "--quiet" ||
-            name == "-q") {
-            if (args.hasInline()) {
-                *error = "option " + name + " takes no value";
-                return false;
-            }
-            if (name == "--multi-station")
-                o->multiStation = true;
-            else if (name == "--remote")
-                o->remote = true;
-            else if (name == "--rs485")
-                o->serial.rs485 = true;
-            else
-                o->quiet = true;
-            continue;
-        }
-        if (name == "--trace") {
-            o->trace = true;
-            if (args.optionalValue(&value))
-                o->traceFile = value;
-            continue;
-        }
+    std::string tcp;
+    std::string rfc2217;
+    CLI::Option *trace = nullptr;
+    addDriverOptions(app, o);
+    addVariableOptions(app, o);
+    addPortOptions(app, o, &tcp, &rfc2217);
+    addOutputOptions(app, o, &trace);
+    addStopOptions(app, o);
+    addHttpOptions(app, &o->http);
 
-        // Every other option takes a value.
-        static const char *const kValued[] = {
-            "--lib",      "--station",   "--retries",  "--max-units", "--write-mode", "--link",     "-v",
-            "--var",      "--vars",      "-w",         "--write",     "-o",           "--once",     "--serial",
-            "--baud",     "--data-bits", "--parity",   "--stop-bits", "--tcp",        "--sim",      "--sim-args",
-            "--sim-log",  "--turnaround", "--timeout", "--inter-byte", "--refresh",   "--csv",      "--dump",
-            "--cycles",   "--duration",  "--link-timeout", "--rfc2217", "--line-rate"};
-        bool known = false;
-        for (const char *k : kValued)
-            known = known || name == k;
-        if (!known) {
-            *error = "unknown option " + name + " (see --help)";
-            return false;
-        }
-        if (!args.value(&value)) {
-            *error = "option " + name + " needs a value";
-            return false;
-        }
-        const std::string bad = "bad value for " + name + ": '" + value + "'";
-        auto integer = [&](long low, long high) {
-            if (!toInt(value, low, high, &n)) {
-                *error = bad + " (expected " + std::to_string(low) + ".." + std::to_string(high) + ")";
-                return false;
-            }
-            return true;
-        };
-
-        if (name == "--lib") {
-            o->libraryPath = value;
-        } else if (name == "--station") {
-            if (!integer(0, 255))
-                return false;
-            o->station = static_cast<int>(n);
-        } else if (name == "--retries") {
-            if (!integer(0, 1000))
-                return false;
-            o->retries = static_cast<int>(n);
-        } else if (name == "--max-units") {
-            if (!integer(1, 1024))
-                return false;
-            o->maxUnits = static_cast<int>(n);
-        } else if (name == "--write-mode") {
-            if (value == "plc") {
-                o->writeMode = 2;
-            } else if (value == "cache") {
-                o->writeMode = 1;
-            } else {
-                *error = bad + " (expected plc or cache)";
-                return false;
-            }
-        } else if (name == "--link") {
-            if (!integer(0, 255))
-                return false;
-            o->linkNo = static_cast<int>(n);
-        } else if (name == "-v" || name == "--var") {
-            o->variables.push_back({false, value});
-        } else if (name == "--vars") {
-            o->variables.push_back({true, value});
-        } else if (name == "-w" || name == "--write") {
-            o->writes.push_back(value);
-        } else if (name == "-o" || name == "--once") {
-            o->onceReads.push_back(value);
-        } else if (name == "--serial") {
-            o->portKind = PortKind::Serial;
-            o->serialDevice = value;
-        } else if (name == "--baud") {
-            if (!integer(50, 4000000))
-                return false;
-            o->serial.baud = static_cast<int>(n);
-        } else if (name == "--data-bits") {
-            if (!integer(5, 8))
-                return false;
-            o->serial.dataBits = static_cast<int>(n);
-        } else if (name == "--parity") {
-            if (value != "N" && value != "E" && value != "O" && value != "n" && value != "e" && value != "o") {
-                *error = bad + " (expected N, E or O)";
-                return false;
-            }
-            o->serial.parity = static_cast<char>(value[0] & ~0x20);
-        } else if (name == "--stop-bits") {
-            if (!integer(1, 2))
-                return false;
-            o->serial.stopBits = static_cast<int>(n);
-        } else if (name == "--tcp" || name == "--rfc2217") {
-            o->portKind = PortKind::Tcp;
-            o->rfc2217 = name == "--rfc2217";
-            if (!splitHostPort(value, &o->tcpHost, &o->tcpPort)) {
-                *error = bad + " (expected HOST:PORT)";
-                return false;
-            }
-        } else if (name == "--line-rate") {
-            if (!integer(50, 4000000))
-                return false;
-            o->lineRate = static_cast<int>(n);
-        } else if (name == "--sim") {
-            o->simPath = value;
-        } else if (name == "--sim-args") {
-            o->simArgs = value;
-        } else if (name == "--sim-log") {
-            o->simLog = value;
-        } else if (name == "--turnaround") {
-            if (!integer(0, 60000))
-                return false;
-            o->turnaroundMs = static_cast<int>(n);
-        } else if (name == "--timeout") {
-            if (!integer(1, 600000))
-                return false;
-            o->timeoutMs = static_cast<int>(n);
-        } else if (name == "--inter-byte") {
-            if (!integer(1, 60000))
-                return false;
-            o->interByteMs = static_cast<int>(n);
-        } else if (name == "--refresh") {
-            if (!integer(10, 3600000))
-                return false;
-            o->refreshMs = static_cast<int>(n);
-        } else if (name == "--csv") {
-            o->csvFile = value;
-        } else if (name == "--dump") {
-            o->dumpFile = value;
-        } else if (name == "--cycles") {
-            if (!integer(1, 1000000000))
-                return false;
-            o->cycles = n;
-        } else if (name == "--duration") {
-            if (!toSeconds(value, &o->durationS)) {
-                *error = bad + " (expected seconds)";
-                return false;
-            }
-        } else if (name == "--link-timeout") {
-            if (!toSeconds(value, &o->linkTimeoutS)) {
-                *error = bad + " (expected seconds)";
-                return false;
-            }
-        } else {
-            *error = "unknown option " + name + " (see --help)";
-            return false;
-        }
+    const int code = marovin_port::parseCommandLine(app, argc, argv, "marovin-host", out, err);
+    if (code >= 0)
+        return code;
+    if (!tcp.empty() && !splitHostPort(tcp, &o->tcpHost, &o->tcpPort)) {
+        std::fprintf(err, "marovin-host: --tcp: bad value '%s' (expected HOST:PORT)\n", tcp.c_str());
+        return 2;
     }
-    return true;
-}
-
-void printUsage(std::FILE *out)
-{
-    std::fputs(
-        "usage: marovin-host [options]\n"
-        "Drives libMarovin.so.1 like a panel runtime: registers variables, runs the exchange\n"
-        "loop on a serial line, a TCP serial-device server or the bundled simulator, and shows\n"
-        "the values live.\n"
-        "\n"
-        "Driver:\n"
-        "  --lib PATH              driver library (default: the one built beside this tool,\n"
-        "                          then libMarovin.so.1 on the library search path)\n"
-        "  --station N             default station (1)\n"
-        "  --multi-station         every variable keeps its own station\n"
-        "  --retries N             repeats before a variable is given up (2)\n"
-        "  --max-units N           largest request in units (8)\n"
-        "  --write-mode plc|cache  queue writes for the PLC (plc) or only store them (cache)\n"
-        "  --remote                remote mode (descriptor frames)\n"
-        "  --link N                local link number (0)\n"
-        "Variables (ADDR: hex for areas 1..5, decimal status-bit number for area 0;\n"
-        "AREA: 0..5 or bit|w16|d32|w16b|d32b|float; COUNT: number of values):\n"
-        "  -v STATION:AREA:ADDR[:COUNT]   read cyclically (repeatable)\n"
-        "  --vars FILE                    one variable per line, '#' comments\n"
-        "  -w STATION:AREA:ADDR=VALUE[,VALUE...]   write once at start (repeatable)\n"
-        "  -o STATION:AREA:ADDR[:COUNT]   read once and report (repeatable)\n"
-        "Port (default: start the bundled simulator on a pseudo-terminal):\n"
-        "  --serial DEV [--baud N] [--data-bits N] [--parity N|E|O] [--stop-bits N] [--rs485]\n"
-        "  --tcp HOST:PORT         a serial-device server\n"
-        "  --rfc2217 HOST:PORT     a serial-device server with COM port control (telnet, RFC 2217);\n"
-        "                          the line is set from --baud, --data-bits, --parity, --stop-bits\n"
-        "  --sim PATH              simulator to start (default: marovin-sim built beside this tool)\n"
-        "  --sim-args \"ARGS\"       simulator arguments (\"--demo\")\n"
-        "  --sim-log FILE          simulator output (its trace, its summary) into FILE\n"
-        "  --line-rate BAUD        the line's rate behind a pty or TCP port, for the summary's\n"
-        "                          efficiency; also paces the bundled simulator\n"
-        "  --turnaround MS         pause between a reply and the next request (0)\n"
-        "  --timeout MS            reply timeout (1000)\n"
-        "  --inter-byte MS         silence that ends a reply (50)\n"
-        "  --link-timeout S        end the run when the link stays down this long (30)\n"
-        "Output:\n"
-        "  --refresh MS            table refresh period (250)\n"
-        "  -q, --quiet             no table\n"
-        "  --trace [FILE]          every frame in hex, with time and status\n"
-        "  --csv FILE              timestamped values per refresh\n"
-        "  --dump FILE             final values as STATION:AREA:ADDR=VALUE lines\n"
-        "Stop:\n"
-        "  --cycles N              after N completed read cycles\n"
-        "  --duration S            after S seconds\n"
-        "  Ctrl-C                  finish the current exchange and print the summary\n"
-        "Exit codes: 0 ok, 1 runtime failure, 2 usage error, 3 variables given up or writes failed.\n",
-        out);
+    if (!rfc2217.empty() && !splitHostPort(rfc2217, &o->tcpHost, &o->tcpPort)) {
+        std::fprintf(err, "marovin-host: --rfc2217: bad value '%s' (expected HOST:PORT)\n", rfc2217.c_str());
+        return 2;
+    }
+    o->rfc2217 = !rfc2217.empty();
+    o->portKind = !o->serialDevice.empty()           ? PortKind::Serial
+                  : !tcp.empty() || !rfc2217.empty() ? PortKind::Tcp
+                                                     : PortKind::Simulator;
+    // A config file says "trace = true" for standard output, "trace = false" for none.
+    o->trace = trace->count() > 0 && o->traceFile != "false";
+    if (o->traceFile == "true" || o->traceFile == "false")
+        o->traceFile.clear();
+    return -1;
 }
 
 }  // namespace marovin_host

@@ -2,6 +2,7 @@
 #ifndef MAROVIN_HOST_OPTIONS_H
 #define MAROVIN_HOST_OPTIONS_H
 
+#include "HttpOptions.h"
 #include "Port.h"
 
 #include <cstdio>
@@ -11,12 +12,6 @@
 namespace marovin_host {
 
 enum class PortKind { Simulator, Serial, Tcp };
-
-// A -v or --vars argument, kept in command-line order.
-struct VariableSource {
-    bool isFile = false;
-    std::string text;
-};
 
 struct HostOptions {
     std::string libraryPath;
@@ -30,7 +25,9 @@ struct HostOptions {
     bool remote = false;
     int linkNo = 0;
 
-    std::vector<VariableSource> variables;
+    std::vector<std::string> variables;      // -v texts
+    std::vector<std::string> variableFiles;  // --vars files
+    std::vector<std::string> tagFiles;       // --tags files
     std::vector<std::string> writes;
     std::vector<std::string> onceReads;
 
@@ -60,14 +57,13 @@ struct HostOptions {
     double durationS = 0;      // 0: no limit
     double linkTimeoutS = 30;  // a link down this long ends the run
 
-    bool help = false;
-    bool version = false;
+    HttpOptions http;  // the web panel
 };
 
-// Fills *options from argv; false with a one-line message in *error.
-bool parseOptions(int argc, char **argv, HostOptions *options, std::string *error);
-// Prints the option summary.
-void printUsage(std::FILE *out);
+// Fills *options from argv and from the --config file. Returns -1 when the
+// host should run; otherwise the exit code: 0 after --help or --version
+// (printed on out), 2 after a usage error (a one-line message on err).
+int parseOptions(int argc, char **argv, HostOptions *options, std::FILE *out = stdout, std::FILE *err = stderr);
 
 }  // namespace marovin_host
 

@@ -31,6 +31,8 @@ void printSummary(std::FILE *out, const RunStats &s, const SummaryContext &c)
     std::fprintf(out, "writes:        %lld sent, %lld acknowledged, %lld failed, %lld cache only\n", s.writesSent,
                  s.writesAcknowledged, s.writesFailed, s.writesCached);
     std::fprintf(out, "bytes:         %lld out, %lld in\n", s.bytesOut, s.bytesIn);
+    if (s.bytesDropped > 0)
+        std::fprintf(out, "dropped:       %lld bytes that were no reply (noisy line)\n", s.bytesDropped);
     if (c.lineBytesPerSecond > 0 && elapsed > 0) {
         // The least time the line needs for the run: every byte at the
         // character time, and the host's pause before each request.

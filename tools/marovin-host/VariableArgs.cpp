@@ -24,7 +24,8 @@ std::vector<std::string> split(const std::string &text, char separator)
     }
 }
 
-// text without leading and trailing blanks.
+}  // namespace
+
 std::string trim(const std::string &text)
 {
     std::string::size_type begin = 0;
@@ -35,6 +36,8 @@ std::string trim(const std::string &text)
         --end;
     return text.substr(begin, end - begin);
 }
+
+namespace {
 
 // A non-negative decimal integer no larger than limit; -1 otherwise.
 long parseDecimal(const std::string &text, long limit)

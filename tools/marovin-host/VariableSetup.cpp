@@ -3,7 +3,10 @@
 #include "VariableSetup.h"
 
 #include "Areas.h"
+#include "Tags.h"
 #include "ValueCodec.h"
+
+#include <set>
 
 #include <QString>
 
@@ -65,6 +68,7 @@ bool setUpVariables(const DriverApi &api, const HostOptions &options, const std:
                     const std::vector<VariableArg> &onceReads, const std::vector<WriteArg> &writes,
                     HostVariables *out, std::string *error)
 {
+    std::set<std::string> names;
     for (const VariableArg &v : variables) {
         const std::string what = (v.origin.empty() ? "" : v.origin + ": ") + "bad variable '" + v.source + "'";
         int first = 0;
@@ -77,12 +81,16 @@ bool setUpVariables(const DriverApi &api, const HostOptions &options, const std:
             row.ref.station = station;
             row.ref.area = v.area;
             row.ref.address = first + k * addressStep(v.area);
-            bool repeated = false;
-            for (const ValueRow &existing : out->rows)
-                repeated = repeated || (existing.ref.station == row.ref.station && existing.ref.area == row.ref.area &&
-                                        existing.ref.address == row.ref.address);
-            if (!repeated)
-                out->rows.push_back(row);
+            row.tag = v.tag;
+            // A value given twice by address is one row; a tag name given twice is a mistake.
+            row.tag.name = v.named ? indexedName(v.tag.name, v.count, k) : canonicalName(row.ref);
+            if (!names.insert(row.tag.name).second) {
+                if (!v.named)
+                    continue;
+                *error = (v.origin.empty() ? "" : v.origin + ": ") + "tag '" + row.tag.name + "' declared twice";
+                return false;
+            }
+            out->rows.push_back(row);
         }
     }
 
@@ -100,7 +108,6 @@ bool setUpVariables(const DriverApi &api, const HostOptions &options, const std:
         out->onceReads.push_back(item);
     }
 
-    ownerId = 0;
     for (const WriteArg &w : writes) {
         const std::string what = "bad write '" + w.source + "'";
         int first = 0;
@@ -113,7 +120,7 @@ bool setUpVariables(const DriverApi &api, const HostOptions &options, const std:
         }
         const int station = effectiveStation(options, w.station, w.source, &out->warnings);
         for (std::size_t k = 0; k < w.values.size(); ++k) {
-            WriteItem item;
+            WriteRequest item;
             item.ref.station = station;
             item.ref.area = w.area;
             item.ref.address = first + static_cast<int>(k) * addressStep(w.area);
@@ -123,26 +130,15 @@ bool setUpVariables(const DriverApi &api, const HostOptions &options, const std:
                 return false;
             }
             std::string message;
-            if (!encodeWriteValue(w.area, w.values[k], &item.bytes, &item.count, &message)) {
+            QByteArray bytes;
+            if (!encodeWriteValue(w.area, w.values[k], &bytes, &item.count, &message)) {
                 *error = what + ": " + message;
                 return false;
             }
+            item.bytes.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+            item.label = canonicalName(item.ref);
             item.valueText = w.values[k];
-            // A later value for the same place replaces the earlier one, as the driver would.
-            bool replaced = false;
-            for (WriteItem &existing : out->writes) {
-                if (existing.ref.station == item.ref.station && existing.ref.area == item.ref.area &&
-                    existing.ref.address == item.ref.address) {
-                    item.ownerId = existing.ownerId;
-                    existing = item;
-                    replaced = true;
-                    out->warnings.push_back("'" + w.source + "' replaces an earlier write to the same address");
-                }
-            }
-            if (!replaced) {
-                item.ownerId = ++ownerId;
-                out->writes.push_back(item);
-            }
+            out->writes.push_back(item);
         }
     }
     return true;

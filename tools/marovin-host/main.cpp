@@ -2,21 +2,27 @@
 // runs the exchange loop and shows the values.
 #include "Areas.h"
 #include "Clock.h"
-#include "CsvLog.h"
+#include "CommandLineWrites.h"
+#include "CsvOutput.h"
 #include "DemoVariables.h"
 #include "DriverApi.h"
 #include "DriverSetup.h"
-#include "DumpFile.h"
+#include "DumpOutput.h"
 #include "ExchangeLoop.h"
 #include "HostOptions.h"
 #include "Link.h"
+#include "Outputs.h"
+#include "PendingWrites.h"
 #include "SimulatorProcess.h"
 #include "StopSignals.h"
 #include "Summary.h"
-#include "TraceLog.h"
-#include "ValueTable.h"
+#include "TableOutput.h"
+#include "Tags.h"
+#include "TraceOutput.h"
 #include "VariableSetup.h"
 #include "VariableArgs.h"
+#include "WebOutput.h"
+#include "WriteQueue.h"
 
 #include <unistd.h>
 
@@ -39,20 +45,23 @@ int fail(int code, const std::string &message)
     return code;
 }
 
-// Parses -v/--vars, -o and -w into their records, in command-line order.
+// Parses -v, --vars, --tags, -o and -w into their records.
 bool parseAllArgs(const HostOptions &o, std::vector<VariableArg> *variables, std::vector<VariableArg> *onceReads,
-                   std::vector<WriteArg> *writes, std::string *error)
+                  std::vector<WriteArg> *writes, std::string *error)
 {
-    for (const VariableSource &source : o.variables) {
-        if (source.isFile) {
-            if (!readVariableFile(source.text, variables, error))
-                return false;
-            continue;
-        }
+    for (const std::string &text : o.variables) {
         VariableArg arg;
-        if (!parseVariable(source.text, &arg, error))
+        if (!parseVariable(text, &arg, error))
             return false;
         variables->push_back(arg);
+    }
+    for (const std::string &path : o.variableFiles) {
+        if (!readVariableFile(path, variables, error))
+            return false;
+    }
+    for (const std::string &path : o.tagFiles) {
+        if (!readTagFile(path, variables, error))
+            return false;
     }
     for (const std::string &text : o.onceReads) {
         VariableArg arg;
@@ -114,48 +123,13 @@ std::unique_ptr<marovin_port::Port> openPort(const HostOptions &o, SimulatorProc
     return port;
 }
 
-// Every value the host holds at the end: table rows and finished once-reads.
-std::vector<std::pair<ValueRef, QByteArray>> heldValues(const DriverApi &api, const HostVariables &v)
-{
-    std::vector<std::pair<ValueRef, QByteArray>> values;
-    for (const ValueRow &row : v.rows) {
-        if (row.reads > 0)
-            values.emplace_back(row.ref, row.bytes);
-    }
-    std::vector<ValueRow> onceRows;
-    for (const OnceReadItem &item : v.onceReads) {
-        if (item.state != OnceReadItem::Done)
-            continue;
-        for (int k = 0; k < item.arg.count; ++k) {
-            ValueRow row;
-            row.ref = item.first;
-            row.ref.address = item.first.address + k * addressStep(item.first.area);
-            onceRows.push_back(row);
-        }
-    }
-    fetchValues(api, &onceRows);
-    for (const ValueRow &row : onceRows)
-        values.emplace_back(row.ref, row.bytes);
-    return values;
-}
-
-// Counts once-reads and writes that ended at registration, with a message for each failure.
+// Counts once-reads that ended at registration, with a message for each.
 void countRegistrationOutcomes(const HostVariables &vars, RunStats *stats)
 {
     for (const OnceReadItem &item : vars.onceReads) {
         if (item.state == OnceReadItem::Rejected) {
             ++stats->onceReadsFailed;
             std::fprintf(stderr, "marovin-host: once-read '%s' refused by the driver\n", item.arg.source.c_str());
-        }
-    }
-    for (const WriteItem &w : vars.writes) {
-        if (w.state == WriteItem::Cached)
-            ++stats->writesCached;
-        if (w.state == WriteItem::Failed) {
-            ++stats->writesFailed;
-            std::fprintf(stderr, "marovin-host: write %d:%s:%s=%s failed: SetRegisterData returned 0\n",
-                         w.ref.station, areaName(w.ref.area), addressLabel(w.ref.area, w.ref.address).c_str(),
-                         w.valueText.c_str());
         }
     }
 }
@@ -172,20 +146,11 @@ std::string linkText(const Link &link)
 int main(int argc, char **argv)
 {
     HostOptions o;
-    std::string error;
-    if (!parseOptions(argc, argv, &o, &error)) {
-        fail(kUsage, error);
-        return kUsage;
-    }
-    if (o.help) {
-        printUsage(stdout);
-        return kOk;
-    }
-    if (o.version) {
-        std::printf("marovin-host 1.0.0\n");
-        return kOk;
-    }
+    const int parsed = parseOptions(argc, argv, &o);
+    if (parsed >= 0)
+        return parsed;
 
+    std::string error;
     std::vector<VariableArg> variableArgs;
     std::vector<VariableArg> onceArgs;
     std::vector<WriteArg> writeArgs;
@@ -195,7 +160,7 @@ int main(int argc, char **argv)
         if (o.portKind == PortKind::Simulator)
             variableArgs = demoVariables();
         else if (onceArgs.empty() && writeArgs.empty())
-            return fail(kUsage, "no variables: give -v STATION:AREA:ADDR, --vars FILE, -w or -o");
+            return fail(kUsage, "no variables: give -v STATION:AREA:ADDR, --vars FILE, --tags FILE, -w or -o");
     }
 
     DriverApi api;
@@ -208,12 +173,44 @@ int main(int argc, char **argv)
     for (const std::string &warning : vars.warnings)
         std::fprintf(stderr, "marovin-host: note: %s\n", warning.c_str());
 
-    TraceLog trace;
-    if (o.trace && !trace.open(o.traceFile, &error))
-        return fail(kRuntimeFailure, error);
-    CsvLog csv;
-    if (!o.csvFile.empty() && !csv.open(o.csvFile, vars.rows, &error))
-        return fail(kRuntimeFailure, error);
+    // Declared before the outputs: network outputs hold it until they stop.
+    WriteQueue writeQueue;
+    // Outputs, in the order they hear of things.
+    Outputs outputs;
+    bool traceOnStdout = false;
+    if (o.trace) {
+        std::unique_ptr<TraceOutput> trace = TraceOutput::open(o.traceFile, &error);
+        if (!trace)
+            return fail(kRuntimeFailure, error);
+        traceOnStdout = trace->toStdout();
+        outputs.add(std::move(trace));
+    }
+    if (!o.csvFile.empty()) {
+        std::unique_ptr<CsvOutput> csv = CsvOutput::open(o.csvFile, vars.rows, &error);
+        if (!csv)
+            return fail(kRuntimeFailure, error);
+        outputs.add(std::move(csv));
+    }
+    const bool inPlace = isatty(STDOUT_FILENO) && !traceOnStdout;
+    outputs.add(std::make_unique<TableOutput>(stdout, inPlace, !o.quiet));
+    DumpOutput *dump = nullptr;
+    if (!o.dumpFile.empty()) {
+        auto output = std::make_unique<DumpOutput>(o.dumpFile, api, vars.onceReads);
+        dump = output.get();
+        outputs.add(std::move(output));
+    }
+    if (o.http.enabled()) {
+        if (!resolveHttpOptions(&o.http, vars.rows.size(), &error))
+            return fail(kUsage, error);
+        std::unique_ptr<WebOutput> web = WebOutput::start(o.http, vars.rows, writeQueue, &error);
+        if (!web)
+            return fail(kRuntimeFailure, error);
+        std::fprintf(stderr, "marovin-host: web panel on %s%s\n", web->url().c_str(),
+                     o.http.writes ? " (writes on)" : "");
+        if (o.http.writes)
+            writeQueue.keepOpen();
+        outputs.add(std::move(web));
+    }
 
     installStopSignals();
     SimulatorProcess simulator;
@@ -229,18 +226,16 @@ int main(int argc, char **argv)
     setUpDriver(api, settings, &memories);
     registerReadList(api, vars.rows);
     registerOnceReads(api, o, &vars.onceReads);
-    registerWrites(api, o, &vars.writes);
 
     RunStats stats;
     countRegistrationOutcomes(vars, &stats);
+    PendingWrites writes(api, o.writeMode != 2, writeQueue, stats, outputs);
+    submitCommandLineWrites(std::move(vars.writes), writeQueue, outputs);
 
-    const bool inPlace = isatty(STDOUT_FILENO) && !trace.toStdout();
-    ValueTable table(stdout, inPlace, !o.quiet);
     SimulatorProcess *started = o.portKind == PortKind::Simulator ? &simulator : nullptr;
-    LoopContext context{api,       settings,       o,           link,  started, portText, vars.rows,
-                        vars.onceReads, vars.writes, trace, table, csv,     stats};
+    LoopContext context{api, settings, o, link, started, portText, vars.rows, vars.onceReads, writes, outputs, stats};
     const LoopEnd end = runExchangeLoop(context);
-    table.finish();
+    outputs.finish(RunView{vars.rows, stats, link.state(), portText, stats.endMs});
 
     int code = kOk;
     if (end == LoopEnd::LinkLost || end == LoopEnd::SimulatorExited) {
@@ -253,9 +248,8 @@ int main(int argc, char **argv)
     } else if (stats.giveUps > 0 || stats.writesFailed > 0 || stats.onceReadsFailed > 0) {
         code = kGivenUp;
     }
-
-    if (!o.dumpFile.empty() && !writeDump(o.dumpFile, heldValues(api, vars), &error)) {
-        std::fprintf(stderr, "marovin-host: %s\n", error.c_str());
+    if (dump && !dump->error().empty()) {
+        std::fprintf(stderr, "marovin-host: %s\n", dump->error().c_str());
         code = code == kOk ? kRuntimeFailure : code;
     }
 
@@ -274,7 +268,7 @@ int main(int argc, char **argv)
     if (o.portKind == PortKind::Simulator) {
         link.port().flushInput();
         const std::string how = simulator.stop(3000);
-        trace.event("SIM " + how);
+        outputs.traceEvent("SIM " + how);
     }
     return code;
 }

@@ -1,5 +1,7 @@
 #include "Options.h"
 
+#include "CliChecks.h"
+
 #include <cctype>
 #include <charconv>
 #include <fstream>
@@ -70,65 +72,6 @@ bool parseStations(const std::string &text, std::set<int> *out, bool *all)
 
 }  // namespace
 
-const char *usageText()
-{
-    return R"(Usage: marovin-sim [OPTIONS]
-A PLC that answers the driver's request frames, for trying the driver and
-marovin-host without hardware.
-
-Transport (one of; default --pty):
-  --pty                     pseudo-terminal; the first line on stdout is
-                            "marovin-sim: pty /dev/pts/N"
-  --serial DEV              a serial device, with
-      --baud N              baud rate (default 9600)
-      --parity N|E|O        parity (default N)
-      --data-bits N         5 to 8 (default 8)
-      --stop-bits N         1 or 2 (default 1)
-      --rs485               kernel RS-485 direction control
-  --tcp [HOST:]PORT         listen for one client at a time (HOST defaults
-                            to 127.0.0.1; PORT 0 picks a free port)
-
-Device:
-  --stations LIST           stations answered: 1,2,5 or 1-4 or all (default 1)
-  --remote                  descriptor frames (remote mode) instead of local requests
-  --set S:A:ADDR=VALUE      initial value; A is the area code 0..5, ADDR hex for
-                            areas 1..5 and the status-bit number for area 0;
-                            VALUE decimal or 0x hex, a float for area 5 (repeatable)
-  --memory FILE             initial values, one --set assignment a line, '#'
-                            comments, and "animate S:A:ADDR=KIND" lines
-  --animate S:A:ADDR=KIND   a value that changes every tick: counter, sine or
-                            toggle (repeatable)
-  --tick MS                 animation step (default 1000)
-  --demo                    demo memory and animation on station 1
-  --gap MS                  silence after which a partial frame is dropped (default 200)
-  --line-rate BAUD          keep a serial line's pace on --pty or --tcp: requests
-                            count as received once they would have crossed the
-                            line, replies go out a character at a time (character
-                            format from --data-bits, --parity, --stop-bits)
-  --response-delay MS       the device's turnaround before each reply (default 0)
-
-Faults (P in percent; at most one of drop/noise/short/corrupt per reply):
-  --drop P                  no reply
-  --noise P                 random bytes instead of the reply
-  --short P                 the reply cut short
-  --corrupt P               a wrong sum byte (a wrong byte instead of "O")
-  --delay P:MS              the reply sent MS milliseconds late
-  --fault-station N         inject faults only into replies for station N
-  --faults-for N            inject faults only into the first N replies, then a clean line
-  --seed N                  random seed (default: from the clock; printed on exit)
-
-Run:
-  --trace                   frames to stderr: received [08][00]..., sent <4F>
-  --exit-after N            stop after N requests
-  --duration S              stop after S seconds
-  --dump-on-exit FILE       write the final memory in the --memory format
-  --help                    this text
-
-A summary goes to stderr on exit (SIGINT, SIGTERM, --exit-after, --duration).
-Exit status: 0 done, 1 runtime failure, 2 usage error.
-)";
-}
-
 bool parseAnimation(const std::string &text, Animation *out, std::string *error)
 {
     const auto eq = text.find('=');
@@ -190,258 +133,249 @@ bool loadMemoryFile(const std::string &path, std::vector<marovin_device::Assignm
     return true;
 }
 
-bool parseOptions(int argc, char **argv, Options *o, std::string *error)
+namespace {
+
+const char *const kDescription =
+    "A PLC that answers the driver's request frames, for trying the driver and\n"
+    "marovin-host without hardware.\n";
+
+const char *const kFooter =
+    "Transport: one of --pty (the default; the first line on stdout is\n"
+    "\"marovin-sim: pty /dev/pts/N\"), --serial or --tcp.\n"
+    "--set: A is the area code 0..5, ADDR hex for areas 1..5 and the status-bit number\n"
+    "for area 0, VALUE decimal or 0x hex (a float for area 5).\n"
+    "--line-rate: requests count as received once they would have crossed the line,\n"
+    "replies go out a character at a time (character format from --data-bits,\n"
+    "--parity, --stop-bits).\n"
+    "Faults: at most one of drop/noise/short/corrupt per reply.\n"
+    "A summary goes to stderr on exit (SIGINT, SIGTERM, --exit-after, --duration).\n"
+    "Config file: one option a line as NAME = VALUE (long name without dashes).\n"
+    "Exit status: 0 done, 1 runtime failure, 2 usage error.\n";
+
+// A check that runs parse on the text and passes its message on.
+template <typename Parse>
+CLI::Validator checkWith(Parse parse)
 {
-    bool transportGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::string inlineValue;
-        bool hasInline = false;
-        if (arg.compare(0, 2, "--") == 0) {
-            const auto eq = arg.find('=');
-            if (eq != std::string::npos) {
-                inlineValue = arg.substr(eq + 1);
-                arg = arg.substr(0, eq);
-                hasInline = true;
-            }
-        }
-        // The option's argument, from "--opt=value" or the next word.
-        auto value = [&](std::string *out) {
-            if (hasInline) {
-                *out = inlineValue;
-                return true;
-            }
-            if (i + 1 >= argc) {
-                *error = arg + " needs a value";
-                return false;
-            }
-            *out = argv[++i];
-            return true;
-        };
-        auto setTransport = [&](Transport t) {
-            if (transportGiven && o->transport != t) {
-                *error = "choose one transport: --pty, --serial or --tcp";
-                return false;
-            }
-            transportGiven = true;
-            o->transport = t;
-            return true;
-        };
-        auto flag = [&]() {
-            if (hasInline) {
-                *error = arg + " takes no value";
-                return false;
-            }
-            return true;
-        };
-        std::string v;
-        long long n = 0;
-        if (arg == "--help" || arg == "-h") {
-            o->help = true;
-        } else if (arg == "--pty") {
-            if (!flag() || !setTransport(Transport::Pty))
-                return false;
-        } else if (arg == "--serial") {
-            if (!value(&o->serialDevice) || !setTransport(Transport::Serial))
-                return false;
-        } else if (arg == "--baud") {
-            if (!value(&v))
-                return false;
-            if (!parseInt(v, 1, 100000000, &n)) {
-                *error = "--baud: \"" + v + "\" is not a baud rate";
-                return false;
-            }
-            o->serial.baud = static_cast<int>(n);
-        } else if (arg == "--parity") {
-            if (!value(&v))
-                return false;
-            if (v != "N" && v != "E" && v != "O" && v != "n" && v != "e" && v != "o") {
-                *error = "--parity must be N, E or O";
-                return false;
-            }
-            o->serial.parity = static_cast<char>(std::toupper(static_cast<unsigned char>(v[0])));
-        } else if (arg == "--data-bits") {
-            if (!value(&v))
-                return false;
-            if (!parseInt(v, 5, 8, &n)) {
-                *error = "--data-bits must be 5 to 8";
-                return false;
-            }
-            o->serial.dataBits = static_cast<int>(n);
-        } else if (arg == "--stop-bits") {
-            if (!value(&v))
-                return false;
-            if (!parseInt(v, 1, 2, &n)) {
-                *error = "--stop-bits must be 1 or 2";
-                return false;
-            }
-            o->serial.stopBits = static_cast<int>(n);
-        } else if (arg == "--rs485") {
-            if (!flag())
-                return false;
-            o->serial.rs485 = true;
-        } else if (arg == "--tcp") {
-            if (!value(&v) || !setTransport(Transport::Tcp))
-                return false;
-            const auto colon = v.rfind(':');
-            std::string portText = v;
-            if (colon != std::string::npos) {
-                o->tcpHost = v.substr(0, colon);
-                portText = v.substr(colon + 1);
-                if (o->tcpHost.size() > 2 && o->tcpHost.front() == '[' && o->tcpHost.back() == ']')
-                    o->tcpHost = o->tcpHost.substr(1, o->tcpHost.size() - 2);
-                if (o->tcpHost.empty())
-                    o->tcpHost = "127.0.0.1";
-            }
-            if (!parseInt(portText, 0, 65535, &n)) {
-                *error = "--tcp: \"" + portText + "\" is not a port number";
-                return false;
-            }
-            o->tcpPort = static_cast<int>(n);
-        } else if (arg == "--stations") {
-            if (!value(&v))
-                return false;
-            if (!parseStations(v, &o->stations, &o->allStations)) {
-                *error = "--stations: \"" + v + "\" is not a list like 1,2,5 or 1-4 or all (stations 0..255)";
-                return false;
-            }
-        } else if (arg == "--remote") {
-            if (!flag())
-                return false;
-            o->remote = true;
-        } else if (arg == "--set") {
-            if (!value(&v))
-                return false;
-            marovin_device::Assignment a;
+    return CLI::Validator(
+        [parse](std::string &text) {
             std::string why;
-            if (!marovin_device::parseAssignment(v, &a, &why)) {
-                *error = "--set: " + why;
-                return false;
-            }
-            o->sets.push_back(a);
-        } else if (arg == "--memory") {
-            if (!value(&v))
-                return false;
-            o->memoryFiles.push_back(v);
-        } else if (arg == "--animate") {
-            if (!value(&v))
-                return false;
-            Animation a;
-            std::string why;
-            if (!parseAnimation(v, &a, &why)) {
-                *error = "--animate: " + why;
-                return false;
-            }
-            o->animations.push_back(a);
-        } else if (arg == "--tick" || arg == "--gap") {
-            if (!value(&v))
-                return false;
-            if (!parseInt(v, 1, 3600000, &n)) {
-                *error = arg + " takes milliseconds (1 or more)";
-                return false;
-            }
-            (arg == "--tick" ? o->tickMs : o->gapMs) = static_cast<int>(n);
-        } else if (arg == "--line-rate" || arg == "--response-delay") {
-            if (!value(&v))
-                return false;
-            if (!parseInt(v, arg == "--line-rate" ? 50 : 0, arg == "--line-rate" ? 100000000 : 60000, &n)) {
-                *error = arg + (arg == "--line-rate" ? " takes a baud rate" : " takes milliseconds 0..60000");
-                return false;
-            }
-            (arg == "--line-rate" ? o->lineRate : o->responseDelayMs) = static_cast<int>(n);
-        } else if (arg == "--demo") {
-            if (!flag())
-                return false;
-            o->demo = true;
-        } else if (arg == "--drop" || arg == "--corrupt" || arg == "--short" || arg == "--noise") {
-            if (!value(&v))
-                return false;
+            return parse(text, &why) ? std::string() : why;
+        },
+        "");
+}
+
+// A percentage 0..100 into *out.
+CLI::Option *addPercent(CLI::App &app, const char *name, double *out, const char *help)
+{
+    return app
+        .add_option_function<std::string>(
+            name, [out](const std::string &v) { parsePercent(v, out); }, help)
+        ->check(checkWith([](const std::string &v, std::string *why) {
             double p = 0;
-            if (!parsePercent(v, &p)) {
-                *error = arg + " takes a percentage 0..100";
-                return false;
-            }
-            if (arg == "--drop")
-                o->faults.drop = p;
-            else if (arg == "--corrupt")
-                o->faults.corrupt = p;
-            else if (arg == "--short")
-                o->faults.shortReply = p;
-            else
-                o->faults.noise = p;
-        } else if (arg == "--delay") {
-            if (!value(&v))
-                return false;
+            *why = "takes a percentage 0..100";
+            return parsePercent(v, &p);
+        }))
+        ->type_name("P")
+        ->group("Faults");
+}
+
+void addTransportOptions(CLI::App &app, Options *o, std::string *tcp)
+{
+    const char *g = "Transport";
+    CLI::Option *pty = app.add_flag("--pty", "pseudo-terminal (default)")->group(g);
+    CLI::Option *serial = app.add_option("--serial", o->serialDevice, "a serial device")->type_name("DEV")->group(g);
+    marovin_port::addSerialOptions(app, &o->serial, g);
+    CLI::Option *t = app.add_option("--tcp", *tcp,
+                                    "listen for one client at a time (HOST 127.0.0.1; PORT 0: any)")
+                         ->type_name("[HOST:]PORT")
+                         ->group(g);
+    pty->excludes(serial)->excludes(t);
+    serial->excludes(t);
+}
+
+void addDeviceOptions(CLI::App &app, Options *o)
+{
+    const char *g = "Device";
+    app.add_option_function<std::string>(
+           "--stations", [o](const std::string &v) { parseStations(v, &o->stations, &o->allStations); },
+           "stations answered: 1,2,5 or 1-4 or all (1)")
+        ->check(checkWith([](const std::string &v, std::string *why) {
+            std::set<int> s;
+            bool all = false;
+            *why = "\"" + v + "\" is not a list like 1,2,5 or 1-4 or all (stations 0..255)";
+            return parseStations(v, &s, &all);
+        }))
+        ->type_name("LIST")
+        ->group(g);
+    app.add_flag("--remote", o->remote, "descriptor frames (remote mode) instead of local requests")->group(g);
+    app.add_option_function<std::vector<std::string>>(
+           "--set",
+           [o](const std::vector<std::string> &all) {
+               for (const std::string &v : all) {
+                   marovin_device::Assignment a;
+                   std::string why;
+                   marovin_device::parseAssignment(v, &a, &why);
+                   o->sets.push_back(a);
+               }
+           },
+           "initial value (repeatable; see below)")
+        ->check(checkWith([](const std::string &v, std::string *why) {
+            marovin_device::Assignment a;
+            return marovin_device::parseAssignment(v, &a, why);
+        }))
+        ->type_name("S:A:ADDR=VALUE")
+        ->group(g);
+    app.add_option("--memory", o->memoryFiles,
+                   "--set assignments and \"animate S:A:ADDR=KIND\" lines, '#' comments")
+        ->type_name("FILE")
+        ->group(g);
+    app.add_option_function<std::vector<std::string>>(
+           "--animate",
+           [o](const std::vector<std::string> &all) {
+               for (const std::string &v : all) {
+                   Animation a;
+                   std::string why;
+                   parseAnimation(v, &a, &why);
+                   o->animations.push_back(a);
+               }
+           },
+           "a value that changes every tick: counter, sine or toggle (repeatable)")
+        ->check(checkWith([](const std::string &v, std::string *why) {
+            Animation a;
+            return parseAnimation(v, &a, why);
+        }))
+        ->type_name("S:A:ADDR=KIND")
+        ->group(g);
+    app.add_option("--tick", o->tickMs, "animation step (1000)")
+        ->check(marovin_port::integerIn(1, 3600000))
+        ->type_name("MS")
+        ->group(g);
+    app.add_flag("--demo", o->demo, "demo memory and animation on station 1")->group(g);
+    app.add_option("--gap", o->gapMs, "silence after which a partial frame is dropped (200)")
+        ->check(marovin_port::integerIn(1, 3600000))
+        ->type_name("MS")
+        ->group(g);
+    app.add_option("--line-rate", o->lineRate, "keep a serial line's pace on --pty or --tcp (see below)")
+        ->check(marovin_port::integerIn(50, 100000000))
+        ->type_name("BAUD")
+        ->group(g);
+    app.add_option("--response-delay", o->responseDelayMs, "the device's turnaround before each reply (0)")
+        ->check(marovin_port::integerIn(0, 60000))
+        ->type_name("MS")
+        ->group(g);
+}
+
+void addFaultOptions(CLI::App &app, Options *o)
+{
+    const char *g = "Faults";
+    addPercent(app, "--drop", &o->faults.drop, "no reply");
+    addPercent(app, "--noise", &o->faults.noise, "random bytes instead of the reply");
+    addPercent(app, "--short", &o->faults.shortReply, "the reply cut short");
+    addPercent(app, "--corrupt", &o->faults.corrupt, "a wrong sum byte (a wrong byte instead of \"O\")");
+    app.add_option_function<std::string>(
+           "--delay",
+           [o](const std::string &v) {
+               const auto colon = v.find(':');
+               long long ms = 0;
+               parsePercent(v.substr(0, colon), &o->faults.delay);
+               parseInt(v.substr(colon + 1), 0, 600000, &ms);
+               o->faults.delayMs = static_cast<int>(ms);
+           },
+           "the reply sent MS milliseconds late")
+        ->check(checkWith([](const std::string &v, std::string *why) {
             const auto colon = v.find(':');
             double p = 0;
-            if (colon == std::string::npos || !parsePercent(v.substr(0, colon), &p) ||
-                !parseInt(v.substr(colon + 1), 0, 600000, &n)) {
-                *error = "--delay takes P:MS, e.g. 10:500";
-                return false;
-            }
-            o->faults.delay = p;
-            o->faults.delayMs = static_cast<int>(n);
-        } else if (arg == "--fault-station") {
-            if (!value(&v))
-                return false;
-            if (!parseInt(v, 0, 255, &n)) {
-                *error = "--fault-station takes a station 0..255";
-                return false;
-            }
-            o->faults.station = static_cast<int>(n);
-        } else if (arg == "--faults-for") {
-            if (!value(&v))
-                return false;
-            if (!parseInt(v, 1, 1000000000000LL, &n)) {
-                *error = "--faults-for takes a number of replies";
-                return false;
-            }
-            o->faults.forReplies = n;
-        } else if (arg == "--seed") {
-            if (!value(&v))
-                return false;
-            if (!parseInt(v, 0, 0x7FFFFFFFFFFFFFFFLL, &n)) {
-                *error = "--seed takes a non-negative integer";
-                return false;
-            }
-            o->seed = static_cast<std::uint64_t>(n);
-            o->seedGiven = true;
-        } else if (arg == "--trace") {
-            if (!flag())
-                return false;
-            o->trace = true;
-        } else if (arg == "--exit-after") {
-            if (!value(&v))
-                return false;
-            if (!parseInt(v, 1, 0x7FFFFFFFFFFFFFFFLL, &n)) {
-                *error = "--exit-after takes a number of requests (1 or more)";
-                return false;
-            }
-            o->exitAfter = n;
-        } else if (arg == "--duration") {
-            if (!value(&v))
-                return false;
-            if (!parseNumber(v, &o->duration) || o->duration <= 0) {
-                *error = "--duration takes seconds (more than 0)";
-                return false;
-            }
-        } else if (arg == "--dump-on-exit") {
-            if (!value(&o->dumpFile))
-                return false;
-        } else {
-            *error = "unknown option \"" + std::string(argv[i]) + "\"";
-            return false;
+            long long ms = 0;
+            *why = "takes P:MS, e.g. 10:500";
+            return colon != std::string::npos && parsePercent(v.substr(0, colon), &p) &&
+                   parseInt(v.substr(colon + 1), 0, 600000, &ms);
+        }))
+        ->type_name("P:MS")
+        ->group(g);
+    app.add_option("--fault-station", o->faults.station, "inject faults only into replies for station N")
+        ->check(marovin_port::integerIn(0, 255))
+        ->type_name("N")
+        ->group(g);
+    app.add_option("--faults-for", o->faults.forReplies, "inject faults only into the first N replies")
+        ->check(marovin_port::integerIn(1, 1000000000000LL))
+        ->type_name("N")
+        ->group(g);
+    app.add_option("--seed", o->seed, "random seed (default: from the clock; printed on exit)")
+        ->check(marovin_port::integerIn(0, 0x7FFFFFFFFFFFFFFFLL))
+        ->type_name("N")
+        ->group(g);
+}
+
+void addRunOptions(CLI::App &app, Options *o)
+{
+    const char *g = "Run";
+    app.add_flag("--trace", o->trace, "frames to stderr: received [08][00]..., sent <4F>")->group(g);
+    app.add_option("--exit-after", o->exitAfter, "stop after N requests")
+        ->check(marovin_port::integerIn(1, 0x7FFFFFFFFFFFFFFFLL))
+        ->type_name("N")
+        ->group(g);
+    app.add_option("--duration", o->duration, "stop after S seconds")
+        ->check(checkWith([](const std::string &v, std::string *why) {
+            double d = 0;
+            *why = "takes seconds (more than 0)";
+            return parseNumber(v, &d) && d > 0;
+        }))
+        ->type_name("S")
+        ->group(g);
+    app.add_option("--dump-on-exit", o->dumpFile, "write the final memory in the --memory format")
+        ->type_name("FILE")
+        ->group(g);
+}
+
+}  // namespace
+
+int parseOptions(int argc, char **argv, Options *o, std::FILE *out, std::FILE *err)
+{
+    CLI::App app(kDescription, "marovin-sim");
+    app.footer(kFooter);
+    app.formatter(std::make_shared<marovin_port::PlainFormatter>());
+    app.get_formatter()->column_width(30);
+    app.set_version_flag("--version", "marovin-sim " MAROVIN_VERSION);
+    app.set_config("--config", "", "read options from FILE")->type_name("FILE");
+    app.allow_config_extras(CLI::config_extras_mode::error);
+    std::string tcp;
+    addTransportOptions(app, o, &tcp);
+    addDeviceOptions(app, o);
+    addFaultOptions(app, o);
+    addRunOptions(app, o);
+
+    const int code = marovin_port::parseCommandLine(app, argc, argv, "marovin-sim", out, err);
+    if (code >= 0)
+        return code;
+    o->seedGiven = app.count("--seed") > 0;
+    o->transport = !o->serialDevice.empty() ? Transport::Serial : !tcp.empty() ? Transport::Tcp : Transport::Pty;
+    if (!tcp.empty()) {
+        const auto colon = tcp.rfind(':');
+        std::string portText = tcp;
+        if (colon != std::string::npos) {
+            o->tcpHost = tcp.substr(0, colon);
+            portText = tcp.substr(colon + 1);
+            if (o->tcpHost.size() > 2 && o->tcpHost.front() == '[' && o->tcpHost.back() == ']')
+                o->tcpHost = o->tcpHost.substr(1, o->tcpHost.size() - 2);
+            if (o->tcpHost.empty())
+                o->tcpHost = "127.0.0.1";
         }
+        long long n = 0;
+        if (!parseInt(portText, 0, 65535, &n)) {
+            std::fprintf(err, "marovin-sim: --tcp: \"%s\" is not a port number\n", portText.c_str());
+            return 2;
+        }
+        o->tcpPort = static_cast<int>(n);
     }
     if (o->lineRate > 0 && o->transport == Transport::Serial) {
-        *error = "--line-rate is for --pty and --tcp: a serial device keeps its own pace";
-        return false;
+        std::fprintf(err, "marovin-sim: --line-rate is for --pty and --tcp: a serial device keeps its own pace\n");
+        return 2;
     }
     if (o->faults.drop + o->faults.noise + o->faults.shortReply + o->faults.corrupt > 100.0) {
-        *error = "--drop, --noise, --short and --corrupt add up to more than 100";
-        return false;
+        std::fprintf(err, "marovin-sim: --drop, --noise, --short and --corrupt add up to more than 100\n");
+        return 2;
     }
-    return true;
+    return -1;
 }
 
 }  // namespace marovin_sim

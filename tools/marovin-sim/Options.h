@@ -3,6 +3,7 @@
 #define MAROVIN_SIM_OPTIONS_H
 
 #include <cstdint>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -54,19 +55,18 @@ struct Options {
     long long exitAfter = 0;  // requests; 0: no limit
     double duration = 0;      // seconds; 0: no limit
     std::string dumpFile;
-    bool help = false;
 };
 
-// Parses argv; false with a message for a usage error.
-bool parseOptions(int argc, char **argv, Options *options, std::string *error);
+// Fills *options from argv and from the --config file. Returns -1 when the
+// simulator should run; otherwise the exit code: 0 after --help or --version
+// (printed on out), 2 after a usage error (a one-line message on err).
+int parseOptions(int argc, char **argv, Options *options, std::FILE *out = stdout, std::FILE *err = stderr);
 // Parses "STATION:AREA:ADDR=counter|sine|toggle".
 bool parseAnimation(const std::string &text, Animation *out, std::string *error);
 // Reads a memory file: assignments and "animate KEY=KIND" lines. On failure
 // *unreadable tells a file that cannot be read from one with a bad line.
 bool loadMemoryFile(const std::string &path, std::vector<marovin_device::Assignment> *sets,
                     std::vector<Animation> *animations, std::string *error, bool *unreadable);
-
-const char *usageText();
 
 }  // namespace marovin_sim
 

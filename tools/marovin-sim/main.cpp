@@ -371,15 +371,10 @@ void addDemo(Options *o)
 int main(int argc, char **argv)
 {
     Options o;
+    const int parsed = marovin_sim::parseOptions(argc, argv, &o);
+    if (parsed >= 0)
+        return parsed;
     std::string error;
-    if (!marovin_sim::parseOptions(argc, argv, &o, &error)) {
-        std::fprintf(stderr, "marovin-sim: %s\nTry marovin-sim --help.\n", error.c_str());
-        return 2;
-    }
-    if (o.help) {
-        std::fputs(marovin_sim::usageText(), stdout);
-        return 0;
-    }
     // Memory files first, so that --set on the command line overrides them.
     std::vector<marovin_device::Assignment> fileSets;
     std::vector<Animation> fileAnimations;

@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -24,6 +25,8 @@ namespace {
 // How long a write may stall (peer not reading) before the link counts as failed.
 constexpr int kWriteStallMs = 2000;
 constexpr int kConnectTimeoutMs = 3000;
+// The most a read of unknown length takes.
+constexpr std::size_t kReadLimit = 65536;
 
 // Milliseconds on the monotonic clock.
 long long nowMs()
@@ -98,15 +101,21 @@ int resumedWait(int waitMs, long long *deadline)
 // wait (firstByteMs for the first byte, then interByteMs after every chunk;
 // < 0: without limit) goes to poll() as it is, so that the common path reads
 // no clock; only a wait that must be resumed does (see resumedWait), and so
-// can last up to the time already spent in it longer than asked.
+// can last up to the time already spent in it longer than asked. With
+// overflow, bytes that came in the same chunk beyond capacity are taken as no
+// part of the reply (junk after it, or a peer that talks without pause): they
+// are dropped and counted in *overflow, at no extra system call. With
+// endMs >= 0 the waits after the first chunk end then at the latest.
 [[gnu::always_inline]] inline ReadEnd readBuffer(int fd, std::uint8_t *buffer, std::size_t capacity,
-                                                 std::size_t *count, int firstByteMs, int interByteMs)
+                                                 std::size_t *count, int firstByteMs, int interByteMs,
+                                                 std::size_t *overflow, long long endMs = -1)
 {
     *count = 0;
     if (fd < 0)
         return ReadEnd::Failed;
     if (capacity == 0)
         return ReadEnd::Done;
+    std::uint8_t spare[256];
     std::size_t got = 0;
     int waitMs = firstByteMs;
     long long deadline = -1;
@@ -114,15 +123,26 @@ int resumedWait(int waitMs, long long *deadline)
         pollfd p{fd, POLLIN, 0};
         const int r = ::poll(&p, 1, waitMs);
         if (r > 0 && !(p.revents & POLLNVAL)) {
-            const ssize_t n = ::read(fd, buffer + got, capacity - got);
+            iovec parts[2] = {{buffer + got, capacity - got}, {spare, sizeof spare}};
+            const ssize_t n = ::readv(fd, parts, overflow ? 2 : 1);
             if (n > 0) {
                 got += static_cast<std::size_t>(n);
-                *count = got;
-                if (got >= capacity)
+                if (got >= capacity) {
+                    if (overflow)
+                        *overflow += got - capacity;
+                    *count = capacity;
                     return ReadEnd::Done;
+                }
+                *count = got;
                 // A new wait: the inter-byte time counts from this chunk.
                 waitMs = interByteMs > 0 ? interByteMs : 0;
                 deadline = -1;
+                if (endMs >= 0) {
+                    const int left = msLeft(endMs);
+                    if (left == 0)
+                        return ReadEnd::Done;
+                    waitMs = std::min(waitMs, left);
+                }
                 continue;
             }
             if (n == 0)
@@ -142,14 +162,16 @@ int resumedWait(int waitMs, long long *deadline)
     }
 }
 
-// Port::read over a non-blocking fd, with readBuffer's ends.
+// Port::read over a non-blocking fd, with readBuffer's ends. A read of
+// unknown length ends at the latest firstByteMs after it began, or after
+// kReadLimit bytes: a peer that never pauses must not hold the reader.
 ReadEnd readLoop(int fd, std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs)
 {
     out.clear();
     std::size_t got = 0;
     if (wanted > 0) {
         out.resize(static_cast<std::size_t>(wanted));
-        const ReadEnd end = readBuffer(fd, out.data(), out.size(), &got, firstByteMs, interByteMs);
+        const ReadEnd end = readBuffer(fd, out.data(), out.size(), &got, firstByteMs, interByteMs, nullptr);
         out.resize(got);
         return end;
     }
@@ -157,15 +179,23 @@ ReadEnd readLoop(int fd, std::vector<std::uint8_t> &out, int wanted, int firstBy
         return ReadEnd::Failed;
     if (wanted == 0)
         return ReadEnd::Done;
-    std::uint8_t buf[4096];
+    const long long endMs = firstByteMs >= 0 ? nowMs() + firstByteMs : -1;
+    std::uint8_t buf[1024];
     int waitMs = firstByteMs;
     for (;;) {
-        const ReadEnd end = readBuffer(fd, buf, sizeof buf, &got, waitMs, interByteMs);
+        const ReadEnd end = readBuffer(fd, buf, sizeof buf, &got, waitMs, interByteMs, nullptr, endMs);
         out.insert(out.end(), buf, buf + got);
-        if (end != ReadEnd::Done || got < sizeof buf)
+        if (end != ReadEnd::Done || got < sizeof buf || out.size() >= kReadLimit)
             return end;
-        // The buffer filled up: more may follow within the inter-byte time.
+        // The buffer filled up: more may follow within the inter-byte time,
+        // but not beyond the end of the whole read.
         waitMs = std::max(interByteMs, 0);
+        if (endMs >= 0) {
+            const int left = msLeft(endMs);
+            if (left == 0)
+                return end;
+            waitMs = std::min(waitMs, left);
+        }
     }
 }
 
@@ -206,17 +236,21 @@ inline bool writeAll(int fd, const std::uint8_t *bytes, std::size_t count, bool 
     return writeRest(fd, bytes, count, n > 0 ? static_cast<std::size_t>(n) : 0, socket);
 }
 
-// Reads and discards whatever is waiting on a non-blocking fd.
-void drain(int fd)
+// Reads and discards whatever is waiting on a non-blocking fd, at most
+// 1 MiB (a peer that never pauses would keep it reading); returns how much.
+std::size_t drain(int fd)
 {
+    std::size_t dropped = 0;
     if (fd < 0)
-        return;
+        return dropped;
     std::uint8_t buf[1024];
     for (int i = 0; i < 1024; ++i) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n <= 0)
             break;
+        dropped += static_cast<std::size_t>(n);
     }
+    return dropped;
 }
 
 struct BaudEntry {
@@ -326,17 +360,15 @@ public:
     long readInto(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs) override
     {
         std::size_t count;
-        return ended(readBuffer(fd_, buffer, capacity, &count, firstByteMs, interByteMs)) ? static_cast<long>(count)
-                                                                                         : -1;
+        return ended(readBuffer(fd_, buffer, capacity, &count, firstByteMs, interByteMs, &discarded_))
+                   ? static_cast<long>(count)
+                   : -1;
     }
 
     bool isOpen() const override { return fd_ >= 0; }
     int fd() const override { return fd_; }
 
 protected:
-    int fd_ = -1;
-
-private:
     // True when the read ended normally; otherwise the descriptor is closed.
     bool ended(ReadEnd end)
     {
@@ -345,6 +377,8 @@ private:
         closeFd(&fd_);
         return false;
     }
+
+    int fd_ = -1;
 };
 
 class SerialPort : public FdPort {
@@ -420,11 +454,11 @@ public:
         return writeAll(fd_, bytes, count, false);
     }
 
-    void flushInput() override
+    std::size_t flushInput() override
     {
         if (fd_ >= 0)
             ::tcflush(fd_, TCIFLUSH);
-        drain(fd_);
+        return drain(fd_);
     }
 
     bool reopen() override { return open(nullptr); }
@@ -510,20 +544,48 @@ public:
         return false;
     }
 
+    // A reply of known length, read chunk by chunk (see readAcking); the
+    // bytes behind it are dropped and counted as on every port.
+    long readInto(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs) override
+    {
+        return readAcking(buffer, capacity, firstByteMs, interByteMs, &discarded_);
+    }
+
+    // A read of known length keeps what follows it: a caller that decodes a
+    // byte stream (telnet) must not lose its next bytes.
+    bool read(std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs) override
+    {
+        if (wanted <= 0)
+            return FdPort::read(out, wanted, firstByteMs, interByteMs);
+        out.resize(static_cast<std::size_t>(wanted));
+        const long n = readAcking(out.data(), out.size(), firstByteMs, interByteMs, nullptr);
+        out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        return n >= 0;
+    }
+
+    std::size_t flushInput() override { return drain(fd_); }
+    bool reopen() override { return connect(nullptr); }
+    std::string describe() const override { return "tcp " + host_ + ":" + std::to_string(port_); }
+    int localPort() const override { return socketPort(fd_); }
+
+private:
     // Reads chunk by chunk and acknowledges each chunk that leaves the reply
     // incomplete at once: a server that holds its next small segment until
     // the last one is acknowledged (Nagle; ser2net's default) would otherwise
     // wait for our delayed ACK, up to 40 ms, for each piece of a reply. The
     // ACK of the last chunk stays delayed and goes out with the next request.
-    long readInto(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs) override
+    long readAcking(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs,
+                    std::size_t *overflow)
     {
         std::size_t got = 0;
         int wait = firstByteMs;
         while (got < capacity) {
-            const long n = FdPort::readInto(buffer + got, capacity - got, wait, 0);
-            if (n <= 0)
-                return n < 0 ? -1 : static_cast<long>(got);
-            got += static_cast<std::size_t>(n);
+            std::size_t n = 0;
+            if (!ended(readBuffer(fd_, buffer + got, capacity - got, &n, wait, 0, overflow)))
+                return -1;
+            if (n == 0)
+                break;
+            got += n;
             if (got < capacity) {
                 // 2: send the pending ACK now, keep delaying those after it.
                 const int now = 2;
@@ -534,12 +596,6 @@ public:
         return static_cast<long>(got);
     }
 
-    void flushInput() override { drain(fd_); }
-    bool reopen() override { return connect(nullptr); }
-    std::string describe() const override { return "tcp " + host_ + ":" + std::to_string(port_); }
-    int localPort() const override { return socketPort(fd_); }
-
-private:
     std::string host_;
     int port_;
 };
@@ -609,11 +665,11 @@ public:
         if (!haveClient(&firstByteMs))
             return listen_ >= 0 ? 0 : -1;
         std::size_t count;
-        ended(readBuffer(client_, buffer, capacity, &count, firstByteMs, interByteMs));
+        ended(readBuffer(client_, buffer, capacity, &count, firstByteMs, interByteMs, &discarded_));
         return static_cast<long>(count);
     }
 
-    void flushInput() override { drain(client_); }
+    std::size_t flushInput() override { return drain(client_); }
 
     bool reopen() override { return listen_ >= 0 || listen(nullptr); }
     bool isOpen() const override { return listen_ >= 0; }
@@ -734,12 +790,12 @@ public:
     long readInto(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs) override
     {
         std::size_t count;
-        return readBuffer(master_, buffer, capacity, &count, firstByteMs, interByteMs) == ReadEnd::Done
+        return readBuffer(master_, buffer, capacity, &count, firstByteMs, interByteMs, &discarded_) == ReadEnd::Done
                    ? static_cast<long>(count)
                    : -1;
     }
 
-    void flushInput() override { drain(master_); }
+    std::size_t flushInput() override { return drain(master_); }
     bool reopen() override { return master_ >= 0; }
     bool isOpen() const override { return master_ >= 0; }
     std::string describe() const override { return "pty " + path_; }

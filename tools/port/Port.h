@@ -26,8 +26,10 @@ public:
     // Writes all bytes; false when the link failed.
     virtual bool write(const std::uint8_t *bytes, std::size_t count) = 0;
     // Reads what arrives: waits up to firstByteMs for the first byte, then keeps
-    // reading until `wanted` bytes are in (wanted < 0: no limit) or no byte came
-    // for interByteMs. Returns false when the link failed (not on a timeout).
+    // reading until `wanted` bytes are in or no byte came for interByteMs. With
+    // wanted < 0 the read also ends firstByteMs after it began (when >= 0) or
+    // after 64 KiB, whatever the peer keeps sending. Returns false when the
+    // link failed (not on a timeout).
     // `out` is replaced by the bytes read. firstByteMs < 0 waits without limit;
     // interByteMs <= 0 takes only what is already waiting after the first byte.
     // A signal does not cut the wait short; what is left of a wait it
@@ -35,10 +37,22 @@ public:
     virtual bool read(std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs) = 0;
     // read() into the caller's buffer, with capacity in the role of `wanted`:
     // returns the number of bytes read, or -1 when the link failed. A reply of
-    // known length so lands where the caller needs it, without a copy.
+    // known length so lands where the caller needs it, without a copy. Bytes
+    // that arrive together with the last wanted ones are dropped and counted
+    // (see takeDiscarded).
     virtual long readInto(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs) = 0;
-    // Drops whatever input is waiting (a late reply must not pass for the next one).
-    virtual void flushInput() = 0;
+    // Drops whatever input is waiting (a late reply must not pass for the next
+    // one), at most 1 MiB; returns the number of bytes dropped.
+    virtual std::size_t flushInput() = 0;
+    // Bytes readInto dropped beyond its capacity: since the last takeDiscarded,
+    // and taken.
+    std::size_t discarded() const { return discarded_; }
+    std::size_t takeDiscarded()
+    {
+        const std::size_t n = discarded_;
+        discarded_ = 0;
+        return n;
+    }
     // Reopens a link that went away; false while it cannot.
     virtual bool reopen() = 0;
     virtual bool isOpen() const = 0;
@@ -57,6 +71,9 @@ public:
     // TCP server: clients accepted so far, so a caller can tell a new peer
     // (and drop a half-received frame of the old one); 0 for other transports.
     virtual unsigned long connections() const { return 0; }
+
+protected:
+    std::size_t discarded_ = 0;
 };
 
 // Baud rates that termios can set on this system, ascending.

@@ -4,6 +4,7 @@
 #include "Port.h"
 #include "TelnetCodec.h"
 
+#include <algorithm>
 #include <bitset>
 #include <chrono>
 #include <cstring>
@@ -16,6 +17,8 @@ using namespace telnet;
 
 // How long the server has to agree to the options and confirm the line settings.
 constexpr int kNegotiationMs = 3000;
+// The most a read of unknown length takes, as on the other ports.
+constexpr std::size_t kReadLimit = 65536;
 
 // COM port control commands (client to server; the server answers with 100 more).
 constexpr std::uint8_t kSetBaudRate = 1, kSetDataSize = 2, kSetParity = 3, kSetStopSize = 4, kSetControl = 5;
@@ -68,6 +71,8 @@ public:
         serverOn_.reset();
         serverAsked_.reset();
         confirmed_ = 0;
+        refused_ = nullptr;
+        mismatch_.clear();
         ready_ = false;
         answers_.clear();
         for (std::uint8_t option : {kComPortOption, kBinary, kSuppressGoAhead}) {
@@ -90,7 +95,6 @@ public:
             return fail(error, "cannot send the line settings");
 
         const long long deadline = nowMs() + kNegotiationMs;
-        std::uint8_t buffer[256];
         while (!settled()) {
             if (refused_ != nullptr)
                 return fail(error, std::string("the server refuses ") + refused_);
@@ -101,7 +105,7 @@ public:
                 return fail(error, "no COM port control (RFC 2217) answer within " +
                                        std::to_string(kNegotiationMs / 1000) + " s");
             // Data before the line is set up is no reply to anything: dropped.
-            if (readDecoded(buffer, sizeof buffer, wait, 0) < 0)
+            if (readDecoded(spare_, sizeof spare_, wait) < 0)
                 return fail(error, "the server broke the telnet protocol or closed the connection");
         }
         ready_ = true;
@@ -119,38 +123,16 @@ public:
 
     long readInto(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs) override
     {
-        if (!ready_)
-            return -1;
-        std::size_t got = 0;
-        int wait = firstByteMs;
-        // Commands do not count as bytes of the reply: while only they come,
-        // the wait runs on from the first of them, at most once more its length.
-        long long deadline = -1;
-        while (got < capacity) {
-            const std::size_t wanted = capacity - got;
-            const long raw = tcp_->readInto(buffer + got, wanted, wait, interByteMs);
-            if (raw <= 0)
-                return raw < 0 ? -1 : static_cast<long>(got);
-            const long data = decodeChunk(buffer + got, static_cast<std::size_t>(raw));
-            if (data < 0)
+        const long got = readData(buffer, capacity, firstByteMs, interByteMs, -1);
+        // Data that came right behind the reply is no part of it: dropped and
+        // counted, as the other ports do with bytes beyond their buffer.
+        if (got == static_cast<long>(capacity) && capacity > 0) {
+            const long behind = readDecoded(spare_, sizeof spare_, 0);
+            if (behind < 0)
                 return -1;
-            got += static_cast<std::size_t>(data);
-            // Fewer bytes than asked for: the line fell silent.
-            if (static_cast<std::size_t>(raw) < wanted && got > 0)
-                break;
-            if (data > 0) {
-                deadline = -1;
-                wait = interByteMs > 0 ? interByteMs : 0;
-                continue;
-            }
-            const int whole = got > 0 ? std::max(interByteMs, 0) : firstByteMs;
-            if (whole < 0)
-                continue;
-            if (deadline < 0)
-                deadline = nowMs() + whole;
-            wait = msLeft(deadline);
+            discarded_ += static_cast<std::size_t>(behind);
         }
-        return static_cast<long>(got);
+        return got;
     }
 
     bool read(std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs) override
@@ -158,26 +140,31 @@ public:
         out.clear();
         if (wanted == 0)
             return ready_;
-        const std::size_t chunk = wanted > 0 ? static_cast<std::size_t>(wanted) : 4096;
-        int wait = firstByteMs;
-        for (;;) {
-            const std::size_t before = out.size();
-            out.resize(before + chunk);
-            const long n = readInto(out.data() + before, chunk, wait, interByteMs);
-            out.resize(before + (n > 0 ? static_cast<std::size_t>(n) : 0));
-            if (n < 0)
-                return false;
-            if (wanted > 0 || static_cast<std::size_t>(n) < chunk)
-                return true;
-            wait = std::max(interByteMs, 0);
+        if (wanted > 0) {
+            out.resize(static_cast<std::size_t>(wanted));
+            const long n = readData(out.data(), out.size(), firstByteMs, interByteMs, -1);
+            out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+            return n >= 0;
         }
+        // Unknown length: bounded in time and size like the other ports.
+        const long long endMs = firstByteMs >= 0 ? nowMs() + firstByteMs : -1;
+        out.resize(kReadLimit);
+        const long n = readData(out.data(), out.size(), firstByteMs, interByteMs, endMs);
+        out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        return n >= 0;
     }
 
-    void flushInput() override
+    std::size_t flushInput() override
     {
-        std::uint8_t buffer[1024];
-        for (int i = 0; i < 64 && readDecoded(buffer, sizeof buffer, 0, 0) > 0; ++i) {
+        // At most 1 MiB, as the other ports: a peer that never pauses must not hold us.
+        std::size_t dropped = 0;
+        for (int i = 0; i < 1024; ++i) {
+            const long n = readDecoded(spare_, sizeof spare_, 0);
+            if (n < 0 || raw_.empty())
+                break;
+            dropped += static_cast<std::size_t>(n);
         }
+        return dropped;
     }
 
     bool reopen() override
@@ -203,12 +190,61 @@ public:
     int localPort() const override { return tcp_->localPort(); }
 
 private:
-    // Reads raw bytes and decodes them in place; the data count, 0 on a
-    // timeout, -1 on a failed link or a broken protocol.
-    long readDecoded(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs)
+    // Reads what is waiting (after up to firstByteMs for a first byte) and
+    // decodes it in place; the data count, 0 on a timeout, -1 on a failed
+    // link or a broken protocol.
+    long readDecoded(std::uint8_t *buffer, std::size_t capacity, int firstByteMs)
     {
-        const long raw = tcp_->readInto(buffer, capacity, firstByteMs, interByteMs);
-        return raw <= 0 ? raw : decodeChunk(buffer, static_cast<std::size_t>(raw));
+        if (!tcp_->read(raw_, static_cast<int>(capacity), firstByteMs, 0))
+            return -1;
+        if (raw_.empty())
+            return 0;
+        const long data = decodeChunk(raw_.data(), raw_.size());
+        if (data > 0)
+            std::memcpy(buffer, raw_.data(), static_cast<std::size_t>(data));
+        return data;
+    }
+
+    // Data bytes into buffer until it is full or the line falls silent: up to
+    // firstByteMs for the first, interByteMs after each chunk. Telnet
+    // commands do not count as data: while only they come, the wait runs on
+    // from the first of them, at most once more its length. With endMs >= 0
+    // the waits after the first end then at the latest. The raw read never
+    // asks for more bytes than data is still missing, so nothing behind the
+    // data is consumed.
+    long readData(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs, long long endMs)
+    {
+        if (!ready_)
+            return -1;
+        std::size_t got = 0;
+        int wait = firstByteMs;
+        long long commandsUntil = -1;
+        while (got < capacity) {
+            const long data = readDecoded(buffer + got, capacity - got, wait);
+            if (data < 0)
+                return -1;
+            if (raw_.empty())
+                break;
+            got += static_cast<std::size_t>(data);
+            if (data > 0) {
+                commandsUntil = -1;
+                wait = std::max(interByteMs, 0);
+            } else {
+                const int whole = got > 0 ? std::max(interByteMs, 0) : firstByteMs;
+                if (whole >= 0) {
+                    if (commandsUntil < 0)
+                        commandsUntil = nowMs() + whole;
+                    wait = msLeft(commandsUntil);
+                }
+            }
+            if (endMs >= 0) {
+                const int left = msLeft(endMs);
+                if (left == 0)
+                    break;
+                wait = wait < 0 ? left : std::min(wait, left);
+            }
+        }
+        return static_cast<long>(got);
     }
 
     // Decodes a received chunk in place and sends the answers it calls for.
@@ -335,6 +371,8 @@ private:
     bool ready_ = false;
     std::vector<std::uint8_t> answers_;
     std::vector<std::uint8_t> escaped_;
+    std::vector<std::uint8_t> raw_;  // bytes as received, decoded in place
+    std::uint8_t spare_[1024];       // data that is no reply, dropped
 };
 
 }  // namespace

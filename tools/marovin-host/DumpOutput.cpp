@@ -1,8 +1,9 @@
 // Dump lines: address hex for areas 1..5 and decimal for status bits, values
 // as the simulator writes them, so the two files compare line by line.
-#include "DumpFile.h"
+#include "DumpOutput.h"
 
 #include "Areas.h"
+#include "ExchangeLoop.h"
 #include "ValueCodec.h"
 
 #include <cerrno>
@@ -35,6 +36,30 @@ bool writeDump(const std::string &path, const std::vector<std::pair<ValueRef, QB
     if (!ok)
         *error = "cannot write dump file " + path + ": " + std::strerror(errno);
     return ok;
+}
+
+void DumpOutput::finish(const RunView &view)
+{
+    std::vector<std::pair<ValueRef, QByteArray>> values;
+    for (const ValueRow &row : view.rows) {
+        if (row.reads > 0)
+            values.emplace_back(row.ref, row.bytes);
+    }
+    std::vector<ValueRow> onceRows;
+    for (const OnceReadItem &item : onceReads_) {
+        if (item.state != OnceReadItem::Done)
+            continue;
+        for (int k = 0; k < item.arg.count; ++k) {
+            ValueRow row;
+            row.ref = item.first;
+            row.ref.address = item.first.address + k * addressStep(item.first.area);
+            onceRows.push_back(row);
+        }
+    }
+    fetchValues(api_, &onceRows);
+    for (const ValueRow &row : onceRows)
+        values.emplace_back(row.ref, row.bytes);
+    writeDump(path_, values, &error_);
 }
 
 }  // namespace marovin_host

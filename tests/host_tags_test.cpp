@@ -1,0 +1,174 @@
+// Tag files, tag names and writes given as JSON: what outputs and write
+// sources rely on, as tables of lines and payloads.
+#include "TagJson.h"
+#include "Tags.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+using namespace marovin_host;
+
+namespace {
+
+// Writes text to a file and reads it as a tag file.
+bool readTags(const std::string &text, std::vector<VariableArg> *out, std::string *error)
+{
+    const std::string path = testing::TempDir() + "tags.txt";
+    std::ofstream(path) << text;
+    const bool ok = readTagFile(path, out, error);
+    std::remove(path.c_str());
+    return ok;
+}
+
+ValueRow row(int area, int address, const TagInfo &tag = TagInfo())
+{
+    ValueRow r;
+    r.ref.station = 1;
+    r.ref.area = area;
+    r.ref.address = address;
+    r.tag = tag;
+    r.tag.name = "t";
+    return r;
+}
+
+}  // namespace
+
+TEST(TagFile, LinesAndTheirErrors)
+{
+    struct Row {
+        const char *text;
+        const char *error;  // empty: accepted
+    } rows[] = {
+        {"# only a comment\n\n", ""},
+        {"speed = 1:w16:10 rw scale=0.1 offset=-5 unit=rpm  # c\n", ""},
+        {"a = 1:w16:10\nb = 1:w16:10\n", ""},
+        {"a = 1:w16:10 bogus\n", ":1: unknown field 'bogus'"},
+        {"a = 1:w16:10 rw=1\n", ":1: unknown field 'rw=1'"},
+        {"a = 1:w16:10 scale\n", ":1: unknown field 'scale'"},
+        {"a = 1:w16:10 scale=0\n", ":1: scale must be a non-zero number"},
+        {"a = 1:w16:10 scale=x\n", ":1: scale must be a non-zero number"},
+        {"a = 1:w16:10 offset=inf\n", ":1: offset must be a number"},
+        {"a = 1:w16:10 unit=\n", ":1: unit must be"},
+        {"a = 1:w16:10 unit=<b>\n", ":1: unit must be"},
+        {"a = 1:w16:10 rw rw\n", ":1: 'rw' given twice"},
+        {"a = 1:bit:12 scale=2\n", ":1: scale and offset do not apply to status bits"},
+        {"a b = 1:w16:10\n", ":1: bad tag name 'a b'"},
+        {"a/b = 1:w16:10\n", ":1: bad tag name"},
+        {" = 1:w16:10\n", ":1: bad tag name ''"},
+        {"a 1:w16:10\n", ":1: expected NAME = STATION"},
+        {"a = 1:w16\n", ":1: bad tag address '1:w16'"},
+        {"a = 1:w16:10\n# x\na = 1:w16:11\n", ":3: tag 'a' declared twice"},
+        {"a = 1:w16:10 unit=C\n", ""},
+    };
+    for (const Row &r : rows) {
+        std::vector<VariableArg> tags;
+        std::string error;
+        const bool ok = readTags(r.text, &tags, &error);
+        EXPECT_EQ(ok, *r.error == '\0') << r.text << " -> " << error;
+        if (!ok) {
+            EXPECT_NE(error.find(r.error), std::string::npos) << error;
+        }
+    }
+    std::vector<VariableArg> tags;
+    std::string error;
+    ASSERT_TRUE(readTags("speed = 2:d32:0x20:3 rw scale=0.5 offset=1 unit=bar\n", &tags, &error)) << error;
+    ASSERT_EQ(tags.size(), 1u);
+    EXPECT_EQ(tags[0].tag.name, "speed");
+    EXPECT_EQ(tags[0].count, 3);
+    EXPECT_TRUE(tags[0].tag.writable);
+    EXPECT_EQ(tags[0].tag.scale, 0.5);
+    EXPECT_EQ(tags[0].tag.offset, 1.0);
+    EXPECT_EQ(tags[0].tag.unit, "bar");
+    EXPECT_NE(tags[0].origin.find(":1"), std::string::npos);
+    EXPECT_FALSE(readTagFile("/nonexistent/tags", &tags, &error));
+}
+
+TEST(TagNames, CanonicalAndIndexed)
+{
+    EXPECT_EQ(canonicalName(ValueRef{1, 1, 0x30}), "1:w16:30");
+    EXPECT_EQ(canonicalName(ValueRef{12, 5, 0xABC}), "12:float:abc");
+    EXPECT_EQ(canonicalName(ValueRef{1, 0, 29}), "1:bit:29");
+    EXPECT_EQ(indexedName("t", 1, 0), "t");
+    EXPECT_EQ(indexedName("t", 3, 2), "t[2]");
+    EXPECT_TRUE(validTagName(std::string(64, 'a')));
+    EXPECT_FALSE(validTagName(std::string(65, 'a')));
+}
+
+TEST(TagJson, WritePayloadsAndValues)
+{
+    TagInfo scaled;
+    scaled.scale = 0.1;
+    scaled.offset = -40;
+    struct Row {
+        int area, address;
+        TagInfo tag;
+        const char *payload;
+        const char *bytes;  // hex of the encoded value, or the start of the error
+    } rows[] = {
+        {1, 0x10, {}, "1234", "d204"},
+        {1, 0x10, {}, "{\"value\": -1}", "ffff"},
+        {1, 0x10, {}, "65535", "ffff"},
+        {1, 0x10, {}, "65536", "out of range"},
+        {1, 0x10, {}, "1.5", "a whole number"},
+        {1, 0x10, scaled, "83.4", "d204"},  // (83.4 + 40) / 0.1 = 1234
+        {1, 0x10, scaled, "1e9", "out of range"},
+        {2, 0x20, {}, "4294967295", "ffffffff"},
+        {2, 0x20, {}, "-2147483649", "out of range"},
+        {5, 0x50, {}, "12.5", "00004841"},
+        {0, 12, {}, "true", "01"},
+        {0, 12, {}, "0", "00"},
+        {0, 12, {}, "2", "out of range"},
+        {0, 2, {}, "1", "status bit 2 cannot"},
+        {1, 0x10, {}, "true", "true/false only"},
+        {1, 0x10, {}, "\"12\"", "expected a number"},
+        {1, 0x10, {}, "{\"value\": 1, \"x\": 2}", "expected a number"},
+        {1, 0x10, {}, "[1]", "expected a number"},
+        {1, 0x10, {}, "nonsense", "expected a number"},
+        {1, 0x10, {}, "", "expected a number"},
+    };
+    for (const Row &r : rows) {
+        const ValueRow target = row(r.area, r.address, r.tag);
+        nlohmann::json value;
+        WriteRequest w;
+        std::string error;
+        std::string got;
+        if (parseWritePayload(r.payload, &value, &error) && tagWriteRequest(target, value, &w, &error)) {
+            char hex[3];
+            for (unsigned char c : w.bytes) {
+                std::snprintf(hex, sizeof hex, "%02x", c);
+                got += hex;
+            }
+            EXPECT_EQ(w.label, "t");
+        } else {
+            got = error.substr(0, std::string(r.bytes).size());
+        }
+        EXPECT_EQ(got, r.bytes) << r.payload << " (area " << r.area << "): " << error;
+    }
+    std::string error;
+    nlohmann::json value;
+    EXPECT_FALSE(parseWritePayload(std::string(kMaxWritePayload + 1, '1'), &value, &error));
+}
+
+TEST(TagJson, StateBeforeAndAfterAGoodRead)
+{
+    TagInfo tag;
+    tag.scale = 0.5;
+    ValueRow r = row(1, 0x10, tag);
+    const Moment now{100000, 1765033200000};  // 2025-12-06T15:00:00.000Z
+    nlohmann::json j = tagStateJson(r, now);
+    EXPECT_FALSE(j.contains("value"));
+    EXPECT_EQ(j["status"], "pending");
+    r.reads = 1;
+    r.lastStatus = 1;
+    r.lastReadMs = 99877;
+    r.bytes = QByteArray("\x05\x00", 2);
+    j = tagStateJson(r, now);
+    EXPECT_EQ(j["value"], 2.5);
+    EXPECT_EQ(j["status"], "ok");
+    EXPECT_EQ(j["ts"], "2025-12-06T14:59:59.877Z");
+    r.tag = TagInfo();
+    r.bytes = QByteArray("\xfe\xff", 2);
+    EXPECT_EQ(tagStateJson(r, now)["value"].dump(), "-2");
+}

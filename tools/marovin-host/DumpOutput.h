@@ -1,0 +1,41 @@
+// The values the host holds at the end, in the simulator's memory-text line
+// format, so that the two files compare line by line.
+#ifndef MAROVIN_HOST_DUMP_OUTPUT_H
+#define MAROVIN_HOST_DUMP_OUTPUT_H
+
+#include "DriverApi.h"
+#include "Output.h"
+
+#include <QByteArray>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace marovin_host {
+
+class DumpOutput : public Output {
+public:
+    DumpOutput(std::string path, const DriverApi &api, const std::vector<OnceReadItem> &onceReads)
+        : path_(std::move(path)), api_(api), onceReads_(onceReads)
+    {
+    }
+    // Writes the rows read at least once and the finished once-reads.
+    void finish(const RunView &view) override;
+    // Why the file could not be written; empty when it was.
+    const std::string &error() const { return error_; }
+
+private:
+    std::string path_;
+    const DriverApi &api_;
+    const std::vector<OnceReadItem> &onceReads_;
+    std::string error_;
+};
+
+// Writes one STATION:AREA:ADDR=VALUE line per value, sorted, without repeats.
+bool writeDump(const std::string &path, const std::vector<std::pair<ValueRef, QByteArray>> &values,
+               std::string *error);
+
+}  // namespace marovin_host
+
+#endif

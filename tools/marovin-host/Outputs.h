@@ -1,0 +1,33 @@
+// The outputs of a run, told everything in the order they were added.
+#ifndef MAROVIN_HOST_OUTPUTS_H
+#define MAROVIN_HOST_OUTPUTS_H
+
+#include "Output.h"
+
+#include <memory>
+#include <vector>
+
+namespace marovin_host {
+
+class Outputs {
+public:
+    void add(std::unique_ptr<Output> output);
+    // Whether any output takes frames and trace events.
+    bool wantsFrames() const { return !framed_.empty(); }
+
+    void refresh(const RunView &view);
+    void linkChanged(const RunView &view);
+    void notice(const Notice &notice);
+    void frameSent(const std::uint8_t *bytes, std::size_t count);
+    void frameReceived(const std::uint8_t *bytes, std::size_t count, int status, const std::string &note);
+    void traceEvent(const std::string &text);
+    void finish(const RunView &view);
+
+private:
+    std::vector<std::unique_ptr<Output>> all_;
+    std::vector<Output *> framed_;
+};
+
+}  // namespace marovin_host
+
+#endif

@@ -1,0 +1,17 @@
+// The web panel's JSON of a tag: what it is and its state.
+#ifndef MAROVIN_HOST_WEB_JSON_H
+#define MAROVIN_HOST_WEB_JSON_H
+
+#include "TagJson.h"
+
+namespace marovin_host {
+
+// {"tag", "station", "area", "address", "unit", "writable", "value", "hex",
+// "status", "ts"}: tagStateJson with the table's columns.
+nlohmann::json webTagJson(const ValueRow &row, const Moment &now);
+// Whether two states of a row differ in what a browser shows.
+bool rowStateChanged(const ValueRow &before, const ValueRow &after);
+
+}  // namespace marovin_host
+
+#endif

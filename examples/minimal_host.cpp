@@ -10,7 +10,7 @@
 // the loader's search path. It shows words 0x10 and 0x11 and the 32-bit value
 // at 0x20 of station 1, writes 0x1234 to word 0x11, shows them again once the
 // PLC has answered, and exits 0 (1 on any failure or after 20 s).
-#include "Marovin.h"
+#include <marovin/Marovin.h>
 
 #include <QByteArray>
 #include <QList>

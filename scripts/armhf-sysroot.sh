@@ -29,7 +29,8 @@ STAMP="$DIR/.sysroot-complete"
 WANT="${PACKAGES[*]} ${ALL_PACKAGES[*]}"
 
 if [ -f "$STAMP" ] && [ "$(cat "$STAMP")" = "$WANT" ] \
-    && [ -e "$DIR/usr/include/arm-linux-gnueabihf/qt5/QtCore/QMutex" ]; then
+    && [ -e "$DIR/usr/include/arm-linux-gnueabihf/qt5/QtCore/QMutex" ] \
+    && [ -d "$DIR/.control" ]; then
     echo "armhf sysroot: up to date in $DIR"
     exit 0
 fi
@@ -59,8 +60,13 @@ mkdir -p "$DEBS"
     cd "$DEBS"
     apt-get "${APT_OPTS[@]}" download "${PACKAGES[@]/%/:armhf}" "${ALL_PACKAGES[@]}"
 )
+# Each package's control files go to .control/PACKAGE: their symbols and
+# shlibs files give the dependencies of cross-built packages (package.sh).
+rm -rf "$DIR/.control"
+mkdir -p "$DIR/.control"
 for deb in "$DEBS"/*.deb; do
     dpkg -x "$deb" "$DIR"
+    dpkg -e "$deb" "$DIR/.control/$(dpkg-deb -f "$deb" Package)"
 done
 rm -rf "$DEBS"
 

@@ -10,7 +10,9 @@
 # under valgrind), asan (AddressSanitizer + UBSan), tsan
 # (ThreadSanitizer, with the thread stress test scaled up to a soak), armhf
 # (cross build, tests under qemu-arm), fuzz (each libFuzzer target for a
-# bounded time) and bench (a short smoke run of every benchmark).
+# bounded time), bench (a short smoke run of every benchmark) and package (the
+# Debian packages for amd64 and armhf, installed and checked in a bare Debian
+# 12 chroot and under qemu-arm; needs root).
 # Environment: MAROVIN_JOBS (default 2), MAROVIN_TEST_TIMEOUT (seconds per
 # test, default 300), MAROVIN_FUZZ_SECONDS (per fuzz target, default 30),
 # MAROVIN_STRESS_SCALE (thread soak size in the tsan leg, default 20).
@@ -19,7 +21,7 @@ set -uo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 
-ALL_LEGS=(native memcheck asan tsan armhf fuzz bench)
+ALL_LEGS=(native memcheck asan tsan armhf fuzz bench package)
 JOBS=${MAROVIN_JOBS:-2}
 TEST_TIMEOUT=${MAROVIN_TEST_TIMEOUT:-300}
 
@@ -32,7 +34,7 @@ LEGS=()
 for arg in "$@"; do
     case "$arg" in
         -h|--help) usage ;;
-        native|memcheck|asan|tsan|armhf|fuzz|bench)
+        native|memcheck|asan|tsan|armhf|fuzz|bench|package)
             case " ${LEGS[*]-} " in *" $arg "*) ;; *) LEGS+=("$arg") ;; esac ;;
         *) echo "unknown leg: $arg" >&2; usage ;;
     esac
@@ -54,15 +56,16 @@ wants_leg() {
 setup_packages() {
     local pkgs=(build-essential cmake pkg-config qtbase5-dev googletest libgtest-dev
                 clang libclang-rt-14-dev locales valgrind libbenchmark-dev libmodbus-dev python3
-                libcli11-dev nlohmann-json3-dev ser2net)
-    # The examples test renders the man pages.
-    pkgs+=(man-db)
+                libcli11-dev nlohmann-json3-dev man-db help2man ser2net)
     # The web panel, its browser test and the metrics check.
     pkgs+=(libcpp-httplib-dev libjs-dygraphs chromium prometheus)
     # The browser test needs node and npm; a node from elsewhere is kept.
     command -v node >/dev/null 2>&1 || pkgs+=(nodejs npm)
-    if wants_leg armhf; then
+    if wants_leg armhf || wants_leg package; then
         pkgs+=(g++-arm-linux-gnueabihf qemu-user)
+    fi
+    if wants_leg package; then
+        pkgs+=(debhelper fakeroot lintian debootstrap file)
     fi
     bash "$ROOT/scripts/install-deps.sh" "${pkgs[@]}"
 }
@@ -185,6 +188,7 @@ run_leg() {
         memcheck) run_script_leg memcheck bash scripts/memcheck.sh "$(wants_leg native && echo build/ci-native || echo build/ci-memcheck/build)"; return ;;
         fuzz) run_script_leg fuzz env MAROVIN_FUZZ_DIR=build/ci-fuzz/build bash scripts/fuzz.sh "${MAROVIN_FUZZ_SECONDS:-30}"; return ;;
         bench) run_script_leg bench env MAROVIN_BENCH_DIR=build/ci-bench/build bash scripts/bench-smoke.sh; return ;;
+        package) run_script_leg package bash -c 'bash scripts/package.sh && bash scripts/check-packages.sh'; return ;;
     esac
     local start=$SECONDS status=PASS
     local cfg=(-G "Unix Makefiles" -DMAROVIN_WERROR=ON)

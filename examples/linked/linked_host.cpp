@@ -2,7 +2,7 @@
 // Marovin::Marovin) instead of loaded with dlopen: the entry points are plain
 // calls. Without a line, it stores a value the way a screen does, reads it
 // back, and shows the request the exchange thread would send next.
-#include "Marovin.h"
+#include <marovin/Marovin.h>
 
 #include <cstdio>
 

@@ -59,6 +59,9 @@ expect missing-simulator 1 '^marovin-host: simulator did not start: cannot run' 
 expect failing-simulator 1 '^marovin-host: simulator did not start: .* exited with status 2 .*--frobnicate' \
     --sim-args --frobnicate
 expect wrong-serial 1 '^marovin-host: serial port: .*/dev/none-such' --serial /dev/none-such -v 1:w16:10
+# A copy outside the build tree never loads the build's library: there its path is just a name.
+cp "$HOST" "$WORK/marovin-host"
+HOST="$WORK/marovin-host" expect copied-host 1 'cannot load the driver library' --tcp 127.0.0.1:9 -v 1:w16:10
 
 # The default library is found beside the tool; an explicit one works too.
 LIB=$(ls "$BUILD_DIR"/lib/libMarovin.so.1 2>/dev/null | head -n 1)

@@ -39,7 +39,7 @@ bool loadDriver(const std::string &explicitPath, DriverApi *api, std::string *er
         candidates.push_back(explicitPath);
     } else {
         const std::string built = MAROVIN_HOST_DEFAULT_LIBRARY;
-        if (!built.empty())
+        if (!built.empty() && runsInBuildTree())
             candidates.push_back(built);
         // Installed: bin/marovin-host beside lib/libMarovin.so.1.
         const std::string folder = ownFolder();

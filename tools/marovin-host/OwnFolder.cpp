@@ -1,6 +1,12 @@
 #include "OwnFolder.h"
 
+#include <cstdlib>
+
 #include <unistd.h>
+
+#ifndef MAROVIN_HOST_BUILD_ROOT
+#define MAROVIN_HOST_BUILD_ROOT ""
+#endif
 
 namespace marovin_host {
 
@@ -13,6 +19,21 @@ std::string ownFolder()
     std::string path(buffer, static_cast<size_t>(n));
     const std::string::size_type slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+bool runsInBuildTree()
+{
+    const std::string root = MAROVIN_HOST_BUILD_ROOT;
+    if (root.empty())
+        return false;
+    char *real = realpath(root.c_str(), nullptr);
+    if (!real)
+        return false;
+    const std::string tree = std::string(real) + "/";
+    std::free(real);
+    // /proc/self/exe is canonical already.
+    const std::string folder = ownFolder() + "/";
+    return folder.compare(0, tree.size(), tree) == 0;
 }
 
 }  // namespace marovin_host

@@ -94,7 +94,7 @@ bool splitArguments(const std::string &text, std::vector<std::string> *out, std:
 std::string defaultSimulatorPath()
 {
     const std::string built = MAROVIN_HOST_DEFAULT_SIM;
-    if (executable(built))
+    if (runsInBuildTree() && executable(built))
         return built;
     const std::string folder = ownFolder();
     if (!folder.empty()) {

@@ -49,6 +49,7 @@ printf '1:w16:10\n1:w16:zz # wrong\n' >"$WORK/bad-vars.txt"
 expect bad-file 2 "bad-vars.txt:2: bad variable '1:w16:zz'" --vars "$WORK/bad-vars.txt"
 expect missing-file 2 "cannot read variable file" --vars "$WORK/none.txt"
 expect no-variables 2 '^marovin-host: no variables' --tcp 127.0.0.1:9
+expect rfc2217-bad 2 "^marovin-host: --rfc2217: bad value 'x' \(expected HOST:PORT\)" --rfc2217 x
 expect http-bad 2 "^marovin-host: --http: bad value 'x:y'" --http x:y
 expect http-open 2 '^marovin-host: --http 0.0.0.0:0 is reachable beyond this machine: give a token' --http 0.0.0.0:0
 
@@ -73,12 +74,15 @@ fi
 run_host station-note --quiet --cycles 2 -v 2:w16:11
 check "single-station note" grep -q "note: '2:w16:11' is served from station 1" "$WORK/station-note.out"
 
-# Options from a config file, the command line winning; tags named and scaled in the CSV.
-printf 'quiet = true\ncycles = 50\ntags = "%s"\ncsv = "%s"\n' "$WORK/ok.tags" "$WORK/ok.csv" >"$WORK/ok.conf"
+# Options from a config file, the command line winning; tags named and scaled in the CSV;
+# a line rate that paces the bundled simulator and gives the efficiency.
+printf 'quiet = true\ncycles = 50\nline-rate = 115200\ntags = "%s"\ncsv = "%s"\n' "$WORK/ok.tags" "$WORK/ok.csv" \
+    >"$WORK/ok.conf"
 printf 'speed = 1:w16:11 scale=0.5 unit=rpm  # 1234 raw\nwords = 1:w16:10:2\n' >"$WORK/ok.tags"
 run_host config --config "$WORK/ok.conf" --cycles 3 -v 1:w16:0x30
 check "config run exits 0" [ "$(rc_of config)" -eq 0 ] || show config
 check "command line wins over the file" [ "$(summary_value config cycles)" -eq 3 ]
+check "line rate from the file" grep -qE "^efficiency: +[0-9.]+ % of the line's limit \(11520 bytes/s" "$WORK/config.out"
 check "CSV names tags" grep -qx 'time,elapsed_s,1:w16:30,speed,words\[0\],words\[1\]' "$WORK/ok.csv"
 check "CSV scales" grep -qE ',617,[0-9-]+,1234$' "$WORK/ok.csv"
 

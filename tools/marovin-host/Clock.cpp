@@ -1,6 +1,7 @@
 // Clock readings and sleeping.
 #include "Clock.h"
 
+#include <sys/prctl.h>
 #include <sys/time.h>
 
 #include <cstdio>
@@ -117,6 +118,17 @@ void sleepMs(long long ms)
     ts.tv_sec = static_cast<time_t>(ms / 1000);
     ts.tv_nsec = static_cast<long>((ms % 1000) * 1000000);
     nanosleep(&ts, nullptr);
+}
+
+void sleepUntilUs(long long us)
+{
+    // The default timer slack would lengthen each pause by up to 50 us.
+    static const bool fineTimers = ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
+    (void)fineTimers;
+    timespec ts;
+    ts.tv_sec = static_cast<time_t>(us / 1000000);
+    ts.tv_nsec = static_cast<long>((us % 1000000) * 1000);
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
 }
 
 }  // namespace marovin_host

@@ -16,6 +16,14 @@ inline long long monotonicMs()
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
+// Microseconds on the same clock, for pauses that must not come out a
+// millisecond short or long.
+inline long long monotonicUs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
 // Local wall-clock time as HH:MM:SS.mmm: now, or of wallMs.
 std::string wallClockText();
 std::string wallClockText(long long wallMs);
@@ -27,6 +35,8 @@ long long wallClockMs();
 std::string isoUtcText(long long wallMs);
 // Sleeps for ms milliseconds (a signal may end it early).
 void sleepMs(long long ms);
+// Sleeps until monotonicUs() reaches `us` (a signal may end it early).
+void sleepUntilUs(long long us);
 
 }  // namespace marovin_host
 

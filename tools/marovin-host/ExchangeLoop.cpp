@@ -90,8 +90,8 @@ private:
     // Lets the simulator's output out of its pipes, if the host started it.
     void pumpSimulator();
     void prepareLine(marovin_port::Port &port);
-    void afterUnusualExchange(bool success, bool unusual);
-    void drainLateReplies(marovin_port::Port &port, const HostOptions &o);
+    void afterUnusualExchange(bool success, bool complete, bool unusual);
+    void drainLateReplies(marovin_port::Port &port, const HostOptions &o, int quietMs);
     // Counts input dropped as no reply and says, now and then, that the line is noisy.
     void countDropped(std::size_t bytes);
     // Counts the outcome and brings rows, writes and once-reads up to date.
@@ -123,7 +123,7 @@ private:
     long long droppedNoticedMs_ = 0;   // when the line was last called noisy
     long long droppedNoticed_ = 0;     // stats.bytesDropped then
     bool lastWasRepeat_ = false;
-    long long lastExchangeEndMs_ = 0;
+    long long lastExchangeEndUs_ = 0;
     // Reply buffers kept from one exchange to the next, so that an exchange
     // makes no heap call once they have grown; reply_ takes replies of unknown
     // length, and every reply for the trace.
@@ -131,6 +131,8 @@ private:
     QByteArray replyBytes_;
     // The last reply failed: answers to it may still be on their way.
     bool lineSuspect_ = false;
+    // It had the expected length: at most the tail of a longer, garbled answer can follow.
+    bool lastComplete_ = false;
     // Input may be waiting that is no reply to the next request: after a
     // failed exchange, one that expected no reply, or a (re)opened link.
     bool flushBeforeNext_ = true;
@@ -388,7 +390,7 @@ bool Loop::exchange(Protocol *request)
     // A good reply of the expected length leaves nothing behind to drop.
     const bool unusual = !success || pending.replyLength == 0;
     if (unusual || turnaround_)
-        afterUnusualExchange(success, unusual);
+        afterUnusualExchange(success, received == pending.replyLength, unusual);
 
     const bool finished = isError(status) || (success && c_.settings[MarovinSettings::framesDone] >=
                                                              c_.settings[MarovinSettings::framesPerVar]);
@@ -409,11 +411,11 @@ bool Loop::exchange(Protocol *request)
 void Loop::prepareLine(marovin_port::Port &port)
 {
     const HostOptions &o = c_.options;
-    if (turnaround_ && lastExchangeEndMs_ > 0)
-        sleepMs(lastExchangeEndMs_ + o.turnaroundMs - monotonicMs());
+    if (turnaround_ && lastExchangeEndUs_ > 0)
+        sleepUntilUs(lastExchangeEndUs_ + o.turnaroundMs * 1000LL);
     if (flushBeforeNext_) {
         if (lineSuspect_)
-            drainLateReplies(port, o);
+            drainLateReplies(port, o, lastComplete_ ? o.interByteMs : o.timeoutMs);
         countDropped(port.flushInput());
         flushBeforeNext_ = false;
         lineSuspect_ = false;
@@ -423,13 +425,14 @@ void Loop::prepareLine(marovin_port::Port &port)
 
 // After an exchange that failed or expected no reply, or with a turnaround:
 // notes what the next one has to prepare.
-void Loop::afterUnusualExchange(bool success, bool unusual)
+void Loop::afterUnusualExchange(bool success, bool complete, bool unusual)
 {
     if (turnaround_)
-        lastExchangeEndMs_ = monotonicMs();
+        lastExchangeEndUs_ = monotonicUs();
     if (unusual) {
         flushBeforeNext_ = true;
         lineSuspect_ = !success;
+        lastComplete_ = complete;
         prepareNext_ = true;
     }
     // A simulator that stopped answering may be stuck on a full pipe.
@@ -439,16 +442,18 @@ void Loop::afterUnusualExchange(bool success, bool unusual)
 
 // After a failed reply the device may still answer the request (or its
 // repeats, queued while it was busy); such an answer would pass for the reply
-// to the next request. Waits until the line has been quiet for a whole reply
-// timeout, dropping what comes; a line that never goes quiet (noise, a peer
-// that talks without pause) is given two timeouts, and a stop is honoured
-// between reads, each of which lasts at most one timeout.
-void Loop::drainLateReplies(marovin_port::Port &port, const HostOptions &o)
+// to the next request. Waits until the line has been quiet for quietMs (a
+// whole reply timeout, or the inter-byte time after a reply of the expected
+// length: at most the tail of a longer, garbled answer can follow), dropping
+// what comes; a line that never goes quiet (noise, a peer that talks without
+// pause) is given two such periods, and a stop is honoured between reads,
+// each of which lasts at most one period.
+void Loop::drainLateReplies(marovin_port::Port &port, const HostOptions &o, int quietMs)
 {
-    const long long deadline = monotonicMs() + 2LL * std::max(o.timeoutMs, 1);
+    const long long deadline = monotonicMs() + 2LL * std::max(quietMs, 1);
     std::vector<std::uint8_t> late;
     while (monotonicMs() < deadline && !stopDue()) {
-        if (!port.read(late, -1, o.timeoutMs, o.interByteMs) || late.empty())
+        if (!port.read(late, -1, quietMs, o.interByteMs) || late.empty())
             break;
         countDropped(late.size());
         c_.outputs.traceEvent("late reply dropped: " + std::to_string(late.size()) + " bytes");

@@ -20,7 +20,9 @@ const char *const kFooter =
     "Variables: ADDR is hex for areas 1..5 and the decimal status-bit number for area 0;\n"
     "AREA is 0..5 or bit|w16|d32|w16b|d32b|float; COUNT is a number of values.\n"
     "Tag file lines: NAME = STATION:AREA:ADDR[:COUNT] [rw] [scale=K] [offset=B] [unit=U].\n"
-    "Port: without --serial or --tcp the bundled simulator runs on a pseudo-terminal.\n"
+    "Port: without --serial, --tcp or --rfc2217 the bundled simulator runs on a pseudo-terminal.\n"
+    "--rfc2217 sets the server's line from --baud, --data-bits, --parity and --stop-bits.\n"
+    "--line-rate is for the summary's efficiency; it also paces the bundled simulator.\n"
     "Stop: Ctrl-C finishes the current exchange and prints the summary.\n"
     "Config file: one option a line as NAME = VALUE (long name without dashes; lists as\n"
     "[\"a\", \"b\"]; flags as true); the command line wins over the file.\n"
@@ -80,18 +82,28 @@ void addVariableOptions(CLI::App &app, HostOptions *o)
         ->group(g);
 }
 
-void addPortOptions(CLI::App &app, HostOptions *o, std::string *tcp)
+void addPortOptions(CLI::App &app, HostOptions *o, std::string *tcp, std::string *rfc2217)
 {
     const char *g = "Port";
     CLI::Option *serial = app.add_option("--serial", o->serialDevice, "a serial line")->type_name("DEV")->group(g);
     marovin_port::addSerialOptions(app, &o->serial, g);
-    app.add_option("--tcp", *tcp, "a serial-device server")->type_name("HOST:PORT")->group(g)->excludes(serial);
+    CLI::Option *plain =
+        app.add_option("--tcp", *tcp, "a serial-device server")->type_name("HOST:PORT")->group(g)->excludes(serial);
+    app.add_option("--rfc2217", *rfc2217, "a serial-device server with COM port control (RFC 2217)")
+        ->type_name("HOST:PORT")
+        ->group(g)
+        ->excludes(serial)
+        ->excludes(plain);
     app.add_option("--sim", o->simPath, "simulator to start (default: marovin-sim beside this tool)")
         ->type_name("PATH")
         ->group(g);
     app.add_option("--sim-args", o->simArgs, "simulator arguments (\"--demo\")")->type_name("\"ARGS\"")->group(g);
     app.add_option("--sim-log", o->simLog, "simulator output (its trace, its summary) into FILE")
         ->type_name("FILE")
+        ->group(g);
+    app.add_option("--line-rate", o->lineRate, "the line's rate behind a pty or TCP port (see below)")
+        ->check(integerIn(50, 4000000))
+        ->type_name("BAUD")
         ->group(g);
     app.add_option("--turnaround", o->turnaroundMs, "pause between a reply and the next request (0)")
         ->check(integerIn(0, 60000))
@@ -150,10 +162,11 @@ int parseOptions(int argc, char **argv, HostOptions *o, std::FILE *out, std::FIL
     app.allow_config_extras(CLI::config_extras_mode::error);
 
     std::string tcp;
+    std::string rfc2217;
     CLI::Option *trace = nullptr;
     addDriverOptions(app, o);
     addVariableOptions(app, o);
-    addPortOptions(app, o, &tcp);
+    addPortOptions(app, o, &tcp, &rfc2217);
     addOutputOptions(app, o, &trace);
     addStopOptions(app, o);
     addHttpOptions(app, &o->http);
@@ -166,7 +179,14 @@ int parseOptions(int argc, char **argv, HostOptions *o, std::FILE *out, std::FIL
         std::fprintf(err, "marovin-host: --tcp: bad value '%s' (expected HOST:PORT)\n", tcp.c_str());
         return 2;
     }
-    o->portKind = !o->serialDevice.empty() ? PortKind::Serial : !tcp.empty() ? PortKind::Tcp : PortKind::Simulator;
+    if (!rfc2217.empty() && !splitHostPort(rfc2217, &o->tcpHost, &o->tcpPort)) {
+        std::fprintf(err, "marovin-host: --rfc2217: bad value '%s' (expected HOST:PORT)\n", rfc2217.c_str());
+        return 2;
+    }
+    o->rfc2217 = !rfc2217.empty();
+    o->portKind = !o->serialDevice.empty()           ? PortKind::Serial
+                  : !tcp.empty() || !rfc2217.empty() ? PortKind::Tcp
+                                                     : PortKind::Simulator;
     // A config file says "trace = true" for standard output, "trace = false" for none.
     o->trace = trace->count() > 0 && o->traceFile != "false";
     if (o->traceFile == "true" || o->traceFile == "false")

@@ -37,10 +37,12 @@ struct HostOptions {
     marovin_port::SerialOptions serial;
     std::string tcpHost;
     int tcpPort = 0;
+    bool rfc2217 = false;  // the TCP server speaks telnet with COM port control
     std::string simPath;
     std::string simArgs = "--demo";
     std::string simLog;  // simulator output after its pty line; empty: dropped
 
+    int lineRate = 0;  // baud of the line behind a pty or TCP port; 0: the port's own
     int turnaroundMs = 0;
     int timeoutMs = 1000;
     int interByteMs = 50;

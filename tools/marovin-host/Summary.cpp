@@ -33,11 +33,15 @@ void printSummary(std::FILE *out, const RunStats &s, const SummaryContext &c)
     std::fprintf(out, "bytes:         %lld out, %lld in\n", s.bytesOut, s.bytesIn);
     if (s.bytesDropped > 0)
         std::fprintf(out, "dropped:       %lld bytes that were no reply (noisy line)\n", s.bytesDropped);
-    if (c.lineBytesPerSecond > 0 && elapsed > 0)
-        std::fprintf(out, "utilisation:   %.1f %% of %.0f bytes/s\n",
-                     100.0 * (s.bytesOut + s.bytesIn) / (elapsed * c.lineBytesPerSecond), c.lineBytesPerSecond);
-    else
-        std::fprintf(out, "utilisation:   unknown (no line rate)\n");
+    if (c.lineBytesPerSecond > 0 && elapsed > 0) {
+        // The least time the line needs for the run: every byte at the
+        // character time, and the host's pause before each request.
+        const double lineS = (s.bytesOut + s.bytesIn) / c.lineBytesPerSecond + s.exchanges * c.turnaroundS;
+        std::fprintf(out, "efficiency:    %.1f %% of the line's limit (%.0f bytes/s, turnaround %.1f ms)\n",
+                     100.0 * lineS / elapsed, c.lineBytesPerSecond, c.turnaroundS * 1000.0);
+    } else {
+        std::fprintf(out, "efficiency:    unknown (no line rate)\n");
+    }
     std::fprintf(out, "link:          %s\n", c.linkText.c_str());
     std::fflush(out);
 }

@@ -13,6 +13,7 @@ struct SummaryContext {
     std::string portText;
     std::string linkText;      // final state, losses, reopen attempts
     double lineBytesPerSecond = 0;  // 0: unknown
+    double turnaroundS = 0;         // the host's pause before each request
     std::string stopReason;
 };
 

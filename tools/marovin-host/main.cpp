@@ -91,9 +91,10 @@ std::unique_ptr<marovin_port::Port> openPort(const HostOptions &o, SimulatorProc
             *error = "serial port: " + *error;
         break;
     case PortKind::Tcp:
-        port = marovin_port::openTcpClient(o.tcpHost, o.tcpPort, error);
+        port = o.rfc2217 ? marovin_port::openRfc2217(o.tcpHost, o.tcpPort, o.serial, error)
+                         : marovin_port::openTcpClient(o.tcpHost, o.tcpPort, error);
         if (!port)
-            *error = "tcp port: " + *error;
+            *error = (o.rfc2217 ? "rfc2217 port: " : "tcp port: ") + *error;
         break;
     case PortKind::Simulator: {
         std::vector<std::string> args;
@@ -101,6 +102,10 @@ std::unique_ptr<marovin_port::Port> openPort(const HostOptions &o, SimulatorProc
             return nullptr;
         if (o.remote && std::find(args.begin(), args.end(), "--remote") == args.end())
             args.push_back("--remote");
+        if (o.lineRate > 0 && std::find(args.begin(), args.end(), "--line-rate") == args.end())
+            args.insert(args.end(), {"--line-rate", std::to_string(o.lineRate), "--data-bits",
+                                     std::to_string(o.serial.dataBits), "--parity", std::string(1, o.serial.parity),
+                                     "--stop-bits", std::to_string(o.serial.stopBits)});
         const std::string path = o.simPath.empty() ? defaultSimulatorPath() : o.simPath;
         std::string ptyPath;
         if (!simulator->start(path, args, o.simLog, kSimulatorStartMs, &ptyPath, error))
@@ -260,8 +265,11 @@ int main(int argc, char **argv)
     summary.linkText = linkText(link);
     summary.stopReason = loopEndText(end);
     // A pseudo-terminal has a baud setting but no line rate.
-    const bool realLine = o.portKind == PortKind::Serial && o.serialDevice.compare(0, 9, "/dev/pts/") != 0;
-    summary.lineBytesPerSecond = realLine ? link.port().bytesPerSecond() : 0.0;
+    const bool realLine =
+        (o.portKind == PortKind::Serial && o.serialDevice.compare(0, 9, "/dev/pts/") != 0) || o.rfc2217;
+    const double givenRate = static_cast<double>(o.lineRate) / marovin_port::bitsPerCharacter(o.serial);
+    summary.lineBytesPerSecond = o.lineRate > 0 ? givenRate : realLine ? link.port().bytesPerSecond() : 0.0;
+    summary.turnaroundS = o.turnaroundMs / 1000.0;
     printSummary(stdout, stats, summary);
 
     if (o.portKind == PortKind::Simulator) {

@@ -150,6 +150,9 @@ const char *const kFooter =
     "\"marovin-sim: pty /dev/pts/N\"), --serial or --tcp.\n"
     "--set: A is the area code 0..5, ADDR hex for areas 1..5 and the status-bit number\n"
     "for area 0, VALUE decimal or 0x hex (a float for area 5).\n"
+    "--line-rate: requests count as received once they would have crossed the line,\n"
+    "replies go out a character at a time (character format from --data-bits,\n"
+    "--parity, --stop-bits).\n"
     "Faults: at most one of drop/noise/short/corrupt per reply.\n"
     "A summary goes to stderr on exit (SIGINT, SIGTERM, --exit-after, --duration).\n"
     "Config file: one option a line as NAME = VALUE (long name without dashes).\n"
@@ -258,6 +261,14 @@ void addDeviceOptions(CLI::App &app, Options *o)
         ->check(marovin_port::integerIn(1, 3600000))
         ->type_name("MS")
         ->group(g);
+    app.add_option("--line-rate", o->lineRate, "keep a serial line's pace on --pty or --tcp (see below)")
+        ->check(marovin_port::integerIn(50, 100000000))
+        ->type_name("BAUD")
+        ->group(g);
+    app.add_option("--response-delay", o->responseDelayMs, "the device's turnaround before each reply (0)")
+        ->check(marovin_port::integerIn(0, 60000))
+        ->type_name("MS")
+        ->group(g);
 }
 
 void addFaultOptions(CLI::App &app, Options *o)
@@ -361,6 +372,10 @@ int parseOptions(int argc, char **argv, Options *o, std::FILE *out, std::FILE *e
             return 2;
         }
         o->tcpPort = static_cast<int>(n);
+    }
+    if (o->lineRate > 0 && o->transport == Transport::Serial) {
+        std::fprintf(err, "marovin-sim: --line-rate is for --pty and --tcp: a serial device keeps its own pace\n");
+        return 2;
     }
     if (o->faults.drop + o->faults.noise + o->faults.shortReply + o->faults.corrupt > 100.0) {
         std::fprintf(err, "marovin-sim: --drop, --noise, --short and --corrupt add up to more than 100\n");

@@ -44,6 +44,8 @@ struct Options {
     std::vector<Animation> animations;
     int tickMs = 1000;
     int gapMs = 200;
+    int lineRate = 0;         // baud of the paced line; 0: memory speed
+    int responseDelayMs = 0;  // the device's turnaround
 
     FaultRates faults;
     bool seedGiven = false;

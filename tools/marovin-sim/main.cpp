@@ -17,6 +17,7 @@
 #include <sys/time.h>
 
 #include "DeviceModel.h"
+#include "LinePace.h"
 #include "MemoryText.h"
 #include "Options.h"
 #include "Port.h"
@@ -85,7 +86,10 @@ struct FaultCounts {
 class Simulator {
 public:
     Simulator(const Options &options, std::unique_ptr<marovin_port::Port> port)
-        : o_(options), port_(std::move(port)), rng_(options.seed)
+        : o_(options),
+          port_(std::move(port)),
+          rng_(options.seed),
+          pace_(options.lineRate, options.serial, options.responseDelayMs, &g_stop)
     {
     }
 
@@ -113,6 +117,7 @@ public:
             int wait = 100;
             if (!o_.animations.empty())
                 wait = static_cast<int>(std::max<long long>(0, std::min<long long>(wait, nextTick_ - now)));
+            pace_.awaitRequest(port_->fd());
             if (!port_->read(in, -1, wait, 0)) {
                 if (!reportedFailure)
                     std::fprintf(stderr, "marovin-sim: %s: link failed, reopening\n", port_->describe().c_str());
@@ -136,6 +141,7 @@ public:
                     dropPartial("silence");
                 continue;
             }
+            pace_.received(in.size());
             lastByte = nowMs();
             if (serve(in))
                 break;
@@ -229,6 +235,7 @@ private:
     void send(int station, std::vector<std::uint8_t> reply)
     {
         const char *fault = nullptr;
+        int delayMs = 0;
         const marovin_sim::FaultRates &f = o_.faults;
         ++repliesDue_;
         const bool faultWindow = f.forReplies == 0 || repliesDue_ <= f.forReplies;
@@ -269,7 +276,7 @@ private:
                 ++faults_.delay;
                 if (o_.trace)
                     std::fprintf(stderr, "%s -- fault: delay %d ms\n", timestamp().c_str(), f.delayMs);
-                sleepMs(f.delayMs);
+                delayMs = f.delayMs;
             }
         }
         if (reply.empty()) {
@@ -277,7 +284,7 @@ private:
                 std::fprintf(stderr, "%s -- fault: %s, nothing sent\n", timestamp().c_str(), fault ? fault : "");
             return;
         }
-        const bool ok = port_->write(reply.data(), reply.size());
+        const bool ok = pace_.send(*port_, reply.data(), reply.size(), delayMs);
         if (ok)
             ++sent_;
         if (o_.trace)
@@ -338,6 +345,7 @@ private:
     unsigned long long sent_ = 0;
     long long start_ = 0;
     long long nextTick_ = 0;
+    marovin_sim::LinePace pace_;
 };
 
 // The demo set on station 1, shared with marovin-host's default variables.

@@ -369,9 +369,6 @@ public:
     int fd() const override { return fd_; }
 
 protected:
-    int fd_ = -1;
-
-private:
     // True when the read ended normally; otherwise the descriptor is closed.
     bool ended(ReadEnd end)
     {
@@ -380,6 +377,8 @@ private:
         closeFd(&fd_);
         return false;
     }
+
+    int fd_ = -1;
 };
 
 class SerialPort : public FdPort {
@@ -476,8 +475,7 @@ public:
 
     double bytesPerSecond() const override
     {
-        const int parityBits = (options_.parity == 'N' || options_.parity == 'n') ? 0 : 1;
-        return static_cast<double>(options_.baud) / (1 + options_.dataBits + parityBits + options_.stopBits);
+        return static_cast<double>(options_.baud) / bitsPerCharacter(options_);
     }
 
 private:
@@ -546,12 +544,58 @@ public:
         return false;
     }
 
+    // A reply of known length, read chunk by chunk (see readAcking); the
+    // bytes behind it are dropped and counted as on every port.
+    long readInto(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs) override
+    {
+        return readAcking(buffer, capacity, firstByteMs, interByteMs, &discarded_);
+    }
+
+    // A read of known length keeps what follows it: a caller that decodes a
+    // byte stream (telnet) must not lose its next bytes.
+    bool read(std::vector<std::uint8_t> &out, int wanted, int firstByteMs, int interByteMs) override
+    {
+        if (wanted <= 0)
+            return FdPort::read(out, wanted, firstByteMs, interByteMs);
+        out.resize(static_cast<std::size_t>(wanted));
+        const long n = readAcking(out.data(), out.size(), firstByteMs, interByteMs, nullptr);
+        out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        return n >= 0;
+    }
+
     std::size_t flushInput() override { return drain(fd_); }
     bool reopen() override { return connect(nullptr); }
     std::string describe() const override { return "tcp " + host_ + ":" + std::to_string(port_); }
     int localPort() const override { return socketPort(fd_); }
 
 private:
+    // Reads chunk by chunk and acknowledges each chunk that leaves the reply
+    // incomplete at once: a server that holds its next small segment until
+    // the last one is acknowledged (Nagle; ser2net's default) would otherwise
+    // wait for our delayed ACK, up to 40 ms, for each piece of a reply. The
+    // ACK of the last chunk stays delayed and goes out with the next request.
+    long readAcking(std::uint8_t *buffer, std::size_t capacity, int firstByteMs, int interByteMs,
+                    std::size_t *overflow)
+    {
+        std::size_t got = 0;
+        int wait = firstByteMs;
+        while (got < capacity) {
+            std::size_t n = 0;
+            if (!ended(readBuffer(fd_, buffer + got, capacity - got, &n, wait, 0, overflow)))
+                return -1;
+            if (n == 0)
+                break;
+            got += n;
+            if (got < capacity) {
+                // 2: send the pending ACK now, keep delaying those after it.
+                const int now = 2;
+                ::setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &now, sizeof now);
+            }
+            wait = interByteMs > 0 ? interByteMs : 0;
+        }
+        return static_cast<long>(got);
+    }
+
     std::string host_;
     int port_;
 };
@@ -784,6 +828,12 @@ const std::vector<int> &supportedBaudRates()
         return r;
     }();
     return rates;
+}
+
+int bitsPerCharacter(const SerialOptions &options)
+{
+    const int parityBits = (options.parity == 'N' || options.parity == 'n') ? 0 : 1;
+    return 1 + options.dataBits + parityBits + options.stopBits;
 }
 
 std::unique_ptr<Port> openSerial(const std::string &device, const SerialOptions &options, std::string *error)

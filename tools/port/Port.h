@@ -78,10 +78,16 @@ protected:
 
 // Baud rates that termios can set on this system, ascending.
 const std::vector<int> &supportedBaudRates();
+// Bits one character takes on the line: start, data, parity and stop bits.
+int bitsPerCharacter(const SerialOptions &options);
 
 // Open helpers; on failure return null and put a message in *error.
 std::unique_ptr<Port> openSerial(const std::string &device, const SerialOptions &options, std::string *error);
 std::unique_ptr<Port> openTcpClient(const std::string &host, int port, std::string *error);
+// A serial port behind a serial-device server with COM port control (telnet,
+// RFC 2217): connects, sets the line from `options`, and passes data bytes.
+std::unique_ptr<Port> openRfc2217(const std::string &host, int port, const SerialOptions &options,
+                                  std::string *error);
 // Listens on host:port and serves one client at a time; read/write act on the current client.
 std::unique_ptr<Port> openTcpServer(const std::string &host, int port, std::string *error);
 // Creates a pseudo-terminal master; *slavePath receives the path for the other side.

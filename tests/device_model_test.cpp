@@ -297,9 +297,9 @@ TEST(DeviceCounters, CountWhatHappenedAndTheHookSeesWrites)
     m.resetCounters();
     EXPECT_EQ(m.counters().requests, 0u);
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].command * 0x10000 + events[0].space * 0x100 + events[0].address, 0x90040410u);
-    EXPECT_EQ(events[0].before * 0x10000 + events[0].after, 0x71234u);
-    EXPECT_EQ(events[1].command * 0x10000 + events[1].address, 0x5C007095u);
+    EXPECT_EQ(events[0].command * 0x10000u + events[0].space * 0x100u + events[0].address, 0x90040410u);
+    EXPECT_EQ(events[0].before * 0x10000u + events[0].after, 0x71234u);
+    EXPECT_EQ(events[1].command * 0x10000u + events[1].address, 0x5C007095u);
     EXPECT_EQ(events[1].before + events[1].after, 0u) << "a zero register already reads as bit 29 = 1";
     m.handle(localFrame(1, 0x5C00, 0x7095, 0x0010FFFF));  // bit 29 = 0
     ASSERT_EQ(events.size(), 3u);

@@ -2,6 +2,8 @@
 // slave opened as a serial device) and a TCP server with a client.
 #include <gtest/gtest.h>
 
+#include <termios.h>
+
 #include <pthread.h>
 #include <signal.h>
 
@@ -266,6 +268,40 @@ TEST(SerialPort, DescribesAndRejectsItsSettings)
     const std::vector<int> &rates = marovin_port::supportedBaudRates();
     for (int rate : {9600, 115200, 921600})
         EXPECT_NE(std::find(rates.begin(), rates.end(), rate), rates.end()) << rate;
+}
+
+// What the device gets: every listed rate, and the rate and stop bits of each row, reach its
+// termios settings (a pseudo-terminal keeps 8 data bits without parity whatever it is told).
+TEST(SerialPort, SettingsReachTheDevice)
+{
+    const struct {
+        int baud, dataBits;
+        char parity;
+        int stopBits;
+        speed_t speed;
+        tcflag_t stop;
+    } rows[] = {{9600, 8, 'N', 1, B9600, 0}, {19200, 7, 'E', 2, B19200, CSTOPB}, {200, 5, 'o', 1, B200, 0},
+                {115200, 6, 'N', 2, B115200, CSTOPB}};
+    auto settings = [](const PtyPair &p, termios *tio) { return p.slave && ::tcgetattr(p.slave->fd(), tio) == 0; };
+    for (const auto &r : rows) {
+        marovin_port::SerialOptions o;
+        o.baud = r.baud;
+        o.dataBits = r.dataBits;
+        o.parity = r.parity;
+        o.stopBits = r.stopBits;
+        PtyPair p(o);
+        termios tio{};
+        ASSERT_TRUE(settings(p, &tio)) << r.baud;
+        EXPECT_EQ(::cfgetospeed(&tio), r.speed) << r.baud;
+        EXPECT_EQ(tio.c_cflag & CSTOPB, r.stop) << r.baud;
+    }
+    for (int rate : marovin_port::supportedBaudRates()) {
+        marovin_port::SerialOptions o;
+        o.baud = rate;
+        PtyPair p(o);
+        termios tio{};
+        EXPECT_TRUE(settings(p, &tio)) << rate;
+    }
 }
 
 TEST(TcpPort, ServerAndClientsComingAndGoing)

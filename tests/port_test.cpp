@@ -295,7 +295,9 @@ TEST(SerialPort, SettingsReachTheDevice)
         EXPECT_EQ(::cfgetospeed(&tio), r.speed) << r.baud;
         EXPECT_EQ(tio.c_cflag & CSTOPB, r.stop) << r.baud;
     }
-    for (int rate : marovin_port::supportedBaudRates()) {
+    const std::vector<int> &rates = marovin_port::supportedBaudRates();
+    EXPECT_TRUE(std::is_sorted(rates.begin(), rates.end())) << "listed to users in increasing order";
+    for (int rate : rates) {
         marovin_port::SerialOptions o;
         o.baud = rate;
         PtyPair p(o);

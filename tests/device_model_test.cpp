@@ -299,6 +299,7 @@ TEST(DeviceCounters, CountWhatHappenedAndTheHookSeesWrites)
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].command * 0x10000 + events[0].space * 0x100 + events[0].address, 0x90040410u);
     EXPECT_EQ(events[0].before * 0x10000 + events[0].after, 0x71234u);
+    EXPECT_EQ(events[0].areaCode, -1) << "a local write has no descriptor";
     EXPECT_EQ(events[1].command * 0x10000 + events[1].address, 0x5C007095u);
     EXPECT_EQ(events[1].before + events[1].after, 0u) << "a zero register already reads as bit 29 = 1";
     m.handle(localFrame(1, 0x5C00, 0x7095, 0x0010FFFF));  // bit 29 = 0
@@ -318,6 +319,7 @@ TEST(MemoryText, ParsesAssignmentsDumpsAndReloads)
         {"1:1:10=-1", 1, 1, 0x10, 0xFFFF, 0},      {"255:2:20=4294967295", 255, 2, 0x20, 0xFFFFFFFFu, 0},
         {"1:4:40=-2", 1, 4, 0x40, 0xFFFFFFFEu, 0}, {"1:5:50=12.5", 1, 5, 0x50, 0, 12.5f},
         {"1:5:50=-3", 1, 5, 0x50, 0, -3.0f},       {"1:0:29=1", 1, 0, 29, 1, 0},
+        {"1:2:FFFFFFFF=7", 1, 2, 0xFFFFFFFFu, 7, 0},  // the highest address
     };
     for (const auto &g : good) {
         dev::Assignment a;

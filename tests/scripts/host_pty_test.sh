@@ -42,13 +42,14 @@ printf '1:1:10=11\n2:1:10=22\n2:2:20=70000\n2:3:30=33\n' >"$WORK/two.txt"
 printf '# two stations\n2:w16b:30   # comment\n\n1:w16:10\n' >"$WORK/vars.txt"
 start_sim serial --stations 1,2 --memory "$WORK/two.txt" --dump-on-exit "$WORK/serial.sim" || exit 1
 run_host serial --quiet --cycles 4 --serial "$SIM_LINE" --baud 115200 --multi-station --vars "$WORK/vars.txt" \
-    -v 2:w16:10 -v 2:d32:20 -w 1:w16:12=1 --dump "$WORK/serial.host" --csv "$WORK/serial.csv"
+    -v 2:1:10 -v 2:d32:20 -w 1:w16:12=1 --dump "$WORK/serial.host" --csv "$WORK/serial.csv"
 stop_sim "$SIM_PID"
 check_rc serial 0
 check_in "$WORK/serial.out" "^port: *$SIM_LINE 115200 8N1"
 check "multi-station values" [ "$(data_lines "$WORK/serial.host" | tr '\n' ' ')" = "1:1:10=11 2:1:10=22 2:2:20=70000 2:3:30=33 " ]
 check "--serial write landed" grep -qxF 1:1:12=1 "$WORK/serial.sim"
 check "CSV heading" grep -qx 'time,elapsed_s,2:w16b:0030,1:w16:0010,2:w16:0010,2:d32:0020' "$WORK/serial.csv"
+check_in "$WORK/serial.csv" ',33,11,22,70000$' "CSV rows hold the values"
 
 # The embedded demo set, table output, stopped by SIGINT (sent to the host
 # itself: timeout would pass it on twice, and a second one ends at once).

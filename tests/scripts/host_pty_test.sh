@@ -65,6 +65,7 @@ echo $? >"$WORK/sigint.rc"
 check_rc sigint 0
 check_in "$WORK/sigint.out" '^stopped: *signal'
 check_in "$WORK/sigint.out" '^ +1 float +0050 ' "demo table has the float row"
+check_in "$WORK/sigint.out" '^ +1 w16b +0030 +4321 ' "demo table has the simulator's demo value"
 check_in "$WORK/sigint.out" '^ +1 bit +29 +[01] +1 ok$' "demo table has a status-bit row"
 check "simulator was ended by the host" [ -s "$WORK/sigint.sim" ]
 

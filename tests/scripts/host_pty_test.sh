@@ -24,9 +24,10 @@ check "no failures without faults" [ "$(summary_value rw failures)" = 0 ]
 # Cache-only writes change the driver's cache, not the PLC; once-reads report
 # their values; the trace has its format.
 run_host once --quiet --cycles 3 -v 1:w16:13 -w 1:w16:11=5 --write-mode cache -o 1:w16:10:2 -o 1:float:50 \
-    --trace "$WORK/once.trace" --sim-args "$SIM_MEMORY --dump-on-exit $WORK/once.sim"
+    --trace "$WORK/once.trace" --dump "$WORK/once.host" --sim-args "$SIM_MEMORY --dump-on-exit $WORK/once.sim"
 check_rc once 0
 check "cache write not sent" grep -qxF 1:1:11=65535 "$WORK/once.sim"
+check "once-read values dumped under their own keys" grep -qxF 1:5:50=12.5 "$WORK/once.host"
 check_in "$WORK/once.out" '^writes: *0 sent, .*1 cache only'
 check_in "$WORK/once.out" 'once-read 1:w16:10:2 done: 0010=100 \(0x0064\), 0011=-1 \(0xFFFF\)'
 check_in "$WORK/once.out" 'once-read 1:float:50 done: 0050=12.5'

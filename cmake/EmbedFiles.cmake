@@ -4,9 +4,13 @@
 #   marovin_embed_files(OUTPUT out.cpp ASSETS URL KIND FILE [URL KIND FILE]...)
 #
 # The source defines marovin_host::kWebAssets and kWebAssetCount (WebAssets.h).
-# Run with -P, the file is its own generator: SPEC names the asset list, OUTPUT the source.
+# Run with -P, the file is its own generator: ASSET_LIST names the asset list, OUTPUT the source.
 if(CMAKE_SCRIPT_MODE_FILE)
-  file(STRINGS "${SPEC}" _lines)
+  # A missing list would make a panel without a page, found only in the browser.
+  if(NOT EXISTS "${ASSET_LIST}")
+    message(FATAL_ERROR "EmbedFiles: asset list '${ASSET_LIST}' not found")
+  endif()
+  file(STRINGS "${ASSET_LIST}" _lines)
   set(_arrays "")
   set(_table "")
   set(_i 0)
@@ -23,7 +27,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
     string(APPEND _table "    {\"${_url}\", \"${_kind}\", kData${_i}, ${_size}},\n")
     math(EXPR _i "${_i} + 1")
   endforeach()
-  file(WRITE "${OUTPUT}.tmp" "// Made by cmake/EmbedFiles.cmake from ${SPEC}.\n#include \"WebAssets.h\"\n\n"
+  file(WRITE "${OUTPUT}.tmp" "// Made by cmake/EmbedFiles.cmake from ${ASSET_LIST}.\n#include \"WebAssets.h\"\n\n"
     "namespace marovin_host {\n\nnamespace {\n${_arrays}}  // namespace\n\n"
     "const WebAsset kWebAssets[] = {\n${_table}};\nconst std::size_t kWebAssetCount = ${_i};\n\n}  // namespace marovin_host\n")
   file(RENAME "${OUTPUT}.tmp" "${OUTPUT}")
@@ -48,7 +52,7 @@ function(marovin_embed_files)
   endforeach()
   file(GENERATE OUTPUT ${E_OUTPUT}.list CONTENT "${_spec}")
   add_custom_command(OUTPUT ${E_OUTPUT}
-    COMMAND ${CMAKE_COMMAND} -DSPEC=${E_OUTPUT}.list -DOUTPUT=${E_OUTPUT} -P ${_marovin_embed_script}
+    COMMAND ${CMAKE_COMMAND} -DASSET_LIST=${E_OUTPUT}.list -DOUTPUT=${E_OUTPUT} -P ${_marovin_embed_script}
     DEPENDS ${_files} ${_marovin_embed_script} ${E_OUTPUT}.list
     COMMENT "Embedding the web panel's files"
     VERBATIM)

@@ -39,6 +39,16 @@ int slackMs()
 }
 
 // A pty master and its slave opened through openSerial.
+marovin_port::SerialOptions serialOptions(int baud, int dataBits = 8, char parity = 'N', int stopBits = 1)
+{
+    marovin_port::SerialOptions o;
+    o.baud = baud;
+    o.dataBits = dataBits;
+    o.parity = parity;
+    o.stopBits = stopBits;
+    return o;
+}
+
 struct PtyPair {
     explicit PtyPair(const marovin_port::SerialOptions &options = {})
     {
@@ -241,10 +251,7 @@ TEST(PortRead, SignalsNeitherCutAWaitShortNorSplitAReply)
 
 TEST(SerialPort, DescribesAndRejectsItsSettings)
 {
-    marovin_port::SerialOptions even;
-    even.baud = 921600;
-    even.parity = 'E';
-    PtyPair p(even);
+    PtyPair p(serialOptions(921600, 8, 'E'));
     ASSERT_TRUE(p.slave);
     EXPECT_EQ(p.slave->describe(), p.path + " 921600 8E1");
     EXPECT_DOUBLE_EQ(p.slave->bytesPerSecond(), 921600.0 / 11.0);
@@ -256,13 +263,9 @@ TEST(SerialPort, DescribesAndRejectsItsSettings)
     } rows[] = {{12345, 8, 'N', 1, "baud"}, {9600, 9, 'N', 1, "data bits"}, {9600, 8, 'X', 1, "parity"},
                 {9600, 8, 'N', 3, "stop bits"}};
     for (const auto &r : rows) {
-        marovin_port::SerialOptions o;
-        o.baud = r.baud;
-        o.dataBits = r.dataBits;
-        o.parity = r.parity;
-        o.stopBits = r.stopBits;
         std::string error;
-        EXPECT_FALSE(marovin_port::openSerial(p.path, o, &error)) << r.message;
+        EXPECT_FALSE(marovin_port::openSerial(p.path, serialOptions(r.baud, r.dataBits, r.parity, r.stopBits), &error))
+            << r.message;
         EXPECT_NE(error.find(r.message), std::string::npos) << error;
     }
     for (const char *device : {"/dev/null", "/nonexistent/tty"}) {
@@ -289,12 +292,7 @@ TEST(SerialPort, SettingsReachTheDevice)
                 {115200, 6, 'N', 2, B115200, CSTOPB}};
     auto settings = [](const PtyPair &p, termios *tio) { return p.slave && ::tcgetattr(p.slave->fd(), tio) == 0; };
     for (const auto &r : rows) {
-        marovin_port::SerialOptions o;
-        o.baud = r.baud;
-        o.dataBits = r.dataBits;
-        o.parity = r.parity;
-        o.stopBits = r.stopBits;
-        PtyPair p(o);
+        PtyPair p(serialOptions(r.baud, r.dataBits, r.parity, r.stopBits));
         termios tio{};
         ASSERT_TRUE(settings(p, &tio)) << r.baud;
         EXPECT_EQ(::cfgetospeed(&tio), r.speed) << r.baud;
@@ -303,9 +301,7 @@ TEST(SerialPort, SettingsReachTheDevice)
     const std::vector<int> &rates = marovin_port::supportedBaudRates();
     EXPECT_TRUE(std::is_sorted(rates.begin(), rates.end())) << "listed to users in increasing order";
     for (int rate : rates) {
-        marovin_port::SerialOptions o;
-        o.baud = rate;
-        PtyPair p(o);
+        PtyPair p(serialOptions(rate));
         termios tio{};
         EXPECT_TRUE(settings(p, &tio)) << rate;
     }

@@ -1,11 +1,14 @@
-// Tag files, tag names and writes given as JSON: what outputs and write
-// sources rely on, as tables of lines and payloads.
+// Tag files, tag names, writes given as JSON, status texts and the settings
+// record: what outputs, write sources and the driver rely on, as tables.
 #include "Clock.h"
+#include "DriverSetup.h"
+#include "StatusCode.h"
 #include "TagJson.h"
 #include "Tags.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -177,4 +180,25 @@ TEST(TagJson, StateBeforeAndAfterAGoodRead)
     r.tag = TagInfo();
     r.bytes = QByteArray("\xfe\xff", 2);
     EXPECT_EQ(tagStateJson(r, now)["value"].dump(), "-2");
+}
+
+TEST(HostStatus, TextOfEachBase)
+{
+    const std::pair<int, const char *> rows[] = {
+        {0, "repeat pending"}, {1, "ok"}, {100, "accepted (remote)"}, {83, "other outcome"},
+        {11, "check failed, local, ownerType 0"}, {44, "no reply, local, ownerType 3"},
+        {82, "wrong length, local, ownerType 11"}, {112, "check failed, remote, ownerType 1"},
+        {141, "no reply, remote, ownerType 0"}, {152, "no reply, remote, ownerType 11"},
+        {171, "wrong length, remote, ownerType 0"}, {200, "other outcome"}};
+    for (const auto &r : rows)
+        EXPECT_EQ(describeStatus(r.first), r.second) << r.first;
+}
+
+TEST(HostSettings, WordsNotSetAreZero)
+{
+    int settings[kSettingsWords];
+    std::fill(settings, settings + kSettingsWords, -7);
+    fillSettings(HostOptions(), settings);
+    for (int word : {0, 5, int(MarovinSettings::retryCount), int(MarovinSettings::finishFlag), kSettingsWords - 1})
+        EXPECT_EQ(settings[word], 0) << word;
 }

@@ -3,27 +3,15 @@
 // a peer that breaks the protocol stopped at a bounded size.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "DriverFixture.h"
 #include "TelnetCodec.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-// Bytes of a hex text such as "FF FA 2C".
-Bytes hex(const std::string &text)
-{
-    Bytes out;
-    std::istringstream in(text);
-    unsigned value;
-    while (in >> std::hex >> value)
-        out.push_back(static_cast<std::uint8_t>(value));
-    return out;
-}
+using marovin_test::Bytes;
 
 // n bytes 2C as hex text, the body of a subnegotiation n bytes long.
 std::string body(std::size_t n)
@@ -40,12 +28,7 @@ public:
     std::string log;
     void add(char kind, const std::uint8_t *b, std::size_t n)
     {
-        log += std::string(log.empty() ? "" : " | ") + kind + ":";
-        char text[4];
-        for (std::size_t i = 0; i < n; ++i) {
-            std::snprintf(text, sizeof text, i ? " %02X" : "%02X", b[i]);
-            log += text;
-        }
+        log += std::string(log.empty() ? "" : " | ") + kind + ":" + marovin_test::toHex(b, n);
     }
     void negotiation(std::uint8_t verb, std::uint8_t option) override
     {
@@ -82,7 +65,7 @@ TEST(TelnetCodec, DecodesChunkByChunk)
         Recorder r;
         bool failed = false;
         for (const std::string &chunk : c.chunks) {
-            Bytes b = hex(chunk);
+            Bytes b = marovin_test::bytes(chunk.c_str());
             const long n = decoder.decode(b.data(), b.size(), r);
             failed = failed || n < 0;
             if (n > 0)
@@ -95,9 +78,9 @@ TEST(TelnetCodec, DecodesChunkByChunk)
 TEST(TelnetCodec, EscapedDataDecodesToItself)
 {
     Bytes out;
-    const Bytes data = hex("00 FF 10 FF FF");
+    const Bytes data = marovin_test::bytes("00 FF 10 FF FF");
     marovin_port::telnetEscape(data.data(), data.size(), &out);
-    EXPECT_EQ(out, hex("00 FF FF 10 FF FF FF FF"));
+    EXPECT_EQ(out, marovin_test::bytes("00 FF FF 10 FF FF FF FF"));
     Recorder r;
     EXPECT_EQ(marovin_port::TelnetDecoder().decode(out.data(), out.size(), r), 5);
     EXPECT_EQ(Bytes(out.begin(), out.begin() + 5), data);

@@ -5,16 +5,8 @@
 source "$(dirname "$0")/host_common.sh" "$1"
 SRC=$(cd "$(dirname "$0")/../.." && pwd)
 
-"$SIM" --set 1:1:10=100 --set 1:1:11=7 --set 1:2:20=4000000000 --dump-on-exit "$WORK/sim.mem" \
-    >"$WORK/sim.out" 2>"$WORK/sim.err" &
-SIM_PID=$!
-SIM_PIDS+=("$SIM_PID")
-for _ in $(seq 1 100); do
-    PTY=$(sed -n 's/^marovin-sim: pty //p' "$WORK/sim.out")
-    [ -n "$PTY" ] && break
-    sleep 0.1
-done
-timeout -k 5 30 "$BUILD_DIR/examples/minimal_host" "$PTY" "$BUILD_DIR/lib/libMarovin.so.1" \
+start_sim minimal --set 1:1:10=100 --set 1:1:11=7 --set 1:2:20=4000000000 --dump-on-exit "$WORK/sim.mem" || exit 1
+timeout -k 5 30 "$BUILD_DIR/examples/minimal_host" "$SIM_LINE" "$BUILD_DIR/lib/libMarovin.so.1" \
     >"$WORK/minimal.out" 2>"$WORK/minimal.err"
 check "minimal_host exits 0" [ $? -eq 0 ] || cat "$WORK/minimal.err"
 check "minimal_host shows the values, writes, shows the value written" diff - "$WORK/minimal.out" <<'OUT'

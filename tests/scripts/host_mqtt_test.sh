@@ -5,9 +5,6 @@
 source "$(dirname "$0")/host_common.sh" "$1"
 MOSQUITTO=$(PATH=$PATH:/usr/sbin command -v mosquitto) || { echo "FAIL: mosquitto is not installed"; exit 1; }
 
-# Polls COMMAND... for up to 30 s.
-wait_for() { local i; for i in $(seq 300); do "$@" 2>/dev/null && return 0; sleep 0.1; done; return 1; }
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 # start_broker NAME PORT [CONFIG LINE...]: a broker with a config of its own, no persistence.
 start_broker() {
     printf '%s\n' "listener $2 127.0.0.1" "user $(id -un)" "${@:3}" >"$WORK/$1.conf"

@@ -28,10 +28,10 @@ PY
 
 # start_peer NAME MODE [UPSTREAM]: sets PEER_PORT.
 start_peer() {
-    PEER_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+    PEER_PORT=$(free_port)
     python3 "$WORK/peer.py" "$2" "$PEER_PORT" ${3:-} >"$WORK/$1.peer" 2>&1 &
     SIM_PIDS+=($!)
-    for _ in $(seq 50); do grep -q ready "$WORK/$1.peer" 2>/dev/null && return; sleep 0.1; done
+    wait_for grep -q ready "$WORK/$1.peer"
 }
 
 for mode in flood trickle; do

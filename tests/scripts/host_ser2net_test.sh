@@ -7,27 +7,11 @@
 source "$(dirname "$0")/host_common.sh" "$1"
 command -v ser2net >/dev/null || { echo "FAIL: ser2net is not installed (scripts/test.sh installs it)"; exit 1; }
 
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-# Starts the simulator on a pseudo-terminal; sets PTY.
-start_pty_sim() {
-    local name=$1 i
-    shift
-    "$SIM" "$@" >"$WORK/$name.sim.out" 2>"$WORK/$name.sim.err" &
-    SIM_PIDS+=($!)
-    for i in $(seq 1 50); do
-        PTY=$(sed -n 's/^marovin-sim: pty //p' "$WORK/$name.sim.out")
-        [ -n "$PTY" ] && return 0
-        sleep 0.1
-    done
-    cat "$WORK/$name.sim.err" >&2
-    return 1
-}
-
 write_memory "$WORK/memory.txt"
-start_pty_sim raw --memory "$WORK/memory.txt" --dump-on-exit "$WORK/raw.sim" || exit 1
-RAW_PTY=$PTY
-start_pty_sim rfc --memory "$WORK/memory.txt" --dump-on-exit "$WORK/rfc.sim" || exit 1
-RFC_PTY=$PTY
+start_sim raw --memory "$WORK/memory.txt" --dump-on-exit "$WORK/raw.sim" || exit 1
+RAW_PTY=$SIM_LINE
+start_sim rfc --memory "$WORK/memory.txt" --dump-on-exit "$WORK/rfc.sim" || exit 1
+RFC_PTY=$SIM_LINE
 RAW=$(free_port)
 RFC=$(free_port)
 cat >"$WORK/ser2net.yaml" <<YAML
@@ -40,9 +24,7 @@ connection: &rfc2217
 YAML
 ser2net -n -u -P "$WORK/ser2net.pid" -c "$WORK/ser2net.yaml" >"$WORK/ser2net.log" 2>&1 &
 SIM_PIDS+=($!)
-for port in $RAW $RFC; do
-    for i in $(seq 1 50); do (: >"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
-done
+for port in $RAW $RFC; do wait_for bash -c ": >/dev/tcp/127.0.0.1/$port"; done
 
 # 0xFFFF is in the memory at 1:1:11; the writes put 0xFF bytes into request frames,
 # and CR NUL, which telnet without binary transmission would turn into CR.
@@ -65,7 +47,7 @@ python3 -c 'import socket, sys
 s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(1); print(s.getsockname()[1], flush=True)
 c = s.accept()[0]; c.sendall(b"\xff\xfa\x2c" + b"\x01" * 100000); c.recv(1)' >"$WORK/bad.port" &
 SIM_PIDS+=($!)
-for i in $(seq 1 50); do [ -s "$WORK/bad.port" ] && break; sleep 0.1; done
+wait_for test -s "$WORK/bad.port"
 run_host bad --rfc2217 "127.0.0.1:$(cat "$WORK/bad.port")" -v 1:w16:10
 check "endless subnegotiation exits 1" [ "$(rc_of bad)" -eq 1 ] || show bad
 check "endless subnegotiation message" grep -q 'rfc2217 port: the server broke the telnet protocol' "$WORK/bad.out"

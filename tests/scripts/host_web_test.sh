@@ -18,15 +18,12 @@ start_sim sim --tcp 127.0.0.1:0 --memory "$WORK/memory.txt" --animate 1:1:11=sin
 
 # start_web NAME ARGS...: a host with the panel on a free port; sets URL and HOST_PID.
 start_web() {
-    local name=$1 i
+    local name=$1
     shift
     "$HOST" -q --tags "$WORK/web.tags" --http 0 --duration 120 --turnaround 1 "$@" >"$WORK/$name.out" 2>&1 &
     HOST_PID=$!
-    for i in $(seq 1 100); do
-        URL=$(sed -n 's/.*web panel on \(http[^ ]*\).*/\1/p' "$WORK/$name.out")
-        [ -n "$URL" ] && return 0
-        sleep 0.1
-    done
+    url() { URL=$(sed -n 's/.*web panel on \(http[^ ]*\).*/\1/p' "$WORK/$1.out") && [ -n "$URL" ]; }
+    wait_for url "$name" && return 0
     show "$name"
     return 1
 }

@@ -1,6 +1,7 @@
 // Tag files, tag names, writes given as JSON, status texts and the settings
 // record: what outputs, write sources and the driver rely on, as tables.
 #include "Clock.h"
+#include "DriverFixture.h"
 #include "DriverSetup.h"
 #include "StatusCode.h"
 #include "TagJson.h"
@@ -111,16 +112,16 @@ TEST(TagJson, WritePayloadsAndValues)
         const char *payload;
         const char *bytes;  // hex of the encoded value, or the start of the error
     } rows[] = {
-        {1, 0x10, {}, "1234", "d204"},
-        {1, 0x10, {}, "{\"value\": -1}", "ffff"},
-        {1, 0x10, {}, "65535", "ffff"},
+        {1, 0x10, {}, "1234", "D2 04"},
+        {1, 0x10, {}, "{\"value\": -1}", "FF FF"},
+        {1, 0x10, {}, "65535", "FF FF"},
         {1, 0x10, {}, "65536", "out of range"},
         {1, 0x10, {}, "1.5", "a whole number"},
-        {1, 0x10, scaled, "83.4", "d204"},  // (83.4 + 40) / 0.1 = 1234
+        {1, 0x10, scaled, "83.4", "D2 04"},  // (83.4 + 40) / 0.1 = 1234
         {1, 0x10, scaled, "1e9", "out of range"},
-        {2, 0x20, {}, "4294967295", "ffffffff"},
+        {2, 0x20, {}, "4294967295", "FF FF FF FF"},
         {2, 0x20, {}, "-2147483649", "out of range"},
-        {5, 0x50, {}, "12.5", "00004841"},
+        {5, 0x50, {}, "12.5", "00 00 48 41"},
         {0, 12, {}, "true", "01"},
         {0, 12, {}, "0", "00"},
         {0, 12, {}, "2", "out of range"},
@@ -128,7 +129,7 @@ TEST(TagJson, WritePayloadsAndValues)
         {1, 0x10, {}, "true", "true/false only"},
         {1, 0x10, {}, "\"12\"", "expected a number"},
         {1, 0x10, {}, "{\"value\": 1, \"x\": 2}", "expected a number"},
-        {1, 0x10, {}, "{\"id\": \"w1\", \"value\": 2}", "0200"},
+        {1, 0x10, {}, "{\"id\": \"w1\", \"value\": 2}", "02 00"},
         {1, 0x10, {}, "{\"value\": 2, \"id\": [1]}", "\"id\" must be"},
         {1, 0x10, {}, "[1]", "expected a number"},
         {1, 0x10, {}, "nonsense", "expected a number"},
@@ -138,15 +139,10 @@ TEST(TagJson, WritePayloadsAndValues)
         const ValueRow target = row(r.area, r.address, r.tag);
         nlohmann::json value;
         WriteRequest w;
-        std::string error;
-        std::string got;
+        std::string error, got;
         nlohmann::json id;
         if (parseWritePayload(r.payload, &value, &error, &id) && tagWriteRequest(target, value, &w, &error)) {
-            char hex[3];
-            for (unsigned char c : w.bytes) {
-                std::snprintf(hex, sizeof hex, "%02x", c);
-                got += hex;
-            }
+            got = marovin_test::toHex(reinterpret_cast<const std::uint8_t *>(w.bytes.data()), w.bytes.size());
             EXPECT_EQ(w.label, "t");
         } else {
             got = error.substr(0, std::string(r.bytes).size());

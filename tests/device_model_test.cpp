@@ -11,21 +11,13 @@
 #include "MemoryText.h"
 
 using marovin_device::DeviceModel;
-using Bytes = std::vector<std::uint8_t>;
+using marovin_test::Bytes;
+using marovin_test::bytes;
+using marovin_test::toHex;
 namespace dev = marovin_device;
 
 namespace {
 
-Bytes bytes(const char *hexText)
-{
-    const QByteArray b = marovin_test::hex(hexText);
-    return Bytes(b.begin(), b.end());
-}
-
-std::string hex(const Bytes &b)
-{
-    return marovin_test::toHex(QByteArray(reinterpret_cast<const char *>(b.data()), static_cast<int>(b.size())));
-}
 
 std::uint8_t hi(unsigned v) { return static_cast<std::uint8_t>(v >> 8); }
 std::uint8_t lo(unsigned v) { return static_cast<std::uint8_t>(v); }
@@ -90,7 +82,7 @@ TEST(DeviceLocalFrames, AnswersEachCommandAndWritesLand)
         m.setAreaValue(0x12, 4, 0x200, 0x12345678);
         m.set(1, dev::Space32A, 0x7095, 0x00080010);
         m.set(1, dev::Space16A, 0x7098, 0x0004);
-        EXPECT_EQ(hex(m.handle(bytes(r.request))), r.reply);
+        EXPECT_EQ(toHex(m.handle(bytes(r.request))), r.reply);
         DeviceModel fresh;
         if (r.bit)
             fresh.setStatusBit(r.station, r.bit, r.value == 0);  // the write has to change it
@@ -122,9 +114,9 @@ TEST(DeviceDecimalFloat, EncodesLikeTheDriverAndReadsBack)
         SCOPED_TRACE(r.written);
         std::uint16_t fraction = 0, integer = 0;
         dev::encodeDecimalFloat(r.written, &fraction, &integer);
-        EXPECT_EQ(hex({hi(fraction), lo(fraction), hi(integer), lo(integer)}), r.words);
+        EXPECT_EQ(toHex({hi(fraction), lo(fraction), hi(integer), lo(integer)}), r.words);
         DeviceModel m;
-        ASSERT_EQ(hex(m.handle(localFrame(1, 0x9005, 0x50, static_cast<std::uint32_t>(integer) << 16 | fraction))), "4F");
+        ASSERT_EQ(toHex(m.handle(localFrame(1, 0x9005, 0x50, static_cast<std::uint32_t>(integer) << 16 | fraction))), "4F");
         const Bytes reply = m.handle(localFrame(1, 0xB005, 0x50));
         ASSERT_EQ(reply.size(), 15u);
         EXPECT_FLOAT_EQ(dev::decodeDecimalFloat(reply[10] << 8 | reply[11], reply[12] << 8 | reply[13]), r.readBack);
@@ -167,12 +159,12 @@ TEST(DeviceRemote, ReadsAndWritesEveryArea)
         {remoteFrame(false, 0, 1, 0x1234, 1), "0B 00 00 B0 04 00 01 12 34 02 00 00 FD"},
     };
     for (const auto &r : reads)
-        EXPECT_EQ(hex(m.handle(r.request)), r.reply);
+        EXPECT_EQ(toHex(m.handle(r.request)), r.reply);
 
     std::vector<dev::WriteEvent> events;
     m.setWriteHook([&](const dev::WriteEvent &e) { events.push_back(e); });
     // The worked 2-byte write (area 1, station 5, address 0x1234, count 1).
-    EXPECT_EQ(hex(m.handle(bytes("18 01 01 02 05 00 01 00 00 12 34 00 01 FF FF FF FF 00 00 00 00 34 12 AB"))),
+    EXPECT_EQ(toHex(m.handle(bytes("18 01 01 02 05 00 01 00 00 12 34 00 01 FF FF FF FF 00 00 00 00 34 12 AB"))),
               "06 01 01 02 05 00 01 0A");
     EXPECT_EQ(m.areaValue(5, 1, 0x1234), 0x1234u);
     m.handle(remoteFrame(true, 5, 2, 0x20, 4, "78 56 34 12 04 03 02 01"));  // two values, at +0 and +2
@@ -239,7 +231,7 @@ TEST(DeviceStream, FramesSkipsAndResynchronises)
     };
     for (const auto &r : rows)
         for (bool byteWise : {false, true}) {  // all at once, and one byte at a time as over a slow line
-            SCOPED_TRACE(hex(r.junk) + (byteWise ? ", byte-wise" : ", whole"));
+            SCOPED_TRACE(toHex(r.junk) + (byteWise ? ", byte-wise" : ", whole"));
             DeviceModel m;
             Bytes rest = r.junk;
             rest.insert(rest.end(), good2.begin(), good2.end());
@@ -250,7 +242,7 @@ TEST(DeviceStream, FramesSkipsAndResynchronises)
                 for (Bytes &f : m.feed(&rest[at], byteWise ? 1 : rest.size(), &dropped))
                     got.push_back(f);
             EXPECT_EQ(got, (std::vector<Bytes>{good1, good2, good1}));
-            EXPECT_EQ(hex(dropped), hex(r.junk));
+            EXPECT_EQ(toHex(dropped), toHex(r.junk));
             EXPECT_EQ(m.counters().badSums, r.badSums);
             EXPECT_EQ(m.counters().garbageBytes, r.junk.size());
             EXPECT_EQ(m.pendingBytes(), 0u);

@@ -159,13 +159,17 @@ TEST(FrameCacheTable, KeepsWhatItAddedUpToItsBound)
     bool fresh = false;
     for (int round = 0; round < 2; ++round)
         for (unsigned long long k = 1; k <= 5000; ++k) {
-            const int slot = table.find(k << 20 | 1ull << 63, &fresh);
+            const int slot = table.find(k | 1ull << 63, &fresh);  // many share a home slot
             ASSERT_EQ(fresh, round == 0) << k;
             if (round == 0)
                 table.at(slot).frame = QByteArray::number(k);
             ASSERT_EQ(table.at(slot).frame, QByteArray::number(k));
         }
     EXPECT_EQ(table.size(), 5000);
+    // One past the bound empties the table first.
+    for (unsigned long long k = 5001; k <= 65537; ++k)
+        table.find(k | 1ull << 63, &fresh);
+    EXPECT_EQ(table.size(), 1);
     table.clear();
     EXPECT_EQ(table.size(), 0);
 }

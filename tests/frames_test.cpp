@@ -8,6 +8,7 @@
 #include <clocale>
 #include <cstdio>
 #include <limits>
+#include <numeric>
 #include <vector>
 
 #include "DriverFixture.h"
@@ -206,17 +207,22 @@ TEST_F(Frames, RemoteRequests)
     w.ownerType = 3;
     expectFrames(Remote_WriteVar, w, {"16 03 01 00 04 00 01 00 00 00 10 00 01 00 00 00 00 00 00 00 00 30"}, 8, 0);
     EXPECT_TRUE(callbacks().notifies.empty());
-    // Long data wraps the length byte but not the sum.
+    // Long data wraps the length byte but not the sum, past 65535 bytes too.
     RW_VAR big = writeVar(2, 0x40, "", 1, 150);
     big.ownerType = 2;
-    for (int i = 0; i < 300; ++i)
-        big.data.append(char((i * 7) & 0xFF));
-    PLC_driver.frameQueue.clear();
-    Remote_WriteVar(&big);
-    const QByteArray f = PLC_driver.frameQueue.first().frame;
-    ASSERT_EQ(f.size(), 322);
-    EXPECT_EQ(toHex(f.left(1) + f.right(1)), "42 7C");
-    EXPECT_EQ(f.mid(21, 300), big.data);
+    for (int length : {300, 70000}) {
+        big.data.clear();
+        for (int i = 0; i < length; ++i)
+            big.data.append(char((i * 7) & 0xFF));
+        PLC_driver.frameQueue.clear();
+        Remote_WriteVar(&big);
+        const QByteArray f = PLC_driver.frameQueue.first().frame;
+        ASSERT_EQ(f.size(), length + 22);
+        EXPECT_EQ(f.mid(21, length), big.data);
+        EXPECT_EQ(f.at(0), char((length + 22) & 0xFF));
+        const unsigned sum = std::accumulate(f.begin(), f.end() - 1, 0u, [](unsigned a, char c) { return a + uint8_t(c); });
+        EXPECT_EQ(f.at(f.size() - 1), char(sum & 0xFF)) << length;
+    }
 }
 
 TEST_F(Frames, NullVariableQueuesNothing)

@@ -79,19 +79,20 @@ dump_within() {
 # The dump holds exactly N value lines.
 dump_count() { [ "$(data_lines "$1" | wc -l)" -eq "$2" ]; }
 
+# Polls COMMAND... for up to 30 s.
+wait_for() { local i; for i in $(seq 300); do "$@" 2>/dev/null && return 0; sleep 0.1; done; return 1; }
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+
 # Starts the simulator in the background and waits for its first line; sets
 # SIM_PID and SIM_LINE (pty path or tcp port). start_sim NAME ARGS...
 start_sim() {
-    local name=$1 i
+    local name=$1
     shift
     "$SIM" "$@" >"$WORK/$name.sim.out" 2>"$WORK/$name.sim.err" &
     SIM_PID=$!
     SIM_PIDS+=("$SIM_PID")
-    for i in $(seq 1 100); do
-        SIM_LINE=$(sed -n 's/^marovin-sim: \(pty \|tcp .*:\)//p' "$WORK/$name.sim.out" 2>/dev/null)
-        [ -n "$SIM_LINE" ] && return 0
-        sleep 0.1
-    done
+    sim_line() { SIM_LINE=$(sed -n 's/^marovin-sim: \(pty \|tcp .*:\)//p' "$WORK/$1.sim.out") && [ -n "$SIM_LINE" ]; }
+    wait_for sim_line "$name" && return 0
     echo "simulator did not start:" >&2
     cat "$WORK/$name.sim.err" >&2
     return 1

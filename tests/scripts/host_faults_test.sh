@@ -34,12 +34,13 @@ check_in "$WORK/bad.out" '^failures: .*status 11 x[0-9]+'
 # answers: repeats, and at the end every value read and every write landed is right.
 printf '2:1:10=6\n' >>"$WORK/memory.txt"
 run_host mixed "${FAST[@]}" --duration 3 --retries 8 --multi-station "${MEMORY_VARS[@]}" -v 2:w16:10 \
-    -w 1:w16:11=4242 -w 1:d32b:40=99 --dump "$WORK/mixed.host" \
+    -w 1:w16:11=4242 -w 1:d32b:40=99 --dump "$WORK/mixed.host" --trace "$WORK/mixed.trace" \
     --sim-args "--stations 1,2 --memory $WORK/memory.txt --drop 10 --corrupt 10 --short 5 --delay 5:80 --seed 7 --dump-on-exit $WORK/mixed.sim"
 run_host station "${FAST[@]}" --duration 1.5 --retries 0 --multi-station -v 1:w16:10 -v 2:w16:10 \
     --dump "$WORK/station.host" --sim-args "--stations 1,2 --memory $WORK/memory.txt --drop 100 --fault-station 2"
 check_rc mixed 0 3
 check "mixed faults cause repeats" [ "$(summary_value mixed repeats)" -gt 0 ]
+check_in "$WORK/mixed.trace" 'late reply dropped: [0-9]+ bytes'
 check "every value read despite faults" dump_count "$WORK/mixed.host" $((MEMORY_VALUES + 1))
 check "values right despite faults" dump_within "$WORK/mixed.host" "$WORK/mixed.sim"
 check "writes landed despite faults" grep -qxF 1:1:11=4242 "$WORK/mixed.sim"

@@ -37,6 +37,16 @@ check_in "$WORK/once.trace" '^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} RX (<[0-9A-F]
 check_in "$WORK/once.trace" ' TX \[08\]\[00\]\[10\]\[B0\]\[04\]\[00\]\[11\]\[00\]\[10\]\[ED\]$'
 check_in "$WORK/once.trace" 'ONCE-READ ownerType 3 ownerId 2 done'
 
+# Remote mode: a float write of four bytes, and a broadcast write that nobody
+# answers and that is no loss of the link; a short run has its rates.
+run_host remote --quiet --remote --multi-station --duration 0.3 -v 1:w16:10 -w 0:w16:10=5 -w 1:float:50=2.5 \
+    --trace "$WORK/remote.trace"
+check_rc remote 0
+check_in "$WORK/remote.trace" ' TX \[1A\]\[02\]\[01\]\[00\]\[01\]\[00\]\[05\](\[00\]){3}\[50\]\[00\]\[02\](\[00\]){10}\[20\]\[40\]\[D5\]$'
+for pattern in '^writes: *2 sent, 2 acknowledged' '^link: *up, 0 losses' '^exchanges/s: *[1-9]' '^bytes: *[1-9][0-9]* out'; do
+    check_in "$WORK/remote.out" "$pattern"
+done
+
 # A simulator started apart, its pty opened with --serial; several stations;
 # variables from a file; a CSV log.
 printf '1:1:10=11\n2:1:10=22\n2:2:20=70000\n2:3:30=33\n' >"$WORK/two.txt"

@@ -24,11 +24,19 @@ rate=0
 check "exchanges go on at a normal rate to the end (${counts[*]})" [ "$rate" -ge 400 ]
 check "no failures with a tracing simulator" [ "$(summary_value chatty failures)" = 0 ]
 
-# With --sim-log the trace and the simulator's closing summary land in the file.
-run_host logged --quiet --duration 1 --sim-args "--demo --trace" --sim-log "$WORK/sim.log"
-check_rc logged 0
-check_in "$WORK/sim.log" ' rx (\[[0-9A-F]{2}\]){10}$'
-check_in "$WORK/sim.log" 'garbage bytes'
+# With --sim-log the trace and the simulator's closing summary land in the file,
+# with the usual mode; in the trace, a station not served and delays; a sine bit
+# is set in its first half period.
+run_host logged --quiet --timeout 50 --duration 1 --multi-station --retries 0 -v 1:bit:16 -v 3:w16:10 \
+    --dump "$WORK/logged.host" --sim-log "$WORK/sim.log" \
+    --sim-args "--demo --trace --drop 0 --delay 50:1 --tick 100 --animate 1:0:16=sine"
+check_rc logged 3
+for pattern in ' rx (\[[0-9A-F]{2}\]){10}$' 'station not served, no reply' 'fault: delay 1 ms' 'garbage bytes'; do
+    check_in "$WORK/sim.log" "$pattern"
+done
+check "sine bit set" grep -qxF 1:0:16=1 "$WORK/logged.host"
+check "replies sent counted" [ "$(sed -n 's/^  requests *//p' "$WORK/sim.log")" = "$(sed -n 's/^  replies sent *//p' "$WORK/sim.log")" ]
+check "log mode" [ "$(stat -c %a "$WORK/sim.log")" = "$(printf %o $((0644 & ~0$(umask))))" ]
 
 # A simulator that writes 3 MB to standard error before its pty line (more
 # than a pipe holds) still starts; one that ends mid-run stops the host with

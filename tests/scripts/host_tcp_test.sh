@@ -11,6 +11,17 @@ start_sim tcp --tcp 127.0.0.1:0 --memory "$WORK/memory.txt" --dump-on-exit "$WOR
 PORT=$SIM_LINE
 run_host tcp --quiet --cycles 5 --tcp "127.0.0.1:$PORT" "${MEMORY_VARS[@]}" -w 1:w16b:30=-2 -w 1:float:50=0.5 \
     --dump "$WORK/tcp.host"
+# The simulator's own: a port taken or a bad host is an error; a request
+# that comes in two pieces is answered.
+timeout 5 "$SIM" --tcp "127.0.0.1:$PORT" >"$WORK/busy.out" 2>&1
+check "port taken" grep -q "^marovin-sim: cannot listen on 127.0.0.1:$PORT" "$WORK/busy.out"
+check "empty brackets refused" grep -q '^marovin-sim: cannot resolve \[\]' <(timeout 5 "$SIM" --tcp '[]:0' 2>&1)
+timeout 1 "$SIM" --tcp '[::1]:0' >"$WORK/v6.out" 2>&1
+check "bracketed IPv6" grep -qE '^marovin-sim: (tcp ::1:[0-9]+|cannot listen .*(not supported|assign requested))' "$WORK/v6.out"
+exec 3<>"/dev/tcp/127.0.0.1/$PORT"
+{ printf '\x08\x00\x10\xB0'; sleep 0.1; printf '\x04\x00\x11\x00\x10\xED'; } >&3
+check "request in two pieces" [ "$(timeout 2 head -c 13 <&3 | od -An -tx1 | tr -d ' \n')" = 0b0010b004001100100200644b ]
+exec 3>&-
 stop_sim "$SIM_PID"
 check_rc tcp 0
 check_in "$WORK/tcp.out" "^port: *tcp 127.0.0.1:$PORT"
@@ -22,9 +33,7 @@ check "float write landed" grep -qxF 1:5:50=0.5 "$WORK/tcp.sim"
 # The simulator goes away and comes back on the same port: the host reopens.
 # Then it goes away for good: past --link-timeout that is exit code 1.
 start_sim back --tcp "127.0.0.1:$PORT" --demo || exit 1
-timeout -k 5 30 "$HOST" --duration 20 --link-timeout 2 --tcp "127.0.0.1:$PORT" -v 1:w16:11 --trace "$WORK/back.trace" \
-    >"$WORK/back.out" 2>&1 &
-host_pid=$!
+run_host back --duration 20 --link-timeout 2 --tcp "127.0.0.1:$PORT" -v 1:w16:11 --trace "$WORK/back.trace" & host_pid=$!
 sleep 1.5
 stop_sim "$SIM_PID"
 sleep 0.3
@@ -32,7 +41,6 @@ start_sim back2 --tcp "127.0.0.1:$PORT" --demo || exit 1
 sleep 1.5
 stop_sim "$SIM_PID"
 wait "$host_pid"
-echo $? >"$WORK/back.rc"
 check_rc back 1
 check_in "$WORK/back.trace" ' LINK down: '
 check_in "$WORK/back.trace" ' LINK reconnecting \(next try in 200 ms\)'

@@ -30,7 +30,7 @@ expect bad-count 2 "^marovin-host: bad variable '1:w16:10:0': count must be" -v 
 expect far-address 2 "is beyond FFFF" -v 1:w16:10000
 expect bad-once 2 "^marovin-host: bad once-read '1:w16:zz'" -o 1:w16:zz
 expect bad-write-form 2 "^marovin-host: bad write '1:w16:10': expected" -w 1:w16:10
-expect bad-write-value 2 "^marovin-host: bad write '1:w16:10=70000': a 16-bit value takes" -w 1:w16:10=70000
+expect bad-write-value 2 "^marovin-host: bad write '1:w16:10=65536': a 16-bit value takes" -w 1:w16:10=65536
 expect bad-write-bit 2 "status bit 2 cannot be written" -w 1:bit:2=1
 expect bad-write-float 2 "a decimal float takes a number" -w 1:float:50=abc
 expect small-units 2 "need --max-units 2 or more" --max-units 1 -w 1:d32:20=5
@@ -42,6 +42,7 @@ expect no-variables 2 '^marovin-host: no variables' --tcp 127.0.0.1:9
 expect missing-library 1 '^marovin-host: cannot load the driver library: .*cannot open shared object file' \
     --lib "$WORK/libnone.so.1"
 expect missing-simulator 1 '^marovin-host: simulator did not start: cannot run' --sim "$WORK/none-sim"
+expect sim-quote 1 'unbalanced quote in --sim-args' --sim-args '"a\"'
 expect failing-simulator 1 '^marovin-host: simulator did not start: .* exited with status 2 .*--frobnicate' \
     --sim-args --frobnicate
 expect wrong-serial 1 '^marovin-host: serial port: .*/dev/none-such' --serial /dev/none-such -v 1:w16:10
@@ -53,8 +54,10 @@ if [ -n "$LIB" ]; then
     check "explicit --lib runs" [ "$(rc_of explicit-lib)" -eq 0 ] || show explicit-lib
 fi
 
-# A station other than the default is served from the default station, with a note.
-run_host station-note --quiet --cycles 2 -v 2:w16:11
-check "single-station note" grep -q "note: '2:w16:11' is served from station 1" "$WORK/station-note.out"
+# A station other than the default is served from the default station, with a note;
+# a duration of a millisecond ends the run.
+run_host station-note --quiet --duration 0.001 -v 12:w16:11
+check "single-station note" grep -q "note: '12:w16:11' is served from station 1" "$WORK/station-note.out"
+check_in "$WORK/station-note.out" '^stopped: *duration reached'
 
 finish

@@ -20,10 +20,21 @@ QByteArray hex(const char *text)
 
 std::string toHex(const QByteArray &bytes)
 {
+    return toHex(reinterpret_cast<const std::uint8_t *>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
+}
+
+Bytes bytes(const char *text)
+{
+    const QByteArray b = hex(text);
+    return Bytes(b.begin(), b.end());
+}
+
+std::string toHex(const std::uint8_t *bytes, std::size_t count)
+{
     std::string out;
     char buf[4];
-    for (int i = 0; i < bytes.size(); ++i) {
-        std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", static_cast<unsigned char>(bytes[i]));
+    for (std::size_t i = 0; i < count; ++i) {
+        std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", bytes[i]);
         out += buf;
     }
     return out;

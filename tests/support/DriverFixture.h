@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,11 @@ void resetDriver();
 QByteArray hex(const char *text);
 // Hex text of bytes, upper case, space separated.
 std::string toHex(const QByteArray &bytes);
+// The same two for the byte vectors of the device model and the transports.
+using Bytes = std::vector<std::uint8_t>;
+Bytes bytes(const char *text);
+std::string toHex(const std::uint8_t *bytes, std::size_t count);
+inline std::string toHex(const Bytes &b) { return toHex(b.data(), b.size()); }
 
 struct Callbacks {
     struct OnceRead {

@@ -57,7 +57,7 @@ fi
 # A station other than the default is served from the default station, with a note;
 # a duration of a millisecond ends the run.
 run_host station-note --quiet --duration 0.001 -v 12:w16:11
-check "single-station note" grep -q "note: '12:w16:11' is served from station 1" "$WORK/station-note.out"
+check "single-station note" grep -q "note: '12:w16:11' is served from station 1 .* address station 12$" "$WORK/station-note.out"
 check_in "$WORK/station-note.out" '^stopped: *duration reached'
 
 finish

@@ -57,6 +57,8 @@ setup_packages() {
     local pkgs=(build-essential cmake pkg-config qtbase5-dev googletest libgtest-dev
                 clang libclang-rt-14-dev locales valgrind libbenchmark-dev libmodbus-dev python3
                 libcli11-dev nlohmann-json3-dev man-db help2man ser2net)
+    # What the test scripts call beside the tools themselves.
+    pkgs+=(curl procps coreutils)
     # The MQTT gateway and its broker tests.
     pkgs+=(libmosquitto-dev mosquitto mosquitto-clients openssl)
     # The web panel, its browser test and the metrics check.

@@ -3,7 +3,7 @@
 #
 #   marovin_embed_files(OUTPUT out.cpp ASSETS URL KIND FILE [URL KIND FILE]...)
 #
-# The source defines marovin_host::kWebAssets and kWebAssetCount (WebAssets.h).
+# The source defines marovin_host::kWebAssets and kWebAssetCount (web/page/Assets.h).
 # Run with -P, the file is its own generator: ASSET_LIST names the asset list, OUTPUT the source.
 if(CMAKE_SCRIPT_MODE_FILE)
   # A missing list would make a panel without a page, found only in the browser.
@@ -27,7 +27,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
     string(APPEND _table "    {\"${_url}\", \"${_kind}\", kData${_i}, ${_size}},\n")
     math(EXPR _i "${_i} + 1")
   endforeach()
-  file(WRITE "${OUTPUT}.tmp" "// Made by cmake/EmbedFiles.cmake from ${ASSET_LIST}.\n#include \"WebAssets.h\"\n\n"
+  file(WRITE "${OUTPUT}.tmp" "// Made by cmake/EmbedFiles.cmake from ${ASSET_LIST}.\n#include \"web/page/Assets.h\"\n\n"
     "namespace marovin_host {\n\nnamespace {\n${_arrays}}  // namespace\n\n"
     "const WebAsset kWebAssets[] = {\n${_table}};\nconst std::size_t kWebAssetCount = ${_i};\n\n}  // namespace marovin_host\n")
   file(RENAME "${OUTPUT}.tmp" "${OUTPUT}")

@@ -1,11 +1,14 @@
 // Tag files, tag names, writes given as JSON, status texts and the settings
 // record: what outputs, write sources and the driver rely on, as tables.
-#include "Clock.h"
 #include "DriverFixture.h"
-#include "DriverSetup.h"
-#include "StatusCode.h"
-#include "TagJson.h"
-#include "Tags.h"
+#include "config/TagFile.h"
+#include "driver/DriverSettings.h"
+#include "json/TagStateJson.h"
+#include "json/WritePayload.h"
+#include "model/Status.h"
+#include "writes/WriteCheck.h"
+
+#include "Marovin.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +21,7 @@ using namespace marovin_host;
 namespace {
 
 // Writes text to a file and reads it as a tag file.
-bool readTags(const std::string &text, std::vector<VariableArg> *out, std::string *error)
+bool readTags(const std::string &text, std::vector<VariableSpec> *out, std::string *error)
 {
     const std::string path = testing::TempDir() + "tags.txt";
     std::ofstream(path) << text;
@@ -27,9 +30,9 @@ bool readTags(const std::string &text, std::vector<VariableArg> *out, std::strin
     return ok;
 }
 
-ValueRow row(int area, int address, const TagInfo &tag = TagInfo())
+TagRow row(int area, int address, const TagInfo &tag = TagInfo())
 {
-    ValueRow r;
+    TagRow r;
     r.ref.station = 1;
     r.ref.area = area;
     r.ref.address = address;
@@ -68,7 +71,7 @@ TEST(TagFile, LinesAndTheirErrors)
         {"a = 1:w16:10 unit=C\n", ""},
     };
     for (const Row &r : rows) {
-        std::vector<VariableArg> tags;
+        std::vector<VariableSpec> tags;
         std::string error;
         const bool ok = readTags(r.text, &tags, &error);
         EXPECT_EQ(ok, *r.error == '\0') << r.text << " -> " << error;
@@ -76,7 +79,7 @@ TEST(TagFile, LinesAndTheirErrors)
             EXPECT_NE(error.find(r.error), std::string::npos) << error;
         }
     }
-    std::vector<VariableArg> tags;
+    std::vector<VariableSpec> tags;
     std::string error;
     ASSERT_TRUE(readTags("speed = 2:d32:0x20:3 rw scale=0.5 offset=1 unit=bar\n", &tags, &error)) << error;
     ASSERT_EQ(tags.size(), 1u);
@@ -106,6 +109,9 @@ TEST(TagJson, WritePayloadsAndValues)
     TagInfo scaled;
     scaled.scale = 0.1;
     scaled.offset = -40;
+    TagInfo u16;
+    u16.unsignedInt = true;
+    const TagInfo u32 = u16;
     struct Row {
         int area, address;
         TagInfo tag;
@@ -114,12 +120,15 @@ TEST(TagJson, WritePayloadsAndValues)
     } rows[] = {
         {1, 0x10, {}, "1234", "D2 04"},
         {1, 0x10, {}, "{\"value\": -1}", "FF FF"},
-        {1, 0x10, {}, "65535", "FF FF"},
-        {1, 0x10, {}, "65536", "out of range"},
+        {1, 0x10, {}, "32767", "FF 7F"},
+        {1, 0x10, {}, "32768", "out of range"},  // the word reads signed: 32768 would read back as -32768
+        {1, 0x10, u16, "65535", "FF FF"},
+        {1, 0x10, u16, "-1", "out of range"},
         {1, 0x10, {}, "1.5", "a whole number"},
         {1, 0x10, scaled, "83.4", "D2 04"},  // (83.4 + 40) / 0.1 = 1234
         {1, 0x10, scaled, "1e9", "out of range"},
-        {2, 0x20, {}, "4294967295", "FF FF FF FF"},
+        {2, 0x20, u32, "4294967295", "FF FF FF FF"},
+        {2, 0x20, {}, "2147483648", "out of range"},
         {2, 0x20, {}, "-2147483649", "out of range"},
         {5, 0x50, {}, "12.5", "00 00 48 41"},
         {0, 12, {}, "true", "01"},
@@ -135,22 +144,26 @@ TEST(TagJson, WritePayloadsAndValues)
         {1, 0x10, {}, "nonsense", "expected a number"},
         {1, 0x10, {}, "", "expected a number"},
     };
+    WritePolicy policy;
+    policy.everyTag = true;
     for (const Row &r : rows) {
-        const ValueRow target = row(r.area, r.address, r.tag);
-        nlohmann::json value;
+        const TagRow target = row(r.area, r.address, r.tag);
+        WriteValue value;
         WriteRequest w;
         std::string error, got;
         nlohmann::json id;
-        if (parseWritePayload(r.payload, &value, &error, &id) && tagWriteRequest(target, value, &w, &error)) {
+        WriteCheck check;
+        if (parseWritePayload(r.payload, &value, &error, &id) && (check = checkWrite(target, value, policy, &w)).ok()) {
             got = marovin_test::toHex(reinterpret_cast<const std::uint8_t *>(w.bytes.data()), w.bytes.size());
             EXPECT_EQ(w.label, "t");
         } else {
+            error += check.text;
             got = error.substr(0, std::string(r.bytes).size());
         }
         EXPECT_EQ(got, r.bytes) << r.payload << " (area " << r.area << "): " << error;
     }
     std::string error;
-    nlohmann::json value;
+    WriteValue value;
     EXPECT_FALSE(parseWritePayload(std::string(kMaxWritePayload + 1, '1'), &value, &error));
 }
 
@@ -158,7 +171,7 @@ TEST(TagJson, StateBeforeAndAfterAGoodRead)
 {
     TagInfo tag;
     tag.scale = 0.5;
-    ValueRow r = row(1, 0x10, tag);
+    TagRow r = row(1, 0x10, tag);
     const Moment now{100000, 1765033200000};  // 2025-12-06T15:00:00.000Z
     nlohmann::json j = tagStateJson(r, now);
     EXPECT_FALSE(j.contains("value"));
@@ -166,7 +179,7 @@ TEST(TagJson, StateBeforeAndAfterAGoodRead)
     r.reads = 1;
     r.lastStatus = 1;
     r.lastReadMs = 99877;
-    r.bytes = QByteArray("\x05\x00", 2);
+    r.value = decodeValue(1, r.tag, 5);
     j = tagStateJson(r, now);
     EXPECT_EQ(j["value"], 2.5);
     EXPECT_EQ(j["status"], "ok");
@@ -174,7 +187,7 @@ TEST(TagJson, StateBeforeAndAfterAGoodRead)
     EXPECT_EQ(isoUtcText(951782400123), "2000-02-29T00:00:00.123Z");
     EXPECT_EQ(isoUtcText(-1), "1969-12-31T23:59:59.999Z");
     r.tag = TagInfo();
-    r.bytes = QByteArray("\xfe\xff", 2);
+    r.value = decodeValue(1, r.tag, 0xFFFE);
     EXPECT_EQ(tagStateJson(r, now)["value"].dump(), "-2");
 }
 
@@ -194,7 +207,7 @@ TEST(HostSettings, WordsNotSetAreZero)
 {
     int settings[kSettingsWords];
     std::fill(settings, settings + kSettingsWords, -7);
-    fillSettings(HostOptions(), settings);
+    fillSettings(DriverSettings(), settings);
     for (int word : {0, 5, int(MarovinSettings::retryCount), int(MarovinSettings::finishFlag), kSettingsWords - 1})
         EXPECT_EQ(settings[word], 0) << word;
 }

@@ -22,7 +22,7 @@ expect bad-number 2 "^marovin-host: --timeout: bad value 'soon' \(expected 1..60
 expect bad-parity 2 "^marovin-host: --parity: .*X" --parity X
 expect two-ports 2 '^marovin-host: --serial excludes --tcp' --serial /dev/null --tcp 1
 printf 'quiet = true\nbogus = 1\n' >"$WORK/bad.conf"
-expect bad-config 2 "^marovin-host: config file: unknown option or bad line 'bogus'" --config "$WORK/bad.conf"
+expect bad-config 2 "^marovin-host: .*/bad.conf:2: unknown option 'bogus'" --config "$WORK/bad.conf"
 printf 'a = 1:w16:10 rw unit=rpm\nb = 1:w16:11 colour=red\n' >"$WORK/field.tags"
 expect tag-field 2 "field.tags:2: unknown field 'colour=red'" --tags "$WORK/field.tags"
 printf 'a = 1:w16:10\n# comment\na = 1:w16:11\n' >"$WORK/twice.tags"

@@ -12,7 +12,7 @@ SOURCE_DIR=$(cd "$(dirname "$0")/../.." && pwd)
 export TSAN_OPTIONS="${TSAN_OPTIONS:-} ignore_noninstrumented_modules=1"
 
 write_memory "$WORK/memory.txt"
-printf '%s\n' 'speed = 1:w16:10 rw scale=0.1 unit=rpm' 'count = 1:d32:20 rw' 'level = 1:w16b:30' 'wave = 1:w16:11' \
+printf '%s\n' 'speed = 1:w16:10 rw scale=0.1 unit=rpm' 'count = 1:d32:20 rw type=u32' 'level = 1:w16b:30' 'wave = 1:w16:11' \
     >"$WORK/web.tags"
 start_sim sim --tcp 127.0.0.1:0 --memory "$WORK/memory.txt" --animate 1:1:11=sine --dump-on-exit "$WORK/sim.dump" || exit 1
 

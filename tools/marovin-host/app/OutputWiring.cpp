@@ -1,0 +1,83 @@
+// The outputs, in the order they hear of things: trace, CSV, table, dump,
+// web panel, MQTT.
+#include "app/Wiring.h"
+
+#include "mqtt/MqttOutput.h"
+#include "outputs/CsvOutput.h"
+#include "outputs/TableOutput.h"
+#include "outputs/TraceOutput.h"
+#include "web/WebOutput.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace marovin_host {
+
+namespace {
+
+// The web panel, started; false with the failure.
+bool addWeb(HostOptions &o, const RunState &run, WriteQueue &queue, Outputs *outputs, Failure *failure)
+{
+    std::string error;
+    if (!resolveHttpOptions(&o.http, run.rows.size(), &error)) {
+        *failure = Failure{kUsage, error};
+        return false;
+    }
+    std::unique_ptr<WebOutput> web = WebOutput::start(o.http, run.rows, queue, &error);
+    if (!web) {
+        *failure = Failure{kRuntimeFailure, error};
+        return false;
+    }
+    std::fprintf(stderr, "marovin-host: web panel on %s%s\n", web->url().c_str(), o.http.writes ? " (writes on)" : "");
+    if (o.http.writes)
+        queue.keepOpen();
+    outputs->add(std::move(web));
+    return true;
+}
+
+}  // namespace
+
+bool addOutputs(HostOptions &o, const RunState &run, WriteQueue &queue, Outputs *outputs, DumpOutput **dump,
+                Failure *failure)
+{
+    std::string error;
+    bool traceOnStdout = false;
+    if (o.trace) {
+        std::unique_ptr<TraceOutput> trace = TraceOutput::open(o.traceFile, &error);
+        if (!trace) {
+            *failure = Failure{kRuntimeFailure, error};
+            return false;
+        }
+        traceOnStdout = trace->toStdout();
+        outputs->add(std::move(trace));
+    }
+    if (!o.csvFile.empty()) {
+        std::unique_ptr<CsvOutput> csv = CsvOutput::open(o.csvFile, run.rows, &error);
+        if (!csv) {
+            *failure = Failure{kRuntimeFailure, error};
+            return false;
+        }
+        outputs->add(std::move(csv));
+    }
+    const bool inPlace = isatty(STDOUT_FILENO) && !traceOnStdout;
+    outputs->add(std::make_unique<TableOutput>(stdout, inPlace, !o.quiet));
+    if (!o.dumpFile.empty()) {
+        auto output = std::make_unique<DumpOutput>(o.dumpFile, run.onceReads);
+        *dump = output.get();
+        outputs->add(std::move(output));
+    }
+    if (o.http.enabled() && !addWeb(o, run, queue, outputs, failure))
+        return false;
+    if (o.mqtt.enabled()) {
+        std::unique_ptr<MqttOutput> mqtt = MqttOutput::create(o.mqtt, run.rows, queue, &error);
+        if (!mqtt) {
+            *failure = Failure{kUsage, error};
+            return false;
+        }
+        outputs->add(std::move(mqtt));
+    }
+    return true;
+}
+
+}  // namespace marovin_host

@@ -1,0 +1,52 @@
+// The wiring: options to the objects of a run, each room given only its own
+// part of what the command line said.
+#ifndef MAROVIN_HOST_APP_WIRING_H
+#define MAROVIN_HOST_APP_WIRING_H
+
+#include "config/HostOptions.h"
+#include "driver/Driver.h"
+#include "driver/VariableSetup.h"
+#include "line/SimulatorProcess.h"
+#include "loop/ExchangeLoop.h"
+#include "loop/LoopSettings.h"
+#include "loop/Outputs.h"
+#include "outputs/DumpOutput.h"
+#include "writes/WriteQueue.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace marovin_host {
+
+enum ExitCode { kOk = 0, kRuntimeFailure = 1, kUsage = 2, kGivenUp = 3 };
+
+// A failure of the wiring: its exit code and one line for people.
+struct Failure {
+    int code = kOk;
+    std::string message;
+};
+
+// The driver's part of the options.
+DriverSettings driverSettings(const HostOptions &o);
+// The loop's part of the options.
+LoopSettings loopSettings(const HostOptions &o, const std::string &portText);
+
+// Reads -v, --vars, --tags, -o and -w (the demo set without any, against the
+// simulator), loads the driver and checks every address with it, and encodes
+// the -w values.
+bool prepareVariables(const HostOptions &o, std::unique_ptr<Driver> *driver, HostVariables *vars,
+                      std::vector<WriteRequest> *writes, Failure *failure);
+
+// The outputs of the run (which hold on to its rows) in the order they hear
+// of things; *dump the dump output when there is one.
+bool addOutputs(HostOptions &o, const RunState &run, WriteQueue &queue, Outputs *outputs, DumpOutput **dump,
+                Failure *failure);
+
+// Opens the port the options name; for the simulator, starts it first.
+std::unique_ptr<marovin_port::Port> openPort(const HostOptions &o, SimulatorProcess *simulator,
+                                             std::string *portText, Failure *failure);
+
+}  // namespace marovin_host
+
+#endif

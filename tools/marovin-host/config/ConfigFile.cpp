@@ -1,0 +1,93 @@
+#include "config/ConfigFile.h"
+
+#include "util/Text.h"
+
+#include <cstring>
+#include <fstream>
+
+namespace marovin_host {
+
+namespace {
+
+const std::size_t kMaxLine = 4096;
+
+// The file that --config names in argv; empty without one.
+std::string configPath(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--config") == 0 && i + 1 < argc)
+            return argv[i + 1];
+        if (std::strncmp(argv[i], "--config=", 9) == 0)
+            return argv[i] + 9;
+    }
+    return std::string();
+}
+
+// One line's verdict: empty when fine, otherwise why not; *key the option it sets.
+std::string checkLine(const CLI::App &app, const std::string &raw, std::string *key)
+{
+    if (raw.size() > kMaxLine)
+        return "line longer than " + std::to_string(kMaxLine) + " characters";
+    const std::string line = trim(raw);
+    if (line.empty() || line[0] == '#' || line[0] == ';' || (line.front() == '[' && line.back() == ']'))
+        return std::string();
+    const std::string::size_type eq = line.find('=');
+    *key = trim(line.substr(0, eq));
+    if (eq == std::string::npos)
+        return "bad line '" + line + "' (expected NAME = VALUE)";
+    if (key->empty() || key->find_first_of(" \t\"'") != std::string::npos)
+        return "bad line '" + line + "' (expected NAME = VALUE)";
+    if (!app.get_option_no_throw("--" + *key))
+        return "unknown option '" + *key + "' (see --help)";
+    return std::string();
+}
+
+}  // namespace
+
+bool readConfigPlaces(const CLI::App &app, int argc, char **argv, std::map<std::string, std::string> *places,
+                      std::string *error)
+{
+    const std::string path = configPath(argc, argv);
+    if (path.empty())
+        return true;
+    std::ifstream in(path);
+    if (!in)
+        return true;  // CLI11 says that it cannot be read
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        std::string key;
+        const std::string why = checkLine(app, line, &key);
+        const std::string where = path + ":" + std::to_string(number);
+        if (!why.empty()) {
+            *error = where + ": " + why;
+            return false;
+        }
+        if (!key.empty())
+            places->emplace("--" + key, where);
+    }
+    return true;
+}
+
+bool givenOnCommandLine(const CLI::App &app, const std::string &option, int argc, char **argv)
+{
+    const CLI::Option *o = app.get_option_no_throw(option);
+    if (!o)
+        return false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        for (const std::string &name : o->get_lnames()) {
+            const std::string dashed = "--" + name;
+            if (arg == dashed || arg.compare(0, dashed.size() + 1, dashed + "=") == 0)
+                return true;
+        }
+        for (const std::string &name : o->get_snames()) {
+            if (arg.compare(0, name.size() + 1, "-" + name) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace marovin_host

@@ -1,0 +1,18 @@
+// Tag files: NAME = STATION:AREA:ADDR[:COUNT] [rw] [type=T] [scale=K] [offset=B] [unit=U]
+// lines that name values for people and for the outputs.
+#ifndef MAROVIN_HOST_CONFIG_TAG_FILE_H
+#define MAROVIN_HOST_CONFIG_TAG_FILE_H
+
+#include "model/Specs.h"
+
+#include <string>
+#include <vector>
+
+namespace marovin_host {
+
+// Reads a tag file ('#' comments); false with "FILE:LINE: ..." in *error.
+bool readTagFile(const std::string &path, std::vector<VariableSpec> *out, std::string *error);
+
+}  // namespace marovin_host
+
+#endif

@@ -1,0 +1,17 @@
+// The JSON that the network rooms speak: one way to turn a tree into text.
+#ifndef MAROVIN_HOST_JSON_JSON_TEXT_H
+#define MAROVIN_HOST_JSON_JSON_TEXT_H
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+
+namespace marovin_host {
+
+// Compact text; bytes that are no UTF-8 (a tag file or a notice may hold
+// them) are replaced rather than thrown about.
+std::string jsonText(const nlohmann::json &j);
+
+}  // namespace marovin_host
+
+#endif

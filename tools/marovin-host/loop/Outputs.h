@@ -1,0 +1,37 @@
+// The outputs of a run, told everything in the order they were added. Only
+// the loop and the wiring hold it; no output does.
+#ifndef MAROVIN_HOST_LOOP_OUTPUTS_H
+#define MAROVIN_HOST_LOOP_OUTPUTS_H
+
+#include "loop/Output.h"
+
+#include <memory>
+#include <vector>
+
+namespace marovin_host {
+
+class Outputs {
+public:
+    void add(std::unique_ptr<Output> output);
+    // Whether any output takes frames and trace events.
+    bool wantsFrames() const { return !framed_.empty(); }
+
+    void refresh(const RunView &view);
+    void linkChanged(const RunView &view);
+    void notice(const Notice &notice);
+    void frameSent(const std::uint8_t *bytes, std::size_t count);
+    void frameReceived(const std::uint8_t *bytes, std::size_t count, int status, const std::string &note);
+    void traceEvent(const std::string &text);
+    void finish(const RunView &view);
+
+private:
+    // Tells every output what the outputs collected for people.
+    void tellCollected();
+
+    std::vector<std::unique_ptr<Output>> all_;
+    std::vector<Output *> framed_;
+};
+
+}  // namespace marovin_host
+
+#endif

@@ -1,0 +1,62 @@
+#include "loop/StopRules.h"
+
+#include <limits>
+
+namespace marovin_host {
+
+const char *loopEndText(LoopEnd end)
+{
+    switch (end) {
+    case LoopEnd::Cycles:
+        return "cycles reached";
+    case LoopEnd::Duration:
+        return "duration reached";
+    case LoopEnd::Signal:
+        return "signal";
+    case LoopEnd::NothingLeft:
+        return "nothing left to do";
+    case LoopEnd::LinkLost:
+        return "link lost and not recovered";
+    case LoopEnd::SimulatorExited:
+        return "simulator exited";
+    }
+    return "?";
+}
+
+StopRules::StopRules(const LoopSettings &s, long long startMs)
+    : endMs_(std::numeric_limits<long long>::max()),
+      cycleLimit_(s.cycles > 0 ? s.cycles : std::numeric_limits<long long>::max()),
+      linkTimeoutMs_(static_cast<long long>(s.linkTimeoutS * 1000))
+{
+    const long long durationMs = static_cast<long long>(s.durationS * 1000);
+    if (durationMs > 0)
+        endMs_ = startMs + durationMs;
+}
+
+bool StopRules::ends(long long nowMs, long long cycles, bool nothingLeft, LoopEnd *why) const
+{
+    if (stopRequested())
+        *why = LoopEnd::Signal;
+    else if (nowMs >= endMs_)
+        *why = LoopEnd::Duration;
+    else if (cycles >= cycleLimit_)
+        *why = LoopEnd::Cycles;
+    else if (nothingLeft)
+        *why = LoopEnd::NothingLeft;
+    else
+        return false;
+    return true;
+}
+
+bool StopRules::endsWhileDown(long long nowMs, long long downSinceMs, bool simulatorGone, LoopEnd *why) const
+{
+    if (simulatorGone)
+        *why = LoopEnd::SimulatorExited;
+    else if (nowMs - downSinceMs >= linkTimeoutMs_)
+        *why = LoopEnd::LinkLost;
+    else
+        return false;
+    return true;
+}
+
+}  // namespace marovin_host

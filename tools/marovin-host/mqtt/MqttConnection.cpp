@@ -1,0 +1,278 @@
+#include "mqtt/MqttConnection.h"
+
+#include "util/Clock.h"
+
+#include <mosquitto.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace marovin_host {
+
+namespace {
+
+const int kKeepAliveS = 30;
+const int kLoopWaitMs = 100;
+const long long kFirstBackOffMs = 500;
+const long long kLastBackOffMs = 30000;
+// Enough for a burst of tags without waiting for acknowledgements.
+const unsigned kMaxInflight = 100;
+
+// Starts libmosquitto (and OpenSSL) once per process.
+void initLibrary()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+// The last part of an OpenSSL error line: "certificate verify failed".
+std::string openSslReason(const std::string &line)
+{
+    const std::string::size_type colon = line.rfind(':');
+    return colon == std::string::npos ? line : line.substr(colon + 1);
+}
+
+}  // namespace
+
+MqttConnection::MqttConnection(const MqttOptions &o, Events events)
+    : host_(o.host), port_(o.port), events_(std::move(events)), backOffMs_(kFirstBackOffMs)
+{
+    const bool v6 = host_.find(':') != std::string::npos;
+    where_ = (v6 ? "[" + host_ + "]" : host_) + ":" + std::to_string(port_);
+}
+
+std::unique_ptr<MqttConnection> MqttConnection::create(const MqttOptions &o, const std::string &willTopic,
+                                                       const std::string &willPayload, Events events,
+                                                       std::string *error)
+{
+    initLibrary();
+    std::unique_ptr<MqttConnection> c(new MqttConnection(o, std::move(events)));
+    c->client_ = mosquitto_new(o.clientId.c_str(), true, c.get());
+    if (!c->client_) {
+        *error = "--mqtt-client-id: libmosquitto refused '" + o.clientId + "'";
+        return nullptr;
+    }
+    mosquitto_threaded_set(c->client_, true);
+    mosquitto_max_inflight_messages_set(c->client_, kMaxInflight);
+    mosquitto_connect_callback_set(c->client_, onConnect);
+    mosquitto_disconnect_callback_set(c->client_, onDisconnect);
+    mosquitto_publish_callback_set(c->client_, onPublish);
+    mosquitto_message_callback_set(c->client_, onMessage);
+    mosquitto_log_callback_set(c->client_, onLog);
+    int rc = MOSQ_ERR_SUCCESS;
+    std::string what;
+    if (!o.user.empty()) {
+        what = "user name or password";
+        rc = mosquitto_username_pw_set(c->client_, o.user.c_str(), o.password.empty() ? nullptr : o.password.c_str());
+    }
+    if (rc == MOSQ_ERR_SUCCESS && o.tls) {
+        what = "TLS files (--mqtt-ca, --mqtt-cert, --mqtt-key)";
+        if (o.caFile.empty())
+            rc = mosquitto_int_option(c->client_, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+        if (rc == MOSQ_ERR_SUCCESS)
+            rc = mosquitto_tls_set(c->client_, o.caFile.empty() ? nullptr : o.caFile.c_str(),
+                                   o.caFile.empty() ? "/etc/ssl/certs" : nullptr,
+                                   o.certFile.empty() ? nullptr : o.certFile.c_str(),
+                                   o.keyFile.empty() ? nullptr : o.keyFile.c_str(), nullptr);
+    }
+    if (rc == MOSQ_ERR_SUCCESS) {
+        what = "last will";
+        rc = mosquitto_will_set(c->client_, willTopic.c_str(), static_cast<int>(willPayload.size()),
+                                willPayload.data(), 1, true);
+    }
+    if (rc != MOSQ_ERR_SUCCESS) {
+        *error = "--mqtt: libmosquitto refused the " + what + ": " + mosquitto_strerror(rc);
+        return nullptr;
+    }
+    return c;
+}
+
+MqttConnection::~MqttConnection()
+{
+    stop(std::string(), std::string(), 0);
+    if (client_)
+        mosquitto_destroy(client_);
+}
+
+void MqttConnection::start()
+{
+    thread_ = std::thread([this] { run(); });
+}
+
+bool MqttConnection::publish(const std::string &topic, const std::string &payload, bool retain, bool keepWhileDown)
+{
+    if (!keepWhileDown && !connected())
+        return false;
+    const int rc = mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                                     payload.data(), 1, retain);
+    // Without a session a QoS 1 message is kept for the next one all the same.
+    if (rc == MOSQ_ERR_NO_CONN && !keepWhileDown)
+        connected_.store(false, std::memory_order_release);
+    if (rc != MOSQ_ERR_SUCCESS && !(rc == MOSQ_ERR_NO_CONN && keepWhileDown))
+        return false;
+    unacknowledged_.fetch_add(1, std::memory_order_relaxed);
+    return true;
+}
+
+bool MqttConnection::subscribe(const std::string &pattern)
+{
+    return mosquitto_subscribe(client_, nullptr, pattern.c_str(), 1) == MOSQ_ERR_SUCCESS;
+}
+
+void MqttConnection::stop(const std::string &topic, const std::string &payload, long long waitMs)
+{
+    if (!thread_.joinable())
+        return;
+    const long long end = monotonicMs() + waitMs;
+    if (!topic.empty())
+        publish(topic, payload, true);
+    while (connected() && unacknowledged() > 0 && monotonicMs() < end)
+        sleepMs(5);
+    closing_.store(true);
+    if (connected()) {
+        mosquitto_disconnect(client_);
+        while (connected() && monotonicMs() < end + 500)
+            sleepMs(5);
+    }
+    {
+        std::lock_guard<std::mutex> lock(waitMutex_);
+        stopping_.store(true);
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+void MqttConnection::run()
+{
+    bool open = false;
+    bool tried = false;
+    while (!stopping_.load()) {
+        if (closing_.load()) {
+            std::unique_lock<std::mutex> lock(waitMutex_);
+            wake_.wait(lock, [this] { return stopping_.load(); });
+            break;
+        }
+        if (!open) {
+            errno = 0;
+            mosquitto_log_callback_set(client_, onLog);
+            const int rc = tried ? mosquitto_reconnect_async(client_)
+                                 : mosquitto_connect_async(client_, host_.c_str(), port_, kKeepAliveS);
+            const int err = errno;
+            tried = true;
+            if (rc != MOSQ_ERR_SUCCESS) {
+                tell("MQTT: cannot connect to " + where_ + ": " + failureText(rc, err) + "; retrying");
+                backOff();
+                continue;
+            }
+            open = true;
+        }
+        errno = 0;
+        const int rc = mosquitto_loop(client_, kLoopWaitMs, 1);
+        const int err = errno;
+        if (rc == MOSQ_ERR_SUCCESS)
+            continue;
+        open = false;
+        if (closing_.load())
+            continue;
+        connected_.store(false);
+        if (sessionUp_)
+            tell("MQTT: connection to " + where_ + " lost" +
+                 (rc == MOSQ_ERR_CONN_LOST ? std::string() : " (" + failureText(rc, err) + ")") + "; reconnecting");
+        else if (!refused_)  // a refusal was told with its reason
+            tell("MQTT: cannot connect to " + where_ + ": " + failureText(rc, err) + "; retrying");
+        refused_ = false;
+        sessionUp_ = false;
+        backOff();
+    }
+    connected_.store(false);
+}
+
+void MqttConnection::tell(const std::string &text)
+{
+    if (text == lastTold_)
+        return;
+    lastTold_ = text;
+    if (events_.notice)
+        events_.notice(text);
+}
+
+std::string MqttConnection::failureText(int rc, int err) const
+{
+    if (!lastTlsError_.empty() && (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO))
+        return "TLS: " + lastTlsError_;
+    if (rc == MOSQ_ERR_ERRNO && err != 0)
+        return std::strerror(err);
+    if (rc == MOSQ_ERR_EAI)
+        return "host name not found";
+    if (rc == MOSQ_ERR_CONN_LOST)
+        return "the connection was closed";
+    std::string text = mosquitto_strerror(rc);
+    if (!text.empty() && text.back() == '.')
+        text.pop_back();
+    return text;
+}
+
+void MqttConnection::backOff()
+{
+    std::unique_lock<std::mutex> lock(waitMutex_);
+    wake_.wait_for(lock, std::chrono::milliseconds(backOffMs_), [this] { return stopping_.load(); });
+    backOffMs_ = std::min(backOffMs_ * 2, kLastBackOffMs);
+}
+
+void MqttConnection::onConnect(mosquitto *client, void *self, int rc)
+{
+    auto *c = static_cast<MqttConnection *>(self);
+    if (rc != 0) {
+        std::string why = mosquitto_connack_string(rc);
+        const std::string::size_type colon = why.find(": ");
+        why = colon == std::string::npos ? why : why.substr(colon + 2);
+        if (!why.empty() && why.back() == '.')
+            why.pop_back();
+        c->refused_ = true;
+        c->tell("MQTT: connection refused by " + c->where_ + ": " + why);
+        return;
+    }
+    // Logging formats a line per message: only wanted while connecting.
+    mosquitto_log_callback_set(client, nullptr);
+    c->lastTlsError_.clear();
+    c->backOffMs_ = kFirstBackOffMs;
+    c->unacknowledged_.store(0);
+    c->sessionUp_ = true;
+    c->connected_.store(true, std::memory_order_release);
+    c->tell("MQTT connected to " + c->where_);
+    if (c->events_.connected)
+        c->events_.connected();
+}
+
+void MqttConnection::onDisconnect(mosquitto *, void *self, int)
+{
+    static_cast<MqttConnection *>(self)->connected_.store(false, std::memory_order_release);
+}
+
+void MqttConnection::onPublish(mosquitto *, void *self, int)
+{
+    std::atomic<long> &n = static_cast<MqttConnection *>(self)->unacknowledged_;
+    long v = n.load(std::memory_order_relaxed);
+    // A session that began again starts from 0; late acknowledgements must not go below.
+    while (v > 0 && !n.compare_exchange_weak(v, v - 1, std::memory_order_relaxed))
+        ;
+}
+
+void MqttConnection::onMessage(mosquitto *, void *self, const mosquitto_message *m)
+{
+    auto *c = static_cast<MqttConnection *>(self);
+    if (!c->events_.message || !m->topic)
+        return;
+    std::string payload;
+    if (m->payload && m->payloadlen > 0)
+        payload.assign(static_cast<const char *>(m->payload), static_cast<std::size_t>(m->payloadlen));
+    c->events_.message(m->topic, payload, m->retain);
+}
+
+void MqttConnection::onLog(mosquitto *, void *self, int level, const char *text)
+{
+    if ((level & MOSQ_LOG_ERR) && std::strncmp(text, "OpenSSL Error", 13) == 0)
+        static_cast<MqttConnection *>(self)->lastTlsError_ = openSslReason(text);
+}
+
+}  // namespace marovin_host

@@ -1,0 +1,94 @@
+// One session with an MQTT broker (libmosquitto), kept up by a thread of its
+// own: it connects, reconnects with back-off after any failure (refused,
+// lost, TLS), and takes publishes from any thread without blocking.
+#ifndef MAROVIN_HOST_MQTT_MQTT_CONNECTION_H
+#define MAROVIN_HOST_MQTT_MQTT_CONNECTION_H
+
+#include "config/MqttOptions.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace marovin_host {
+
+class MqttConnection {
+public:
+    // Called on the connection's thread; they must not block.
+    struct Events {
+        // The broker accepted the session (again): subscribe and announce here.
+        std::function<void()> connected;
+        std::function<void(const std::string &topic, const std::string &payload, bool retained)> message;
+        // A change of the connection's state, once per change: for people.
+        std::function<void(const std::string &text)> notice;
+    };
+
+    // The client with credentials, TLS files and the last will (retained,
+    // QoS 1); null with a message when libmosquitto refuses a setting.
+    static std::unique_ptr<MqttConnection> create(const MqttOptions &options, const std::string &willTopic,
+                                                  const std::string &willPayload, Events events,
+                                                  std::string *error);
+    ~MqttConnection();
+    MqttConnection(const MqttConnection &) = delete;
+    MqttConnection &operator=(const MqttConnection &) = delete;
+
+    // Starts the thread, which connects.
+    void start();
+    bool connected() const { return connected_.load(std::memory_order_acquire); }
+    // Messages handed over since the session began and not yet acknowledged.
+    long unacknowledged() const { return unacknowledged_.load(std::memory_order_relaxed); }
+    // Queues a QoS 1 message; false (and nothing queued) without a session,
+    // unless keepWhileDown: then libmosquitto keeps it for the next session.
+    bool publish(const std::string &topic, const std::string &payload, bool retain, bool keepWhileDown = false);
+    // QoS 1 subscription; meant for Events::connected.
+    bool subscribe(const std::string &pattern);
+    // Publishes a last message while connected, waits up to waitMs for every
+    // message to be acknowledged, disconnects cleanly and ends the thread.
+    void stop(const std::string &topic, const std::string &payload, long long waitMs);
+
+private:
+    MqttConnection(const MqttOptions &options, Events events);
+    void run();
+    // Tells a state once: the same text twice in a row is said once.
+    void tell(const std::string &text);
+    // Why an attempt or a session failed, in words.
+    std::string failureText(int rc, int err) const;
+    // Sleeps for the back-off (or until stop) and doubles it.
+    void backOff();
+
+    static void onConnect(mosquitto *, void *self, int rc);
+    static void onDisconnect(mosquitto *, void *self, int rc);
+    static void onPublish(mosquitto *, void *self, int mid);
+    static void onMessage(mosquitto *, void *self, const mosquitto_message *message);
+    static void onLog(mosquitto *, void *self, int level, const char *text);
+
+    mosquitto *client_ = nullptr;
+    std::string host_;
+    int port_ = 0;
+    std::string where_;
+    Events events_;
+    std::thread thread_;
+    std::atomic<bool> connected_{false};
+    std::atomic<bool> closing_{false};  // disconnecting on purpose: no reconnect
+    std::atomic<bool> stopping_{false};
+    std::atomic<long> unacknowledged_{0};
+    std::mutex waitMutex_;
+    std::condition_variable wake_;
+    // Touched on the connection's thread only.
+    std::string lastTold_;
+    std::string lastTlsError_;
+    bool sessionUp_ = false;  // the broker accepted the session on this socket
+    bool refused_ = false;  // the broker refused the session: its reason was told
+    long long backOffMs_ = 0;
+};
+
+}  // namespace marovin_host
+
+#endif

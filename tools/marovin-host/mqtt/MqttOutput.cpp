@@ -1,0 +1,176 @@
+#include "mqtt/MqttOutput.h"
+
+#include "json/JsonText.h"
+#include "json/TagStateJson.h"
+#include "model/Status.h"
+
+#include <cstring>
+
+namespace marovin_host {
+
+namespace {
+
+const long long kStatusEveryMs = 10000;
+// How long a clean stop waits for the broker to take the last messages.
+const long long kStopWaitMs = 2000;
+// Answers that may wait for the broker beyond the limit of the tags.
+const long kAnswerRoom = 1024;
+// Says that answers were dropped at most this often.
+const long long kDropNoticeMs = 5000;
+// Topics of the gateway itself, below the prefix.
+const char *const kOwnTopics[] = {"availability", "status"};
+
+}  // namespace
+
+MqttOutput::MqttOutput(MqttOptions options, const std::vector<TagRow> &rows)
+    : options_(std::move(options)), rows_(rows), availabilityTopic_(options_.prefix + "/availability"), statusTopic_(options_.prefix + "/status"),
+      published_(rows.size())
+{
+    for (const TagRow &row : rows)
+        tagTopics_.push_back(options_.prefix + "/" + row.tag.name);
+    // Room for two refreshes of every tag before a slow broker makes the gateway skip some.
+    outstandingLimit_ = 1024 + 2 * static_cast<long>(rows.size());
+}
+
+std::unique_ptr<MqttOutput> MqttOutput::create(MqttOptions options, const std::vector<TagRow> &rows,
+                                               WriteQueue &queue, std::string *error)
+{
+    if (!completeMqttOptions(&options, error))
+        return nullptr;
+    for (const TagRow &row : rows) {
+        for (const char *own : kOwnTopics) {
+            if (row.tag.name == own) {
+                *error = "tag '" + row.tag.name + "' would publish on " + options.prefix + "/" + own +
+                         ", the gateway's own topic: rename it";
+                return nullptr;
+            }
+        }
+    }
+    std::unique_ptr<MqttOutput> out(new MqttOutput(std::move(options), rows));
+    MqttOutput *self = out.get();
+    MqttConnection::Events events;
+    events.connected = [self] { self->onConnected(); };
+    events.message = [self](const std::string &topic, const std::string &payload, bool retained) {
+        self->writes_->onMessage(topic, payload, retained);
+    };
+    events.notice = [self](const std::string &text) {
+        std::lock_guard<std::mutex> lock(self->noticesMutex_);
+        self->notices_.push_back(text);
+    };
+    out->connection_ = MqttConnection::create(out->options_, out->availabilityTopic_, "offline", events, error);
+    if (!out->connection_)
+        return nullptr;
+    out->writes_.reset(
+        new MqttWriteSource(out->options_, rows, queue, *out->connection_, out->outstandingLimit_ + kAnswerRoom));
+    queue.keepOpen();
+    return out;
+}
+
+MqttOutput::~MqttOutput()
+{
+    close(nullptr);
+}
+
+void MqttOutput::refresh(const RunView &view)
+{
+    if (!started_) {
+        started_ = true;
+        connection_->start();
+    }
+    const long dropped = writes_->answersDropped();
+    if (dropped != droppedTold_ && view.nowMs - droppedToldMs_ >= kDropNoticeMs) {
+        loopNotices_.emplace_back(Notice::WriteFailed,
+                                  "MQTT: " + std::to_string(dropped - droppedTold_) +
+                                      " write answers dropped: writes come faster than the broker takes the answers");
+        droppedTold_ = dropped;
+        droppedToldMs_ = view.nowMs;
+    }
+    if (!connection_->connected())
+        return;
+    const bool all = republish_.exchange(false);
+    const Moment now = momentNow();
+    if (all || view.nowMs - statusAtMs_ >= kStatusEveryMs)
+        publishStatus(view, now);
+    publishTags(view, now, all);
+}
+
+void MqttOutput::linkChanged(const RunView &view)
+{
+    if (connection_->connected())
+        publishStatus(view, momentNow());
+}
+
+void MqttOutput::finish(const RunView &view)
+{
+    close(&view);
+}
+
+void MqttOutput::publishTags(const RunView &view, const Moment &now, bool all)
+{
+    const std::size_t n = rows_.size();
+    const long long maxAgeMs = options_.maxAgeS * 1000LL;
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::size_t i = (nextRow_ + k) % n;
+        const TagRow &row = rows_[i];
+        Published &last = published_[i];
+        const char *status = rowStatusWord(row.lastStatus);
+        const bool hasValue = row.reads > 0;
+        if (!all && last.sent && last.hadValue == hasValue && std::strcmp(last.status, status) == 0 &&
+            (!hasValue || last.raw == row.value.raw) && view.nowMs - last.atMs < maxAgeMs)
+            continue;
+        // A broker that does not keep up: the rest waits for the next refresh, first in line then.
+        if (connection_->unacknowledged() >= outstandingLimit_) {
+            nextRow_ = i;
+            return;
+        }
+        if (!connection_->publish(tagTopics_[i], jsonText(tagStateJson(row, now)), true))
+            return;
+        last.sent = true;
+        last.hadValue = hasValue;
+        last.status = status;
+        last.raw = row.value.raw;
+        last.atMs = view.nowMs;
+    }
+}
+
+void MqttOutput::publishStatus(const RunView &view, const Moment &now)
+{
+    if (connection_->publish(statusTopic_, jsonText(runStatusJson(view, now)), true))
+        statusAtMs_ = view.nowMs;
+}
+
+void MqttOutput::onConnected()
+{
+    connection_->publish(availabilityTopic_, "online", true);
+    connection_->subscribe(writes_->filter());
+    republish_.store(true);
+}
+
+void MqttOutput::collectNotices(std::vector<Notice> &out)
+{
+    for (Notice &n : loopNotices_)
+        out.push_back(std::move(n));
+    loopNotices_.clear();
+    std::vector<std::string> texts;
+    {
+        std::lock_guard<std::mutex> lock(noticesMutex_);
+        texts.swap(notices_);
+    }
+    for (std::string &text : texts)
+        out.emplace_back(Notice::Info, std::move(text));
+}
+
+void MqttOutput::close(const RunView *view)
+{
+    if (closed_)
+        return;
+    closed_ = true;
+    writes_->close();
+    if (!started_)
+        return;
+    if (view && connection_->connected())
+        publishStatus(*view, momentNow());
+    connection_->stop(availabilityTopic_, "offline", kStopWaitMs);
+}
+
+}  // namespace marovin_host

@@ -1,0 +1,78 @@
+// The MQTT gateway: publishes every tag, the run's status and the gateway's
+// availability to a broker; writes come in through its write source.
+#ifndef MAROVIN_HOST_MQTT_MQTT_OUTPUT_H
+#define MAROVIN_HOST_MQTT_MQTT_OUTPUT_H
+
+#include "config/MqttOptions.h"
+#include "loop/Output.h"
+#include "mqtt/MqttConnection.h"
+#include "mqtt/MqttWriteSource.h"
+#include "util/Clock.h"
+#include "writes/WriteQueue.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace marovin_host {
+
+class MqttOutput : public Output {
+public:
+    // Null with a message (a usage error) for options that do not fit
+    // together or a tag whose topic would be one of the gateway's own. The
+    // connection starts with the first refresh.
+    static std::unique_ptr<MqttOutput> create(MqttOptions options, const std::vector<TagRow> &rows,
+                                              WriteQueue &queue, std::string *error);
+    ~MqttOutput() override;
+
+    // Publishes what changed or grew older than --mqtt-max-age; everything
+    // after a (re)connect; the status every 10 s.
+    void refresh(const RunView &view) override;
+    void linkChanged(const RunView &view) override;
+    void collectNotices(std::vector<Notice> &out) override;
+    // Answers writes still open, publishes the status and "offline", disconnects.
+    void finish(const RunView &view) override;
+
+private:
+    // What was last published of a row.
+    struct Published {
+        bool sent = false;
+        bool hadValue = false;
+        const char *status = "";
+        std::uint32_t raw = 0;
+        long long atMs = 0;
+    };
+
+    MqttOutput(MqttOptions options, const std::vector<TagRow> &rows);
+    // On the connection's thread.
+    void onConnected();
+    void publishTags(const RunView &view, const Moment &now, bool all);
+    void publishStatus(const RunView &view, const Moment &now);
+    void close(const RunView *view);
+
+    MqttOptions options_;
+    const std::vector<TagRow> &rows_;
+    std::unique_ptr<MqttConnection> connection_;
+    std::unique_ptr<MqttWriteSource> writes_;
+    std::string availabilityTopic_;
+    std::string statusTopic_;
+    std::vector<std::string> tagTopics_;
+    std::vector<Published> published_;
+    std::size_t nextRow_ = 0;  // where the next refresh starts when the last one was cut short
+    long outstandingLimit_ = 0;
+    long long statusAtMs_ = 0;
+    bool started_ = false;
+    bool closed_ = false;
+    std::atomic<bool> republish_{false};
+    long droppedTold_ = 0;
+    long long droppedToldMs_ = 0;
+    std::mutex noticesMutex_;  // the connection's notices, shared with its thread
+    std::vector<std::string> notices_;
+    std::vector<Notice> loopNotices_;  // the loop thread's own, told at the next collect
+};
+
+}  // namespace marovin_host
+
+#endif

@@ -1,0 +1,49 @@
+// Time as the host uses it: monotonic milliseconds for timing, wall clock for people.
+#ifndef MAROVIN_HOST_UTIL_CLOCK_H
+#define MAROVIN_HOST_UTIL_CLOCK_H
+
+#include <time.h>
+
+#include <string>
+
+namespace marovin_host {
+
+// Milliseconds on the monotonic clock (the one steady_clock reads); inline
+// and without steady_clock's wrapper, as the exchange loop reads it each turn.
+inline long long monotonicMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+// Microseconds on the same clock, for pauses that must not come out a
+// millisecond short or long.
+inline long long monotonicUs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+// Local wall-clock time as HH:MM:SS.mmm: now, or of wallMs.
+std::string wallClockText();
+std::string wallClockText(long long wallMs);
+// Local date and time as YYYY-MM-DDTHH:MM:SS.mmm.
+std::string wallDateTimeText();
+// Milliseconds since the epoch (wall clock).
+long long wallClockMs();
+// A wall-clock time as UTC ISO 8601 with milliseconds: 2026-12-06T15:00:00.123Z.
+std::string isoUtcText(long long wallMs);
+// The clocks of one moment, to turn the loop's monotonic times into wall time.
+struct Moment {
+    long long monoMs;
+    long long wallMs;
+};
+Moment momentNow();
+// Sleeps for ms milliseconds (a signal may end it early).
+void sleepMs(long long ms);
+// Sleeps until monotonicUs() reaches `us` (a signal may end it early).
+void sleepUntilUs(long long us);
+
+}  // namespace marovin_host
+
+#endif

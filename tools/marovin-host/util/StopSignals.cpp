@@ -1,0 +1,35 @@
+// A second stop signal ends the process at once, for a loop stuck in a long wait.
+#include "util/StopSignals.h"
+
+#include <csignal>
+#include <signal.h>
+
+namespace marovin_host {
+
+namespace {
+
+// Records the first stop signal; a second one ends the process at once.
+void onStopSignal(int signal)
+{
+    if (g_stopSignal != 0) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    g_stopSignal = signal;
+}
+
+}  // namespace
+
+void installStopSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = &onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+}  // namespace marovin_host

@@ -1,0 +1,23 @@
+// SIGINT and SIGTERM ask the exchange loop to stop after the current exchange.
+#ifndef MAROVIN_HOST_UTIL_STOP_SIGNALS_H
+#define MAROVIN_HOST_UTIL_STOP_SIGNALS_H
+
+#include <csignal>
+
+namespace marovin_host {
+
+// The signal that asked to stop, 0 if none; inline so that the exchange loop
+// tests it without a call.
+inline volatile std::sig_atomic_t g_stopSignal = 0;
+
+// Installs the handlers; SIGPIPE is ignored so a lost TCP peer shows as a failed write.
+void installStopSignals();
+// True once a stop signal came.
+inline bool stopRequested()
+{
+    return g_stopSignal != 0;
+}
+
+}  // namespace marovin_host
+
+#endif

@@ -1,0 +1,120 @@
+#include "web/http/BoundedServer.h"
+
+#include "util/Clock.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace marovin_host {
+
+namespace {
+
+// Whether the socket becomes ready for events within ms milliseconds.
+bool ready(int fd, short events, long long ms)
+{
+    pollfd p{fd, events, 0};
+    int n;
+    do {
+        n = ::poll(&p, 1, static_cast<int>(std::max(0LL, ms)));
+    } while (n < 0 && errno == EINTR);
+    return n > 0 && (p.revents & (events | POLLHUP | POLLERR)) != 0;
+}
+
+// The address and port of a socket name.
+void addressOf(const sockaddr_storage &a, std::string &ip, int &port)
+{
+    char text[INET6_ADDRSTRLEN] = "";
+    if (a.ss_family == AF_INET) {
+        const auto *v4 = reinterpret_cast<const sockaddr_in *>(&a);
+        inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+        port = ntohs(v4->sin_port);
+    } else if (a.ss_family == AF_INET6) {
+        const auto *v6 = reinterpret_cast<const sockaddr_in6 *>(&a);
+        inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+        port = ntohs(v6->sin6_port);
+    }
+    ip = text;
+}
+
+// A connection's socket; reading stops when the request's budget is spent.
+class BudgetStream : public httplib::Stream {
+public:
+    BudgetStream(int fd, time_t ioSeconds) : fd_(fd), ioMs_(static_cast<long long>(ioSeconds) * 1000) {}
+    void newRequest()
+    {
+        left_ = BoundedServer::kRequestBytes;
+        deadlineMs_ = monotonicMs() + BoundedServer::kRequestMs;
+    }
+    bool is_readable() const override { return ready(fd_, POLLIN, std::min(ioMs_, deadlineMs_ - monotonicMs())); }
+    bool is_writable() const override { return ready(fd_, POLLOUT, ioMs_); }
+    ssize_t read(char *ptr, size_t size) override
+    {
+        if (left_ == 0 || !is_readable())
+            return -1;
+        ssize_t n;
+        do {
+            n = ::recv(fd_, ptr, std::min(size, left_), 0);
+        } while (n < 0 && errno == EINTR);
+        if (n > 0)
+            left_ -= static_cast<std::size_t>(n);
+        return n;
+    }
+    ssize_t write(const char *ptr, size_t size) override
+    {
+        if (!is_writable())
+            return -1;
+        ssize_t n;
+        do {
+            n = ::send(fd_, ptr, size, MSG_NOSIGNAL);
+        } while (n < 0 && errno == EINTR);
+        return n;
+    }
+    void get_remote_ip_and_port(std::string &ip, int &port) const override
+    {
+        sockaddr_storage a{};
+        socklen_t len = sizeof a;
+        if (getpeername(fd_, reinterpret_cast<sockaddr *>(&a), &len) == 0)
+            addressOf(a, ip, port);
+    }
+    void get_local_ip_and_port(std::string &ip, int &port) const override
+    {
+        sockaddr_storage a{};
+        socklen_t len = sizeof a;
+        if (getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len) == 0)
+            addressOf(a, ip, port);
+    }
+    socket_t socket() const override { return fd_; }
+
+private:
+    const int fd_;
+    const long long ioMs_;
+    std::size_t left_ = 0;
+    long long deadlineMs_ = 0;
+};
+
+}  // namespace
+
+bool BoundedServer::process_and_close_socket(socket_t sock)
+{
+    BudgetStream stream(sock, ioSeconds_);
+    bool ok = false;
+    for (std::size_t left = kRequestsPerConnection; left > 0 && svr_sock_ != INVALID_SOCKET; --left) {
+        if (!ready(sock, POLLIN, static_cast<long long>(keepAliveSeconds_) * 1000))
+            break;
+        stream.newRequest();
+        bool closed = false;
+        ok = process_request(stream, left == 1, closed, [](httplib::Request &) {});
+        if (!ok || closed)
+            break;
+    }
+    ::shutdown(sock, SHUT_RDWR);
+    ::close(sock);
+    return ok;
+}
+
+}  // namespace marovin_host

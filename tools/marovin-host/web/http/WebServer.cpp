@@ -1,0 +1,127 @@
+// Every request passes the access check before its route; every answer
+// carries the security headers; sizes, waits and threads are bounded.
+#include "web/http/WebServer.h"
+
+#include "web/http/Access.h"
+#include "web/http/BoundedServer.h"
+#include "web/http/HttpWorkers.h"
+#include "web/routes/Routes.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <thread>
+
+namespace marovin_host {
+
+namespace {
+
+const std::size_t kThreads = 16;  // at most 8 of them hold event streams
+const std::size_t kQueuedConnections = 16;
+const std::size_t kMaxBody = 1024;
+const time_t kIoTimeoutS = 5;
+const time_t kKeepAliveS = 2;
+
+// The page loads its script and style from here only, and may not be framed.
+httplib::Headers securityHeaders()
+{
+    return {{"Content-Security-Policy",
+             "default-src 'none'; script-src 'self'; style-src-elem 'self'; style-src-attr 'unsafe-inline'; "
+             "img-src 'self' data:; connect-src 'self'; base-uri 'none'; form-action 'none'; "
+             "frame-ancestors 'none'"},
+            {"X-Content-Type-Options", "nosniff"},
+            {"X-Frame-Options", "DENY"},
+            {"Referrer-Policy", "no-referrer"},
+            {"Cache-Control", "no-store"}};
+}
+
+// SO_REUSEADDR only (httplib's default would let another process share the
+// port), and not inherited by the simulator the host starts.
+void listenSocketOptions(int fd)
+{
+    int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+}
+
+}  // namespace
+
+struct WebServer::Impl {
+    BoundedServer server{kIoTimeoutS, kKeepAliveS};
+    std::thread thread;
+};
+
+WebServer::WebServer(WebContext &context) : impl_(new Impl), context_(context) {}
+
+WebServer::~WebServer()
+{
+    stop();
+}
+
+bool WebServer::start(std::string *error)
+{
+    httplib::Server &s = impl_->server;
+    WebContext &ctx = context_;
+    s.new_task_queue = [] { return new HttpWorkers(kThreads, kQueuedConnections); };
+    s.set_socket_options(listenSocketOptions);
+    s.set_payload_max_length(kMaxBody);
+    // Waits are kept by BoundedServer's streams; these two go into the Keep-Alive header.
+    s.set_keep_alive_timeout(kKeepAliveS);
+    s.set_keep_alive_max_count(BoundedServer::kRequestsPerConnection);
+    s.set_default_headers(securityHeaders());
+    s.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
+        sendError(res, 500, "internal error");
+    });
+    s.set_pre_routing_handler([this, &ctx](const httplib::Request &req, httplib::Response &res) {
+        const HttpOptions &o = ctx.options;
+        if (o.loopback && !loopbackHostAllowed(req.get_header_value("Host"), o.host, port_)) {
+            sendError(res, 403, "unexpected Host header");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        // The page opened with ?token=T keeps the token in a cookie for its requests.
+        if (req.path == "/" && req.has_param("token") && sameToken(req.get_param_value("token"), o.token)) {
+            res.set_header("Set-Cookie", tokenCookie(o.token));
+            return httplib::Server::HandlerResponse::Unhandled;
+        }
+        if (!o.loopback && !carriesToken(req, o.token)) {
+            askForToken(res, "this server needs its token: open /?token=T, or send Authorization: Bearer T");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    addReadRoutes(s, ctx);
+    addEventRoute(s, ctx);
+    addWriteRoute(s, ctx);
+
+    const HttpOptions &o = ctx.options;
+    port_ = o.port == 0 ? s.bind_to_any_port(o.host) : (s.bind_to_port(o.host, o.port) ? o.port : -1);
+    if (port_ <= 0) {
+        *error = "--http: cannot listen on " + o.listen + " (port in use, or not an address of this machine)";
+        return false;
+    }
+    // The server's threads leave Ctrl-C and SIGTERM to the loop's thread.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &old);
+    impl_->thread = std::thread([&s] { s.listen_after_bind(); });
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    // stop() does nothing before the server runs: wait for it.
+    for (int i = 0; i < 2000 && !s.is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return true;
+}
+
+void WebServer::stop()
+{
+    if (!impl_->thread.joinable())
+        return;
+    context_.feed.close();
+    context_.writes.close();
+    impl_->server.stop();
+    impl_->thread.join();
+}
+
+}  // namespace marovin_host

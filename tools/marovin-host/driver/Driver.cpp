@@ -10,6 +10,20 @@
 
 namespace marovin_host {
 
+namespace {
+
+// Whether the finish flag rose; the host lowers it again so that the next
+// cycle can raise it.
+inline bool lowerFinishFlag(int *settings)
+{
+    if (settings[MarovinSettings::finishFlag] != 1)
+        return false;
+    settings[MarovinSettings::finishFlag] = 0;
+    return true;
+}
+
+}  // namespace
+
 Driver::Driver() : api_(new DriverApi) {}
 
 Driver::~Driver() = default;
@@ -55,17 +69,13 @@ DriverReply Driver::handReply(QByteArray &reply)
     out.status = result ? result->status : 200;
     out.finished = isError(out.status) || (isSuccess(out.status) && settings_[MarovinSettings::framesDone] >=
                                                                          settings_[MarovinSettings::framesPerVar]);
-    out.cycleDone = takeCycleEnd();
+    out.cycleDone = lowerFinishFlag(settings_);
     return out;
 }
 
-// The host lowers the flag again so that the next cycle can raise it.
 bool Driver::takeCycleEnd()
 {
-    if (settings_[MarovinSettings::finishFlag] != 1)
-        return false;
-    settings_[MarovinSettings::finishFlag] = 0;
-    return true;
+    return lowerFinishFlag(settings_);
 }
 
 }  // namespace marovin_host

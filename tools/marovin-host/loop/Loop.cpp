@@ -1,7 +1,5 @@
-// The loop's turns: stop rules first, then a refresh when due, then the link
-// (reopened while down), queued writes, and one request to the driver. A
-// link failure skips DataCom, so the same frame is sent again once the link
-// is back.
+// The loop's set-up and what a turn needs now and then: the link while it is
+// down, refreshes, notices, idle turns.
 #include "loop/Loop.h"
 
 #include "driver/Callbacks.h"
@@ -17,9 +15,6 @@ const long long kIdleSleepMs = 2;
 // Says a line is noisy at most this often.
 const long long kNoisyNoticeMs = 5000;
 const long long kDownPollMs = 50;
-// Exchanges between two looks at the simulator's pipes: a simulator tracing a
-// few lines per exchange fills far less than a pipe meanwhile.
-const int kPumpEvery = 32;
 
 // Starts the run's clock and hands it back.
 long long startClock(RunStats &stats)
@@ -44,46 +39,6 @@ Loop::Loop(const LoopSettings &settings, const LoopParts &parts, RunState &run)
       stop_(settings, startClock(run.stats)), line_(settings.timeoutMs, settings.interByteMs, settings.turnaroundMs),
       index_(run.rows), noRows_(run.rows.empty()), tracing_(parts.outputs.wantsFrames())
 {
-}
-
-LoopEnd Loop::run()
-{
-    RunStats &s = run_.stats;
-    long long nextRefreshMs = s.startMs;
-    LoopEnd end;
-    for (;;) {
-        const long long now = monotonicMs();
-        turnMs_ = now;
-        if (stop_.ends(now, s.cycles, noRows_ && nothingLeft(), &end))
-            break;
-        if (now >= nextRefreshMs) {
-            refresh(now);
-            pumpSimulator();
-            nextRefreshMs = std::max(nextRefreshMs + settings_.refreshMs, now + 1);
-        }
-        if (link_.state() != LinkState::Up) {
-            if (whileDown(now, &end))
-                break;
-            continue;
-        }
-        if (writes_.due())
-            writes_.take();
-        DriverRequest request;
-        const bool asked = driver_.nextRequest(&request);
-        if (callbackEventsPending())
-            handleCallbackEvents();
-        if (!asked) {
-            idleTurn();
-            continue;
-        }
-        if (exchange(request) && s.exchanges % kPumpEvery == 0)
-            pumpSimulator();
-    }
-    s.endMs = monotonicMs();
-    writes_.dropAll(std::string("the run ended (") + loopEndText(end) + ")");
-    refetchOnceReads();
-    refresh(s.endMs);
-    return end;
 }
 
 // An idle turn also completes a read cycle.

@@ -44,16 +44,16 @@ private:
     // Counts input dropped as no reply and says, now and then, that the line is noisy.
     void dropped(std::size_t bytes, bool late) override;
 
-    // Exchange.cpp
+    // Exchange.cpp, all inlined into run().
     // One request out, its reply back to DataCom; false when the link failed
     // or the run ended while the line was prepared.
-    bool exchange(const DriverRequest &request);
+    [[gnu::always_inline]] inline bool exchange(const DriverRequest &request);
     // Reads the reply into replyBytes_; its length, or -1 when the link failed.
-    int receive(const DriverRequest &request, marovin_port::Port &port);
+    [[gnu::always_inline]] inline int receive(const DriverRequest &request, marovin_port::Port &port);
     // Counts the outcome and brings rows, writes and once-reads up to date.
-    void afterReply(const DriverRequest &request, const DriverReply &reply);
+    [[gnu::always_inline]] inline void afterReply(const DriverRequest &request, const DriverReply &reply);
     // Sets the status of the variable's rows; counts a finished good read when counted.
-    void updateRows(const DriverRequest &request, int status, bool counted);
+    [[gnu::always_inline]] inline void updateRows(const DriverRequest &request, int status, bool counted);
 
     // Outcomes.cpp
     // afterReply for all but a good cyclic read: counters, writes, once-reads, callbacks.

@@ -33,21 +33,6 @@ StopRules::StopRules(const LoopSettings &s, long long startMs)
         endMs_ = startMs + durationMs;
 }
 
-bool StopRules::ends(long long nowMs, long long cycles, bool nothingLeft, LoopEnd *why) const
-{
-    if (stopRequested())
-        *why = LoopEnd::Signal;
-    else if (nowMs >= endMs_)
-        *why = LoopEnd::Duration;
-    else if (cycles >= cycleLimit_)
-        *why = LoopEnd::Cycles;
-    else if (nothingLeft)
-        *why = LoopEnd::NothingLeft;
-    else
-        return false;
-    return true;
-}
-
 bool StopRules::endsWhileDown(long long nowMs, long long downSinceMs, bool simulatorGone, LoopEnd *why) const
 {
     if (simulatorGone)

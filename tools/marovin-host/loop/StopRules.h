@@ -21,7 +21,20 @@ public:
     bool timeUp(long long nowMs) const { return stopRequested() || nowMs >= endMs_; }
     // At the start of a turn: whether the run ends, and why (in this order:
     // signal, duration, cycles, nothing left).
-    bool ends(long long nowMs, long long cycles, bool nothingLeft, LoopEnd *why) const;
+    bool ends(long long nowMs, long long cycles, bool nothingLeft, LoopEnd *why) const
+    {
+        if (stopRequested())
+            *why = LoopEnd::Signal;
+        else if (nowMs >= endMs_)
+            *why = LoopEnd::Duration;
+        else if (cycles >= cycleLimit_)
+            *why = LoopEnd::Cycles;
+        else if (nothingLeft)
+            *why = LoopEnd::NothingLeft;
+        else
+            return false;
+        return true;
+    }
     // While the link is down: the simulator gone, or the link down too long.
     bool endsWhileDown(long long nowMs, long long downSinceMs, bool simulatorGone, LoopEnd *why) const;
 

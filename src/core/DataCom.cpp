@@ -103,13 +103,13 @@ int remoteOutcome(const Protocol &request, const QByteArray &reply, int length)
 void advanceList(Marovin &d, bool local, RW_VAR *retired)
 {
     switch (d.phase) {
-    case marovin::kPhaseWrite:
+    case 1:
         if (!d.writeList.isEmpty()) {
             passRetValue(&d.writeList.first(), &d.result);
             d.writeList.removeFirst();
         }
         break;
-    case marovin::kPhaseOnceRead:
+    case 2:
         if (d.onceReadList.isEmpty())
             break;
         if (local) {
@@ -123,13 +123,13 @@ void advanceList(Marovin &d, bool local, RW_VAR *retired)
         passRetValue(&d.onceReadList.first(), &d.result);
         d.onceReadList.removeFirst();
         break;
-    case marovin::kPhaseCyclicRead:
+    case 0:
         if (!d.readList.isEmpty()) {
             marovin::passFields(d.readList.first(), d.result, retired);
             marovin::rotateFirstToEnd(d.readList);
         }
         break;
-    default:  // kPhaseNone: nothing scheduled yet
+    default:
         break;
     }
 }

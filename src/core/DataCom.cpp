@@ -103,13 +103,13 @@ int remoteOutcome(const Protocol &request, const QByteArray &reply, int length)
 void advanceList(Marovin &d, bool local, RW_VAR *retired)
 {
     switch (d.phase) {
-    case 1:
+    case marovin::kPhaseWrite:
         if (!d.writeList.isEmpty()) {
             passRetValue(&d.writeList.first(), &d.result);
             d.writeList.removeFirst();
         }
         break;
-    case 2:
+    case marovin::kPhaseOnceRead:
         if (d.onceReadList.isEmpty())
             break;
         if (local) {
@@ -123,13 +123,13 @@ void advanceList(Marovin &d, bool local, RW_VAR *retired)
         passRetValue(&d.onceReadList.first(), &d.result);
         d.onceReadList.removeFirst();
         break;
-    case 0:
+    case marovin::kPhaseCyclicRead:
         if (!d.readList.isEmpty()) {
             marovin::passFields(d.readList.first(), d.result, retired);
             marovin::rotateFirstToEnd(d.readList);
         }
         break;
-    default:
+    default:  // kPhaseNone: nothing scheduled yet
         break;
     }
 }

@@ -134,6 +134,26 @@ void advanceList(Marovin &d, bool local, RW_VAR *retired)
     }
 }
 
+// Removes the answered request but keeps its node, with its frame or as the spare, so the
+// next request needs no heap call; returns the record copy when kept as the spare.
+inline RW_VAR *removeAnsweredKeepingNode(Marovin &d)
+{
+    RW_VAR *retired = nullptr;
+    MarovinPrivate *priv = d.priv;
+    bool kept = false;
+    if (priv && d.frameQueue.size() == 1) {
+        kept = priv->currentSlot >= 0 && priv->frames.park(priv->currentSlot, d.frameQueue);
+        if (!kept && priv->spareQueue.isEmpty()) {
+            d.frameQueue.swap(priv->spareQueue);
+            retired = &priv->spareQueue.first().var;
+            kept = true;
+        }
+    }
+    if (!kept)
+        d.frameQueue.removeFirst();
+    return retired;
+}
+
 // Removes the pending once-reads and writes of the given-up station (of every
 // station in single-station operation) and tells the once-read requesters.
 void dropPendingAfterGiveUp(Marovin &d)
@@ -183,21 +203,7 @@ RW_VAR *DataCom(QByteArray *reply, int length)
         // The repeat count belongs to the current request; a success ends it.
         marovin::setSetting(MarovinSettings::retryCount, 0);
         marovin::Locker lock(d.listMutex);
-        // The last node is kept for the next request instead of being freed:
-        // with its frame for the same variable's next read, else as the spare.
-        RW_VAR *retired = nullptr;
-        MarovinPrivate *priv = d.priv;
-        bool kept = false;
-        if (priv && d.frameQueue.size() == 1) {
-            kept = priv->currentSlot >= 0 && priv->frames.park(priv->currentSlot, d.frameQueue);
-            if (!kept && priv->spareQueue.isEmpty()) {
-                d.frameQueue.swap(priv->spareQueue);
-                retired = &priv->spareQueue.first().var;
-                kept = true;
-            }
-        }
-        if (!kept)
-            d.frameQueue.removeFirst();
+        RW_VAR *const retired = removeAnsweredKeepingNode(d);
         const int done = marovin::addSetting(MarovinSettings::framesDone, 1);
         if (done < setting(MarovinSettings::framesPerVar)) {
             d.result.status = status;

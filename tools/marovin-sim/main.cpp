@@ -19,10 +19,12 @@
 #include "DeviceModel.h"
 #include "LinePace.h"
 #include "MemoryText.h"
+#include "MonotonicClock.h"
 #include "Options.h"
 #include "Port.h"
 
 using marovin_device::DeviceModel;
+using marovin_port::monotonicMs;
 using marovin_sim::Animation;
 using marovin_sim::AnimationKind;
 using marovin_sim::Options;
@@ -35,13 +37,6 @@ volatile std::sig_atomic_t g_stop = 0;
 void onSignal(int)
 {
     g_stop = 1;
-}
-
-// Milliseconds on the monotonic clock.
-long long nowMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 // Milliseconds since the epoch: what a clock animation stores.
@@ -98,14 +93,14 @@ public:
     // Runs until a signal, --exit-after or --duration; returns the exit status.
     int run()
     {
-        start_ = nowMs();
+        start_ = monotonicMs();
         nextTick_ = start_ + o_.tickMs;
         long long lastByte = start_;
         unsigned long connections = port_->connections();
         bool reportedFailure = false;
         std::vector<std::uint8_t> in;
         while (!g_stop) {
-            const long long now = nowMs();
+            const long long now = monotonicMs();
             if (o_.duration > 0 && now - start_ >= static_cast<long long>(o_.duration * 1000.0))
                 break;
             if (!o_.animations.empty() && now >= nextTick_) {
@@ -137,12 +132,12 @@ public:
                     std::fprintf(stderr, "%s -- client %lu connected\n", timestamp().c_str(), connections);
             }
             if (in.empty()) {
-                if (model_.pendingBytes() && nowMs() - lastByte >= o_.gapMs)
+                if (model_.pendingBytes() && monotonicMs() - lastByte >= o_.gapMs)
                     dropPartial("silence");
                 continue;
             }
             pace_.received(in.size());
-            lastByte = nowMs();
+            lastByte = monotonicMs();
             if (serve(in))
                 break;
         }
@@ -163,7 +158,7 @@ public:
                      "  garbage bytes %llu\n"
                      "  unknown cmds  %llu\n"
                      "  faults        drop %llu, corrupt %llu, short %llu, delay %llu, noise %llu (seed %llu)\n",
-                     static_cast<double>(nowMs() - start_) / 1000.0, ull(c.requests), sent_, ull(c.skipped),
+                     static_cast<double>(monotonicMs() - start_) / 1000.0, ull(c.requests), sent_, ull(c.skipped),
                      ull(c.broadcasts), ull(c.badSums), ull(c.garbageBytes), ull(c.unknown), faults_.drop,
                      faults_.corrupt, faults_.shortReply, faults_.delay, faults_.noise,
                      static_cast<unsigned long long>(o_.seed));
@@ -176,9 +171,9 @@ private:
     // Sleeps in short steps so a signal still ends the run promptly.
     static void sleepMs(int ms)
     {
-        const long long end = nowMs() + ms;
-        while (!g_stop && nowMs() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(50, end - nowMs())));
+        const long long end = monotonicMs() + ms;
+        while (!g_stop && monotonicMs() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(50, end - monotonicMs())));
     }
 
     // Forgets a half-received frame, with a trace line.

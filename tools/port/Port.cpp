@@ -1,9 +1,10 @@
 #include "Port.h"
 
+#include "MonotonicClock.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include <fcntl.h>
@@ -27,13 +28,6 @@ constexpr int kWriteStallMs = 2000;
 constexpr int kConnectTimeoutMs = 3000;
 // The most a read of unknown length takes.
 constexpr std::size_t kReadLimit = 65536;
-
-// Milliseconds on the monotonic clock.
-long long nowMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 // Text of errno with a prefix.
 std::string errnoText(const std::string &what)
@@ -63,7 +57,7 @@ bool makeNonBlocking(int fd)
 // Milliseconds left until deadline, for poll(): 0 once it has passed.
 int msLeft(long long deadline)
 {
-    const long long left = deadline - nowMs();
+    const long long left = deadline - monotonicMs();
     return left > 0 ? static_cast<int>(std::min<long long>(left, 1 << 30)) : 0;
 }
 
@@ -92,7 +86,7 @@ int resumedWait(int waitMs, long long *deadline)
     if (waitMs < 0)
         return waitMs;
     if (*deadline < 0)
-        *deadline = nowMs() + waitMs;
+        *deadline = monotonicMs() + waitMs;
     return msLeft(*deadline);
 }
 
@@ -179,7 +173,7 @@ ReadEnd readLoop(int fd, std::vector<std::uint8_t> &out, int wanted, int firstBy
         return ReadEnd::Failed;
     if (wanted == 0)
         return ReadEnd::Done;
-    const long long endMs = firstByteMs >= 0 ? nowMs() + firstByteMs : -1;
+    const long long endMs = firstByteMs >= 0 ? monotonicMs() + firstByteMs : -1;
     std::uint8_t buf[1024];
     int waitMs = firstByteMs;
     for (;;) {
@@ -214,7 +208,7 @@ ReadEnd readLoop(int fd, std::vector<std::uint8_t> &out, int wanted, int firstBy
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             short revents = 0;
-            if (waitFor(fd, POLLOUT, nowMs() + kWriteStallMs, &revents) <= 0 || (revents & (POLLERR | POLLNVAL)))
+            if (waitFor(fd, POLLOUT, monotonicMs() + kWriteStallMs, &revents) <= 0 || (revents & (POLLERR | POLLNVAL)))
                 return false;
             continue;
         }
@@ -512,7 +506,7 @@ public:
             int rc = ::connect(fd, ai->ai_addr, ai->ai_addrlen);
             if (rc != 0 && errno == EINPROGRESS) {
                 short revents = 0;
-                rc = waitFor(fd, POLLOUT, nowMs() + kConnectTimeoutMs, &revents) == 1 ? 0 : -1;
+                rc = waitFor(fd, POLLOUT, monotonicMs() + kConnectTimeoutMs, &revents) == 1 ? 0 : -1;
                 if (rc != 0)
                     errno = ETIMEDOUT;
                 int soError = 0;
@@ -688,7 +682,7 @@ private:
             return false;
         if (client_ >= 0)
             return true;
-        const long long deadline = *firstByteMs < 0 ? -1 : nowMs() + *firstByteMs;
+        const long long deadline = *firstByteMs < 0 ? -1 : monotonicMs() + *firstByteMs;
         if (!acceptClient(deadline))
             return false;
         if (*firstByteMs >= 0)

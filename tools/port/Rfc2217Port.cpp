@@ -180,7 +180,6 @@ public:
     }
 
     int fd() const override { return tcp_->fd(); }
-    int localPort() const override { return tcp_->localPort(); }
 
 private:
     // Reads what is waiting (after up to firstByteMs for a first byte) and

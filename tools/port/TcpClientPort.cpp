@@ -87,7 +87,6 @@ public:
     std::size_t flushInput() override { return drain(fd_); }
     bool reopen() override { return connect(nullptr); }
     std::string describe() const override { return "tcp " + host_ + ":" + std::to_string(port_); }
-    int localPort() const override { return socketPort(fd_); }
 
 private:
     // Reads chunk by chunk and acknowledges each chunk that leaves the reply

@@ -8,10 +8,10 @@ namespace {
 
 using namespace detail;
 
-class TcpServerPort : public Port {
+class ListeningPort : public TcpServerPort {
 public:
-    TcpServerPort(std::string host, int port) : host_(std::move(host)), port_(port) {}
-    ~TcpServerPort() override
+    ListeningPort(std::string host, int port) : host_(std::move(host)), port_(port) {}
+    ~ListeningPort() override
     {
         closeFd(&client_);
         closeFd(&listen_);
@@ -143,14 +143,14 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Port> openTcpServer(const std::string &host, int port, std::string *error)
+std::unique_ptr<TcpServerPort> openTcpServer(const std::string &host, int port, std::string *error)
 {
     if (port < 0 || port > 65535) {
         if (error)
             *error = "TCP port must be 0 to 65535";
         return nullptr;
     }
-    auto p = std::make_unique<TcpServerPort>(host.empty() ? "127.0.0.1" : host, port);
+    auto p = std::make_unique<ListeningPort>(host.empty() ? "127.0.0.1" : host, port);
     if (!p->listen(error))
         return nullptr;
     return p;

@@ -134,24 +134,20 @@ void advanceList(Marovin &d, bool local, RW_VAR *retired)
     }
 }
 
-// Removes the answered request but keeps its node, with its frame or as the spare, so the
-// next request needs no heap call; returns the record copy when kept as the spare.
-inline RW_VAR *removeAnsweredKeepingNode(Marovin &d)
+// Keeps the answered request's node, with its frame or as the spare, so that the next
+// request needs no heap call; *retired is set to the record when kept as the spare.
+inline bool keepAnsweredNode(Marovin &d, RW_VAR **retired)
 {
-    RW_VAR *retired = nullptr;
     MarovinPrivate *priv = d.priv;
-    bool kept = false;
-    if (priv && d.frameQueue.size() == 1) {
-        kept = priv->currentSlot >= 0 && priv->frames.park(priv->currentSlot, d.frameQueue);
-        if (!kept && priv->spareQueue.isEmpty()) {
-            d.frameQueue.swap(priv->spareQueue);
-            retired = &priv->spareQueue.first().var;
-            kept = true;
-        }
-    }
-    if (!kept)
-        d.frameQueue.removeFirst();
-    return retired;
+    if (!priv || d.frameQueue.size() != 1)
+        return false;
+    if (priv->currentSlot >= 0 && priv->frames.park(priv->currentSlot, d.frameQueue))
+        return true;
+    if (!priv->spareQueue.isEmpty())
+        return false;
+    d.frameQueue.swap(priv->spareQueue);
+    *retired = &priv->spareQueue.first().var;
+    return true;
 }
 
 // Removes the pending once-reads and writes of the given-up station (of every
@@ -203,7 +199,9 @@ RW_VAR *DataCom(QByteArray *reply, int length)
         // The repeat count belongs to the current request; a success ends it.
         marovin::setSetting(MarovinSettings::retryCount, 0);
         marovin::Locker lock(d.listMutex);
-        RW_VAR *const retired = removeAnsweredKeepingNode(d);
+        RW_VAR *retired = nullptr;
+        if (!keepAnsweredNode(d, &retired))
+            d.frameQueue.removeFirst();
         const int done = marovin::addSetting(MarovinSettings::framesDone, 1);
         if (done < setting(MarovinSettings::framesPerVar)) {
             d.result.status = status;

@@ -1,5 +1,6 @@
 // Byte transports over loopback: a pseudo-terminal pair (the master and its
-// slave opened as a serial device) and a TCP server with a client.
+// slave opened as a serial device) and a TCP server with a client; and the
+// host:port forms the tools take.
 #include <gtest/gtest.h>
 
 #include <termios.h>
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "HostPort.h"
 #include "Port.h"
 
 using marovin_port::Port;
@@ -360,6 +362,59 @@ TEST(TcpPort, ServerAndClientsComingAndGoing)
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(client->write(flood.data(), flood.size()));
     EXPECT_LT(elapsedMs(start), 2000 + slackMs());
+}
+
+TEST(HostPort, EachFormItsDefaultsAndRefusals)
+{
+    using marovin_port::HostCheck;
+    marovin_port::HostPortRules connect, listen, broker, any;
+    connect.emptyHost = true;  // [HOST:]PORT, ":PORT" on the default host, the resolver judges the host
+    connect.hostCheck = HostCheck::Any;
+    listen.anyPort = true;  // [ADDR:]PORT, port 0 for any
+    any = listen;  // and the host as written, ":PORT" on the default host
+    any.emptyHost = true;
+    any.hostCheck = HostCheck::Any;
+    broker.defaultPort = 1883;  // HOST[:PORT], [V6] only in brackets
+    broker.hostCheck = HostCheck::Name;
+    // port < 0: refused, with `host` the message.
+    const struct {
+        const char *text;
+        const marovin_port::HostPortRules &rules;
+        const char *host;
+        int port;
+    } rows[] = {
+        {"502", connect, "127.0.0.1", 502},          {"plc-1.lan:00502", connect, "plc-1.lan", 502},
+        {":502", connect, "127.0.0.1", 502},         {"[::1]:502", connect, "::1", 502},
+        {"::1:65535", listen, "::1", 65535},         {"0", listen, "127.0.0.1", 0},
+        {"[]:0", any, "[]", 0},                      {"broker", broker, "broker", 1883},
+        {"[::1]", broker, "::1", 1883},              {"[::1]:1884", broker, "::1", 1884},
+        {"0", connect, "\"0\" is not a port number", -1},
+        {"65536", listen, "\"65536\" is not a port number", -1},
+        {"123456", listen, "\"123456\" is not a port number", -1},
+        {"-0", any, "\"-0\" is not a port number", -1},
+        {"", connect, "\"\" is not a port number", -1},
+        {"h:", connect, "\"\" is not a port number", -1},
+        {"x:y", listen, "\"y\" is not a port number", -1},
+        {":80", listen, "\"\" is not a host name or address", -1},
+        {"a b:80", listen, "\"a b\" is not a host name or address", -1},
+        {"[]:80", listen, "\"[]\" is not a host name or address", -1},
+        {"", broker, "\"\" is not a host name or address", -1},
+        {"::1", broker, "\"\" is not a host name or address", -1},
+        {"[::1]x", broker, "\"[::1]x\" is not a host name or address", -1},
+        {"[zz]:1", broker, "\"[zz]\" is not a host name or address", -1},
+        {"a/b", broker, "\"a/b\" is not a host name or address", -1},
+        {"a:1:2", broker, "\"1:2\" is not a port number", -1},
+        {"a:0", broker, "\"0\" is not a port number", -1},
+    };
+    for (const auto &r : rows) {
+        std::string host = "kept", why;
+        int port = -7;
+        const bool ok = marovin_port::parseHostPort(r.text, r.rules, &host, &port, &why);
+        if (r.port >= 0)
+            EXPECT_TRUE(ok && host == r.host && port == r.port) << r.text << ": " << host << " " << port << " " << why;
+        else
+            EXPECT_TRUE(!ok && why == r.host && host == "kept" && port == -7) << r.text << ": " << why;
+    }
 }
 
 }  // namespace

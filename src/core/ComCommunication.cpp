@@ -1,6 +1,7 @@
 // The request scheduler: hands the host the next frame to send.
 #include "marovin_core.h"
 
+#include "DriverPrivate.h"
 #include "ListRotation.h"
 #include "Locker.h"
 #include "OnceReadNotice.h"
@@ -17,7 +18,7 @@ const int kBurstLimit = 4;  // a burst counter at most this may take one more tu
 // never be sent, so the writes behind it are not blocked for good.
 __attribute__((noinline)) void scheduleWrite(Marovin &d, bool remote)
 {
-    d.phase = 1;
+    d.phase = marovin::kPhaseWrite;
     RW_VAR *var = &d.writeList.first();
     if (remote)
         Remote_WriteVar(var);
@@ -32,7 +33,7 @@ __attribute__((noinline)) void scheduleWrite(Marovin &d, bool remote)
 // built is dropped and its requester told that it failed.
 __attribute__((noinline)) void scheduleOnceRead(Marovin &d, bool remote)
 {
-    d.phase = 2;
+    d.phase = marovin::kPhaseOnceRead;
     RW_VAR *var = &d.onceReadList.first();
     if (remote)
         Remote_ReadVar(var);
@@ -48,7 +49,7 @@ __attribute__((noinline)) void scheduleOnceRead(Marovin &d, bool remote)
 // Queues the requests of the next cyclic read.
 void scheduleCyclicRead(Marovin &d, bool remote)
 {
-    d.phase = 0;
+    d.phase = marovin::kPhaseCyclicRead;
     RW_VAR *var = &d.readList.first();
     if (remote)
         Remote_ReadVar(var);

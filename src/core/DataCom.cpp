@@ -103,13 +103,13 @@ int remoteOutcome(const Protocol &request, const QByteArray &reply, int length)
 void advanceList(Marovin &d, bool local, RW_VAR *retired)
 {
     switch (d.phase) {
-    case 1:
+    case marovin::kPhaseWrite:
         if (!d.writeList.isEmpty()) {
             passRetValue(&d.writeList.first(), &d.result);
             d.writeList.removeFirst();
         }
         break;
-    case 2:
+    case marovin::kPhaseOnceRead:
         if (d.onceReadList.isEmpty())
             break;
         if (local) {
@@ -123,15 +123,31 @@ void advanceList(Marovin &d, bool local, RW_VAR *retired)
         passRetValue(&d.onceReadList.first(), &d.result);
         d.onceReadList.removeFirst();
         break;
-    case 0:
+    case marovin::kPhaseCyclicRead:
         if (!d.readList.isEmpty()) {
             marovin::passFields(d.readList.first(), d.result, retired);
             marovin::rotateFirstToEnd(d.readList);
         }
         break;
-    default:
+    default:  // kPhaseNone: nothing scheduled yet
         break;
     }
+}
+
+// Keeps the answered request's node, with its frame or as the spare, so that the next
+// request needs no heap call; *retired is set to the record when kept as the spare.
+inline bool keepAnsweredNode(Marovin &d, RW_VAR **retired)
+{
+    MarovinPrivate *priv = d.priv;
+    if (!priv || d.frameQueue.size() != 1)
+        return false;
+    if (priv->currentSlot >= 0 && priv->frames.park(priv->currentSlot, d.frameQueue))
+        return true;
+    if (!priv->spareQueue.isEmpty())
+        return false;
+    d.frameQueue.swap(priv->spareQueue);
+    *retired = &priv->spareQueue.first().var;
+    return true;
 }
 
 // Removes the pending once-reads and writes of the given-up station (of every
@@ -183,20 +199,8 @@ RW_VAR *DataCom(QByteArray *reply, int length)
         // The repeat count belongs to the current request; a success ends it.
         marovin::setSetting(MarovinSettings::retryCount, 0);
         marovin::Locker lock(d.listMutex);
-        // The last node is kept for the next request instead of being freed:
-        // with its frame for the same variable's next read, else as the spare.
         RW_VAR *retired = nullptr;
-        MarovinPrivate *priv = d.priv;
-        bool kept = false;
-        if (priv && d.frameQueue.size() == 1) {
-            kept = priv->currentSlot >= 0 && priv->frames.park(priv->currentSlot, d.frameQueue);
-            if (!kept && priv->spareQueue.isEmpty()) {
-                d.frameQueue.swap(priv->spareQueue);
-                retired = &priv->spareQueue.first().var;
-                kept = true;
-            }
-        }
-        if (!kept)
+        if (!keepAnsweredNode(d, &retired))
             d.frameQueue.removeFirst();
         const int done = marovin::addSetting(MarovinSettings::framesDone, 1);
         if (done < setting(MarovinSettings::framesPerVar)) {

@@ -9,6 +9,15 @@
 
 namespace marovin {
 
+// Values of Marovin::phase: the list whose variable's requests are queued, so
+// that the reply advances that list.
+enum ExchangePhase {
+    kPhaseCyclicRead = 0,
+    kPhaseWrite = 1,
+    kPhaseOnceRead = 2,
+    kPhaseNone = 100  // no request scheduled since load
+};
+
 // Makes target hold source's value; an implicitly shared copy-and-swap stays
 // inline and skips the work when both already share their data.
 template <class T>

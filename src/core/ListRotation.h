@@ -4,6 +4,12 @@
 
 #include <QList>
 
+// rotateFirstToEnd reaches into Qt 5's QListData and was checked against Qt 5
+// only; Qt 6's QList has no array of element pointers at all.
+#if QT_VERSION < QT_VERSION_CHECK(5, 0, 0) || QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+#error "ListRotation.h needs Qt 5's QList internals; on Qt 4 or Qt 6 rotate with list.move(0, list.size() - 1) instead"
+#endif
+
 namespace marovin {
 
 // Moves the first element of `list` to its end. A list of records keeps each

@@ -11,7 +11,7 @@ MAROVIN_API void *LW = nullptr;
 MAROVIN_API void *RWI = nullptr;
 
 Marovin::Marovin()
-    : settings(nullptr), onceReadDone(nullptr), ownerNotify(nullptr), phase(100), writeBurst(0), onceBurst(0), goodReplies(0), commFailed(false), spareFlag(false),
+    : settings(nullptr), onceReadDone(nullptr), ownerNotify(nullptr), phase(marovin::kPhaseNone), writeBurst(0), onceBurst(0), goodReplies(0), commFailed(false), spareFlag(false),
       cacheIndex(new MarovinCacheIndex), priv(new MarovinPrivate)
 {
 }

@@ -2,6 +2,8 @@
 // character, not every one after it.
 #include "LinePace.h"
 
+#include "MonotonicClock.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
@@ -13,13 +15,7 @@ namespace marovin_sim {
 
 namespace {
 
-// Monotonic clock in nanoseconds.
-long long monotonicNs()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
+using marovin_port::monotonicNs;
 
 // The longest the last character of a reply is waited for on the clock.
 constexpr long long kMaxMarginNs = 500000;

@@ -1,6 +1,7 @@
 #include "Options.h"
 
 #include "CliChecks.h"
+#include "HostPort.h"
 
 #include <cctype>
 #include <charconv>
@@ -185,6 +186,17 @@ CLI::Option *addPercent(CLI::App &app, const char *name, double *out, const char
         ->group("Faults");
 }
 
+// --tcp [HOST:]PORT: HOST 127.0.0.1 when left out or empty, PORT 0 for any
+// free port; the host goes to the resolver as written, which judges it.
+marovin_port::HostPortRules listenRules()
+{
+    marovin_port::HostPortRules rules;
+    rules.anyPort = true;
+    rules.emptyHost = true;
+    rules.hostCheck = marovin_port::HostCheck::Any;
+    return rules;
+}
+
 void addTransportOptions(CLI::App &app, Options *o, std::string *tcp)
 {
     const char *g = "Transport";
@@ -355,23 +367,10 @@ int parseOptions(int argc, char **argv, Options *o, std::FILE *out, std::FILE *e
         return code;
     o->seedGiven = app.count("--seed") > 0;
     o->transport = !o->serialDevice.empty() ? Transport::Serial : !tcp.empty() ? Transport::Tcp : Transport::Pty;
-    if (!tcp.empty()) {
-        const auto colon = tcp.rfind(':');
-        std::string portText = tcp;
-        if (colon != std::string::npos) {
-            o->tcpHost = tcp.substr(0, colon);
-            portText = tcp.substr(colon + 1);
-            if (o->tcpHost.size() > 2 && o->tcpHost.front() == '[' && o->tcpHost.back() == ']')
-                o->tcpHost = o->tcpHost.substr(1, o->tcpHost.size() - 2);
-            if (o->tcpHost.empty())
-                o->tcpHost = "127.0.0.1";
-        }
-        long long n = 0;
-        if (!parseInt(portText, 0, 65535, &n)) {
-            std::fprintf(err, "marovin-sim: --tcp: \"%s\" is not a port number\n", portText.c_str());
-            return 2;
-        }
-        o->tcpPort = static_cast<int>(n);
+    std::string why;
+    if (!tcp.empty() && !marovin_port::parseHostPort(tcp, listenRules(), &o->tcpHost, &o->tcpPort, &why)) {
+        std::fprintf(err, "marovin-sim: --tcp: %s\n", why.c_str());
+        return 2;
     }
     if (o->lineRate > 0 && o->transport == Transport::Serial) {
         std::fprintf(err, "marovin-sim: --line-rate is for --pty and --tcp: a serial device keeps its own pace\n");

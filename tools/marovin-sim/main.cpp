@@ -19,10 +19,12 @@
 #include "DeviceModel.h"
 #include "LinePace.h"
 #include "MemoryText.h"
+#include "MonotonicClock.h"
 #include "Options.h"
 #include "Port.h"
 
 using marovin_device::DeviceModel;
+using marovin_port::monotonicMs;
 using marovin_sim::Animation;
 using marovin_sim::AnimationKind;
 using marovin_sim::Options;
@@ -35,13 +37,6 @@ volatile std::sig_atomic_t g_stop = 0;
 void onSignal(int)
 {
     g_stop = 1;
-}
-
-// Milliseconds on the monotonic clock.
-long long nowMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 // Milliseconds since the epoch: what a clock animation stores.
@@ -85,9 +80,12 @@ struct FaultCounts {
 
 class Simulator {
 public:
-    Simulator(const Options &options, std::unique_ptr<marovin_port::Port> port)
+    // server: the port when it is a TCP server (clients come and go), else null.
+    Simulator(const Options &options, std::unique_ptr<marovin_port::Port> port,
+              const marovin_port::TcpServerPort *server)
         : o_(options),
           port_(std::move(port)),
+          server_(server),
           rng_(options.seed),
           pace_(options.lineRate, options.serial, options.responseDelayMs, &g_stop)
     {
@@ -98,14 +96,14 @@ public:
     // Runs until a signal, --exit-after or --duration; returns the exit status.
     int run()
     {
-        start_ = nowMs();
+        start_ = monotonicMs();
         nextTick_ = start_ + o_.tickMs;
         long long lastByte = start_;
-        unsigned long connections = port_->connections();
+        unsigned long connections = clients();
         bool reportedFailure = false;
         std::vector<std::uint8_t> in;
         while (!g_stop) {
-            const long long now = nowMs();
+            const long long now = monotonicMs();
             if (o_.duration > 0 && now - start_ >= static_cast<long long>(o_.duration * 1000.0))
                 break;
             if (!o_.animations.empty() && now >= nextTick_) {
@@ -130,19 +128,19 @@ public:
                 std::fprintf(stderr, "marovin-sim: %s: reopened\n", port_->describe().c_str());
                 reportedFailure = false;
             }
-            if (port_->connections() != connections) {
-                connections = port_->connections();
+            if (clients() != connections) {
+                connections = clients();
                 dropPartial("new client");
                 if (o_.trace)
                     std::fprintf(stderr, "%s -- client %lu connected\n", timestamp().c_str(), connections);
             }
             if (in.empty()) {
-                if (model_.pendingBytes() && nowMs() - lastByte >= o_.gapMs)
+                if (model_.pendingBytes() && monotonicMs() - lastByte >= o_.gapMs)
                     dropPartial("silence");
                 continue;
             }
             pace_.received(in.size());
-            lastByte = nowMs();
+            lastByte = monotonicMs();
             if (serve(in))
                 break;
         }
@@ -163,22 +161,25 @@ public:
                      "  garbage bytes %llu\n"
                      "  unknown cmds  %llu\n"
                      "  faults        drop %llu, corrupt %llu, short %llu, delay %llu, noise %llu (seed %llu)\n",
-                     static_cast<double>(nowMs() - start_) / 1000.0, ull(c.requests), sent_, ull(c.skipped),
+                     static_cast<double>(monotonicMs() - start_) / 1000.0, ull(c.requests), sent_, ull(c.skipped),
                      ull(c.broadcasts), ull(c.badSums), ull(c.garbageBytes), ull(c.unknown), faults_.drop,
                      faults_.corrupt, faults_.shortReply, faults_.delay, faults_.noise,
                      static_cast<unsigned long long>(o_.seed));
     }
 
 private:
+    // Clients the TCP server accepted so far; 0 on other transports.
+    unsigned long clients() const { return server_ ? server_->connections() : 0; }
+
     // Counter value for printf.
     static unsigned long long ull(std::uint64_t v) { return static_cast<unsigned long long>(v); }
 
     // Sleeps in short steps so a signal still ends the run promptly.
     static void sleepMs(int ms)
     {
-        const long long end = nowMs() + ms;
-        while (!g_stop && nowMs() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(50, end - nowMs())));
+        const long long end = monotonicMs() + ms;
+        while (!g_stop && monotonicMs() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(50, end - monotonicMs())));
     }
 
     // Forgets a half-received frame, with a trace line.
@@ -338,6 +339,7 @@ private:
 
     const Options &o_;
     std::unique_ptr<marovin_port::Port> port_;
+    const marovin_port::TcpServerPort *server_;
     DeviceModel model_;
     std::mt19937_64 rng_;
     FaultCounts faults_;
@@ -376,6 +378,62 @@ void addDemo(Options *o)
     o->animations.insert(o->animations.begin(), anims.begin(), anims.end());
 }
 
+// Adds the memory files, then the demo, before the command line's values, and
+// picks a seed; -1 to go on, else the exit status after a message.
+int loadMemory(Options *o)
+{
+    // Memory files first, so that --set on the command line overrides them.
+    std::vector<marovin_device::Assignment> fileSets;
+    std::vector<Animation> fileAnimations;
+    std::string error;
+    for (const std::string &path : o->memoryFiles) {
+        bool unreadable = false;
+        if (!marovin_sim::loadMemoryFile(path, &fileSets, &fileAnimations, &error, &unreadable)) {
+            std::fprintf(stderr, "marovin-sim: %s\n", error.c_str());
+            return unreadable ? 1 : 2;
+        }
+    }
+    o->sets.insert(o->sets.begin(), fileSets.begin(), fileSets.end());
+    o->animations.insert(o->animations.begin(), fileAnimations.begin(), fileAnimations.end());
+    if (o->demo) {
+        addDemo(o);
+        if (!o->allStations && !o->stations.count(1))
+            std::fprintf(stderr, "marovin-sim: warning: --demo fills station 1, which --stations does not serve\n");
+    }
+    if (!o->seedGiven)
+        o->seed =
+            static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) % 1000000007ULL;
+    return -1;
+}
+
+// Opens the transport the options ask for; *server is the port when it is a
+// TCP server, *where the first line to print. Null with a message on failure.
+std::unique_ptr<marovin_port::Port> openPort(const Options &o, const marovin_port::TcpServerPort **server,
+                                             std::string *where, std::string *error)
+{
+    switch (o.transport) {
+    case marovin_sim::Transport::Pty: {
+        std::string path;
+        std::unique_ptr<marovin_port::Port> port = marovin_port::openPtyMaster(&path, error);
+        *where = "pty " + path;
+        return port;
+    }
+    case marovin_sim::Transport::Serial: {
+        std::unique_ptr<marovin_port::Port> port = marovin_port::openSerial(o.serialDevice, o.serial, error);
+        if (port)
+            *where = "serial " + port->describe();
+        return port;
+    }
+    case marovin_sim::Transport::Tcp:
+        break;
+    }
+    std::unique_ptr<marovin_port::TcpServerPort> port = marovin_port::openTcpServer(o.tcpHost, o.tcpPort, error);
+    *server = port.get();
+    if (port)
+        *where = "tcp " + o.tcpHost + ":" + std::to_string(port->localPort());
+    return port;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -384,47 +442,14 @@ int main(int argc, char **argv)
     const int parsed = marovin_sim::parseOptions(argc, argv, &o);
     if (parsed >= 0)
         return parsed;
-    std::string error;
-    // Memory files first, so that --set on the command line overrides them.
-    std::vector<marovin_device::Assignment> fileSets;
-    std::vector<Animation> fileAnimations;
-    for (const std::string &path : o.memoryFiles) {
-        bool unreadable = false;
-        if (!marovin_sim::loadMemoryFile(path, &fileSets, &fileAnimations, &error, &unreadable)) {
-            std::fprintf(stderr, "marovin-sim: %s\n", error.c_str());
-            return unreadable ? 1 : 2;
-        }
-    }
-    o.sets.insert(o.sets.begin(), fileSets.begin(), fileSets.end());
-    o.animations.insert(o.animations.begin(), fileAnimations.begin(), fileAnimations.end());
-    if (o.demo) {
-        addDemo(&o);
-        if (!o.allStations && !o.stations.count(1))
-            std::fprintf(stderr, "marovin-sim: warning: --demo fills station 1, which --stations does not serve\n");
-    }
-    if (!o.seedGiven)
-        o.seed = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) % 1000000007ULL;
+    const int loaded = loadMemory(&o);
+    if (loaded >= 0)
+        return loaded;
 
-    std::unique_ptr<marovin_port::Port> port;
+    std::string error;
+    const marovin_port::TcpServerPort *server = nullptr;
     std::string where;
-    switch (o.transport) {
-    case marovin_sim::Transport::Pty: {
-        std::string path;
-        port = marovin_port::openPtyMaster(&path, &error);
-        where = "pty " + path;
-        break;
-    }
-    case marovin_sim::Transport::Serial:
-        port = marovin_port::openSerial(o.serialDevice, o.serial, &error);
-        if (port)
-            where = "serial " + port->describe();
-        break;
-    case marovin_sim::Transport::Tcp:
-        port = marovin_port::openTcpServer(o.tcpHost, o.tcpPort, &error);
-        if (port)
-            where = "tcp " + o.tcpHost + ":" + std::to_string(port->localPort());
-        break;
-    }
+    std::unique_ptr<marovin_port::Port> port = openPort(o, &server, &where, &error);
     if (!port) {
         std::fprintf(stderr, "marovin-sim: %s\n", error.c_str());
         return 1;
@@ -437,7 +462,7 @@ int main(int argc, char **argv)
     sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    Simulator sim(o, std::move(port));
+    Simulator sim(o, std::move(port), server);
     DeviceModel &model = sim.model();
     model.setRemote(o.remote);
     if (o.allStations)

@@ -1,5 +1,5 @@
 // A byte transport shared by marovin-host and marovin-sim: serial device,
-// TCP (client or listening server) or pseudo-terminal.
+// TCP (client or listening server), RFC 2217 or pseudo-terminal.
 #ifndef MAROVIN_TOOLS_PORT_H
 #define MAROVIN_TOOLS_PORT_H
 
@@ -62,18 +62,23 @@ public:
     virtual double bytesPerSecond() const { return 0.0; }
     // File descriptor for poll(), -1 if none.
     virtual int fd() const = 0;
-    // TCP: the local port actually bound or connected from (useful after
-    // listening on port 0); 0 for other transports.
-    virtual int localPort() const { return 0; }
-    // Whether someone is at the other end to read a write: the TCP server
-    // only while a client is connected; other transports while open.
-    virtual bool hasPeer() const { return isOpen(); }
-    // TCP server: clients accepted so far, so a caller can tell a new peer
-    // (and drop a half-received frame of the old one); 0 for other transports.
-    virtual unsigned long connections() const { return 0; }
 
 protected:
     std::size_t discarded_ = 0;
+};
+
+// A listening TCP port that serves one client at a time; read and write act
+// on the current client, and a read waits for the next one when none is
+// connected.
+class TcpServerPort : public Port {
+public:
+    // The local port actually bound (useful after listening on port 0).
+    virtual int localPort() const = 0;
+    // Whether a client is connected to read a write.
+    virtual bool hasPeer() const = 0;
+    // Clients accepted so far, so a caller can tell a new peer (and drop a
+    // half-received frame of the old one).
+    virtual unsigned long connections() const = 0;
 };
 
 // Baud rates that termios can set on this system, ascending.
@@ -88,8 +93,8 @@ std::unique_ptr<Port> openTcpClient(const std::string &host, int port, std::stri
 // RFC 2217): connects, sets the line from `options`, and passes data bytes.
 std::unique_ptr<Port> openRfc2217(const std::string &host, int port, const SerialOptions &options,
                                   std::string *error);
-// Listens on host:port and serves one client at a time; read/write act on the current client.
-std::unique_ptr<Port> openTcpServer(const std::string &host, int port, std::string *error);
+// Listens on host:port (empty host: 127.0.0.1; port 0: any free port).
+std::unique_ptr<TcpServerPort> openTcpServer(const std::string &host, int port, std::string *error);
 // Creates a pseudo-terminal master; *slavePath receives the path for the other side.
 std::unique_ptr<Port> openPtyMaster(std::string *slavePath, std::string *error);
 

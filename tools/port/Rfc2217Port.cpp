@@ -1,12 +1,12 @@
 // A serial port behind a serial-device server that speaks telnet with COM
 // port control (RFC 2217): the line settings go to the server, data travels
 // with 0xFF doubled, and the host's loop sees a plain byte port.
+#include "MonotonicClock.h"
 #include "Port.h"
 #include "TelnetCodec.h"
 
 #include <algorithm>
 #include <bitset>
-#include <chrono>
 #include <cstring>
 
 namespace marovin_port {
@@ -25,17 +25,10 @@ constexpr std::uint8_t kSetBaudRate = 1, kSetDataSize = 2, kSetParity = 3, kSetS
 constexpr std::uint8_t kServerOffset = 100;
 constexpr std::uint8_t kNoFlowControl = 1;
 
-// Milliseconds on the monotonic clock.
-long long nowMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 // Milliseconds left until deadline, 0 once passed.
 int msLeft(long long deadline)
 {
-    const long long left = deadline - nowMs();
+    const long long left = deadline - monotonicMs();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
@@ -94,7 +87,7 @@ public:
         if (!sendAnswers())
             return fail(error, "cannot send the line settings");
 
-        const long long deadline = nowMs() + kNegotiationMs;
+        const long long deadline = monotonicMs() + kNegotiationMs;
         while (!settled()) {
             if (refused_ != nullptr)
                 return fail(error, std::string("the server refuses ") + refused_);
@@ -147,7 +140,7 @@ public:
             return n >= 0;
         }
         // Unknown length: bounded in time and size like the other ports.
-        const long long endMs = firstByteMs >= 0 ? nowMs() + firstByteMs : -1;
+        const long long endMs = firstByteMs >= 0 ? monotonicMs() + firstByteMs : -1;
         out.resize(kReadLimit);
         const long n = readData(out.data(), out.size(), firstByteMs, interByteMs, endMs);
         out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
@@ -187,7 +180,6 @@ public:
     }
 
     int fd() const override { return tcp_->fd(); }
-    int localPort() const override { return tcp_->localPort(); }
 
 private:
     // Reads what is waiting (after up to firstByteMs for a first byte) and
@@ -233,7 +225,7 @@ private:
                 const int whole = got > 0 ? std::max(interByteMs, 0) : firstByteMs;
                 if (whole >= 0) {
                     if (commandsUntil < 0)
-                        commandsUntil = nowMs() + whole;
+                        commandsUntil = monotonicMs() + whole;
                     wait = msLeft(commandsUntil);
                 }
             }

@@ -34,4 +34,5 @@ set(MAROVIN_HOST_OWNED_HEADERS
   "CliChecks.h=config"
   "nlohmann/json.hpp=json mqtt web"
   "Port.h=line loop config app"
-  "MonotonicClock.h=util")
+  "MonotonicClock.h=util"
+  "HostPort.h=config")

@@ -4,6 +4,7 @@
 #include "config/ConfigFile.h"
 
 #include "CliChecks.h"
+#include "HostPort.h"
 
 #include <map>
 
@@ -31,16 +32,13 @@ const char *const kFooter =
     "[\"a\", \"b\"]; flags as true); the command line wins over the file.\n"
     "Exit codes: 0 ok, 1 runtime failure, 2 usage error, 3 variables given up or writes failed.\n";
 
-// Splits HOST:PORT; the host defaults to 127.0.0.1 when only a port is given.
+// HOST:PORT of --tcp and --rfc2217; the host defaults to 127.0.0.1 when only a port is given.
 bool splitHostPort(const std::string &text, std::string *host, int *port)
 {
-    const std::string::size_type colon = text.rfind(':');
-    const std::string portText = colon == std::string::npos ? text : text.substr(colon + 1);
-    *host = colon == std::string::npos || colon == 0 ? "127.0.0.1" : text.substr(0, colon);
-    if (portText.empty() || portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    *port = std::stoi(portText);
-    return *port >= 1 && *port <= 65535;
+    marovin_port::HostPortRules rules;
+    rules.emptyHost = true;
+    rules.hostCheck = marovin_port::HostCheck::Any;
+    return marovin_port::parseHostPort(text, rules, host, port);
 }
 
 void addDriverOptions(CLI::App &app, HostOptions *o)

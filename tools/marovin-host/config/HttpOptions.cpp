@@ -4,6 +4,8 @@
 
 #include "util/Text.h"
 
+#include "HostPort.h"
+
 #include <cstdlib>
 
 #include <arpa/inet.h>
@@ -45,16 +47,9 @@ bool readTokenFile(const std::string &path, std::string *token, std::string *err
 
 bool parseListenAddress(const std::string &text, std::string *host, int *port)
 {
-    const std::string::size_type colon = text.rfind(':');
-    const std::string portText = colon == std::string::npos ? text : text.substr(colon + 1);
-    *host = colon == std::string::npos ? "127.0.0.1" : text.substr(0, colon);
-    if (host->size() > 2 && host->front() == '[' && host->back() == ']')
-        *host = host->substr(1, host->size() - 2);
-    if (host->empty() || host->find_first_of("[] \t") != std::string::npos || portText.empty() ||
-        portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    *port = std::stoi(portText);
-    return *port <= 65535;
+    marovin_port::HostPortRules rules;
+    rules.anyPort = true;
+    return marovin_port::parseHostPort(text, rules, host, port);
 }
 
 bool isLoopbackAddress(const std::string &host)

@@ -1,5 +1,7 @@
 #include "config/MqttOptions.h"
 
+#include "HostPort.h"
+
 #include <unistd.h>
 
 #include <cctype>
@@ -49,57 +51,6 @@ std::string withoutPassword(const std::string &url)
     return url.substr(0, colon + 1) + "***" + url.substr(at);
 }
 
-// A host name or an IPv4 address: letters, digits, '.', '-' and '_'.
-bool validHostName(const std::string &host)
-{
-    if (host.empty() || host.size() > 253)
-        return false;
-    for (unsigned char c : host) {
-        if (!std::isalnum(c) && c != '.' && c != '-' && c != '_')
-            return false;
-    }
-    return true;
-}
-
-// HOST, HOST:PORT, [V6] or [V6]:PORT; the port defaults to defaultPort.
-bool splitBrokerAddress(const std::string &text, int defaultPort, std::string *host, int *port)
-{
-    std::string portText;
-    if (!text.empty() && text[0] == '[') {
-        const std::string::size_type close = text.find(']');
-        if (close == std::string::npos || close < 3)
-            return false;
-        *host = text.substr(1, close - 1);
-        if (host->find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos)
-            return false;
-        if (close + 1 < text.size()) {
-            if (text[close + 1] != ':')
-                return false;
-            portText = text.substr(close + 2);
-            if (portText.empty())
-                return false;
-        }
-    } else {
-        const std::string::size_type colon = text.find(':');
-        *host = text.substr(0, colon);
-        if (!validHostName(*host))
-            return false;
-        if (colon != std::string::npos) {
-            portText = text.substr(colon + 1);
-            if (portText.empty())
-                return false;
-        }
-    }
-    if (portText.empty()) {
-        *port = defaultPort;
-        return true;
-    }
-    if (portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    *port = std::stoi(portText);
-    return *port >= 1 && *port <= 65535;
-}
-
 // The first line of a file, without its line end; false when it cannot be read.
 bool readFirstLine(const std::string &path, std::string *line)
 {
@@ -140,7 +91,10 @@ bool parseMqttUrl(const std::string &text, MqttOptions *o, std::string *error)
             return false;
         rest = rest.substr(at + 1);
     }
-    if (!splitBrokerAddress(rest, o->tls ? 8883 : 1883, &o->host, &o->port))
+    marovin_port::HostPortRules rules;
+    rules.defaultPort = o->tls ? 8883 : 1883;
+    rules.hostCheck = marovin_port::HostCheck::Name;
+    if (!marovin_port::parseHostPort(rest, rules, &o->host, &o->port))
         return false;
     o->url = text;
     error->clear();

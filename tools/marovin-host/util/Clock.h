@@ -2,28 +2,16 @@
 #ifndef MAROVIN_HOST_UTIL_CLOCK_H
 #define MAROVIN_HOST_UTIL_CLOCK_H
 
-#include <time.h>
+#include "MonotonicClock.h"
 
 #include <string>
 
 namespace marovin_host {
 
-// Milliseconds on the monotonic clock (the one steady_clock reads); inline
-// and without steady_clock's wrapper, as the exchange loop reads it each turn.
-inline long long monotonicMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-// Microseconds on the same clock, for pauses that must not come out a
-// millisecond short or long.
-inline long long monotonicUs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
+// The monotonic clock is the transports' own, so that host, port and
+// simulator time with one clock.
+using marovin_port::monotonicMs;
+using marovin_port::monotonicUs;
 // Local wall-clock time as HH:MM:SS.mmm: now, or of wallMs.
 std::string wallClockText();
 std::string wallClockText(long long wallMs);

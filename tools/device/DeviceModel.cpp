@@ -330,11 +330,6 @@ std::vector<Cell> DeviceModel::cells() const
     return out;
 }
 
-void DeviceModel::clearMemory()
-{
-    memory_.clear();
-}
-
 // Writes a cell on behalf of a request and tells the write hook.
 void DeviceModel::store(int station, std::uint8_t space, std::uint32_t address, std::uint32_t value, int view,
                         WriteEvent event)

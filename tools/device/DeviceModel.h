@@ -148,7 +148,6 @@ public:
 
     // Every cell that was written or set, ordered by station, space, address.
     std::vector<Cell> cells() const;
-    void clearMemory();
 
     // Answers one complete frame; empty when no reply is due (bad sum, station
     // not served, remote broadcast, frame too short).

@@ -10,21 +10,9 @@ namespace {
 
 const std::size_t kMaxClientId = 128;
 
-}  // namespace
-
-void addMqttOptions(CLI::App &app, MqttOptions *o)
+// TLS files and the password file of the broker.
+void addCredentialOptions(CLI::App &app, MqttOptions *o, CLI::Option *url, const char *g)
 {
-    const char *g = "MQTT";
-    CLI::Option *url = app.add_option_function<std::string>(
-           "--mqtt",
-           [o](const std::string &text) {
-               std::string error;
-               if (!parseMqttUrl(text, o, &error))
-                   refuse("--mqtt", error);
-           },
-           "publish the tags to a broker, take writes from it")
-        ->type_name("mqtt[s]://[USER[:PASS]@]HOST[:PORT]")
-        ->group(g);
     app.add_option("--mqtt-ca", o->caFile, "CA certificates for mqtts:// (default: the system's)")
         ->check(CLI::ExistingFile.description(""))
         ->type_name("FILE")
@@ -46,6 +34,24 @@ void addMqttOptions(CLI::App &app, MqttOptions *o)
         ->type_name("FILE")
         ->needs(url)
         ->group(g);
+}
+
+}  // namespace
+
+void addMqttOptions(CLI::App &app, MqttOptions *o)
+{
+    const char *g = "MQTT";
+    CLI::Option *url = app.add_option_function<std::string>(
+           "--mqtt",
+           [o](const std::string &text) {
+               std::string error;
+               if (!parseMqttUrl(text, o, &error))
+                   refuse("--mqtt", error);
+           },
+           "publish the tags to a broker, take writes from it")
+        ->type_name("mqtt[s]://[USER[:PASS]@]HOST[:PORT]")
+        ->group(g);
+    addCredentialOptions(app, o, url, g);
     app.add_option_function<std::string>(
            "--mqtt-prefix",
            [o](const std::string &text) {

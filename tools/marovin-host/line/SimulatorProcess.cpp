@@ -77,6 +77,22 @@ bool SimulatorProcess::start(const std::string &path, const std::vector<std::str
             return false;
         }
     }
+    std::string line;
+    if (!spawn(path, args, error) || !readFirstLine(path, timeoutMs, &line, error))
+        return false;
+    if (line.compare(0, sizeof kPtyPrefix - 1, kPtyPrefix) != 0) {
+        *error = "simulator did not start: unexpected first line '" + line + "'";
+        stop(1000);
+        return false;
+    }
+    *ptyPath = line.substr(sizeof kPtyPrefix - 1);
+    return true;
+}
+
+// Forks and runs the simulator with its output on pipes; false when it could
+// not be run at all.
+bool SimulatorProcess::spawn(const std::string &path, const std::vector<std::string> &args, std::string *error)
+{
     int pipeFds[2];
     int errFds[2];
     int execErr[2];
@@ -84,7 +100,6 @@ bool SimulatorProcess::start(const std::string &path, const std::vector<std::str
         *error = std::string("simulator did not start: pipe: ") + std::strerror(errno);
         return false;
     }
-
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>(path.c_str()));
     for (const std::string &arg : args)
@@ -97,24 +112,8 @@ bool SimulatorProcess::start(const std::string &path, const std::vector<std::str
         *error = std::string("simulator did not start: fork: ") + std::strerror(errno);
         return false;
     }
-    if (child == 0) {
-        // Own process group: a Ctrl-C at the terminal reaches only the host,
-        // which then ends the simulator itself after its last exchange.
-        setpgid(0, 0);
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent)
-            _exit(127);
-        dup2(pipeFds[1], STDOUT_FILENO);
-        dup2(logFd_ >= 0 ? logFd_ : errFds[1], STDERR_FILENO);
-        const int devNull = open("/dev/null", O_RDONLY);
-        if (devNull >= 0)
-            dup2(devNull, STDIN_FILENO);
-        execvp(path.c_str(), argv.data());
-        const int err = errno;
-        const ssize_t written = write(execErr[1], &err, sizeof err);
-        (void)written;
-        _exit(127);
-    }
+    if (child == 0)
+        runChild(path, argv, parent, pipeFds[1], logFd_ >= 0 ? logFd_ : errFds[1], execErr[1]);
     close(pipeFds[1]);
     close(errFds[1]);
     close(execErr[1]);
@@ -126,7 +125,6 @@ bool SimulatorProcess::start(const std::string &path, const std::vector<std::str
         // Room for a burst of trace lines between two pumps; the default size will do too.
         fcntl(fd, F_SETPIPE_SZ, kPipeBytes);
     }
-
     int err = 0;
     const ssize_t got = read(execErr[0], &err, sizeof err);
     close(execErr[0]);
@@ -135,16 +133,42 @@ bool SimulatorProcess::start(const std::string &path, const std::vector<std::str
         stop(1000);
         return false;
     }
+    return true;
+}
 
-    // Standard error is read while waiting, so that a simulator that fails
-    // early does not block on it and its message can be shown.
-    std::string line;
+// In the child: its own process group (a Ctrl-C at the terminal reaches only
+// the host, which then ends the simulator itself after its last exchange),
+// output on the pipes, and exec; errno of a failed exec goes to execErr.
+void SimulatorProcess::runChild(const std::string &path, std::vector<char *> &argv, pid_t parent, int outFd,
+                                int errFd, int execErr)
+{
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent)
+        _exit(127);
+    dup2(outFd, STDOUT_FILENO);
+    dup2(errFd, STDERR_FILENO);
+    const int devNull = open("/dev/null", O_RDONLY);
+    if (devNull >= 0)
+        dup2(devNull, STDIN_FILENO);
+    execvp(path.c_str(), argv.data());
+    const int err = errno;
+    const ssize_t written = write(execErr, &err, sizeof err);
+    (void)written;
+    _exit(127);
+}
+
+// Waits for the simulator's first output line. Standard error is read while
+// waiting, so that a simulator that fails early does not block on it and its
+// message can be shown.
+bool SimulatorProcess::readFirstLine(const std::string &path, int timeoutMs, std::string *line, std::string *error)
+{
     const long long deadline = monotonicMs() + timeoutMs;
     for (;;) {
         const long long left = deadline - monotonicMs();
         if (left <= 0) {
-            *error = "simulator did not start: no pty line from " + path + " within " +
-                     std::to_string(timeoutMs) + " ms";
+            *error = "simulator did not start: no pty line from " + path + " within " + std::to_string(timeoutMs) +
+                     " ms";
             stop(1000);
             return false;
         }
@@ -155,39 +179,37 @@ bool SimulatorProcess::start(const std::string &path, const std::vector<std::str
             readPipe(&errFd_, true);
         if (!p[0].revents)
             continue;
-        // One byte at a time: what follows the line is the log's.
-        bool ended = false;
-        for (;;) {
-            char c;
-            const ssize_t n = read(outFd_, &c, 1);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                break;
-            if (n <= 0) {
-                const std::string how = stop(1000);
-                *error = "simulator did not start: " + path + " " + how + " before naming its pty";
-                const std::string tail = errorTail();
-                if (!tail.empty())
-                    *error += ": " + tail;
-                return false;
-            }
-            if (c == '\n') {
-                ended = true;
-                break;
-            }
-            line += c;
+        const int got = readLineBytes(line);
+        if (got > 0)
+            return true;
+        if (got < 0) {
+            const std::string how = stop(1000);
+            *error = "simulator did not start: " + path + " " + how + " before naming its pty";
+            const std::string tail = errorTail();
+            if (!tail.empty())
+                *error += ": " + tail;
+            return false;
         }
-        if (ended)
-            break;
     }
-    if (line.compare(0, sizeof kPtyPrefix - 1, kPtyPrefix) != 0) {
-        *error = "simulator did not start: unexpected first line '" + line + "'";
-        stop(1000);
-        return false;
+}
+
+// Reads the first line one byte at a time (what follows it is the log's):
+// 1 once the line ended, 0 when nothing more waits, -1 at the pipe's end.
+int SimulatorProcess::readLineBytes(std::string *line)
+{
+    for (;;) {
+        char c;
+        const ssize_t n = read(outFd_, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return 0;
+        if (n <= 0)
+            return -1;
+        if (c == '\n')
+            return 1;
+        *line += c;
     }
-    *ptyPath = line.substr(sizeof kPtyPrefix - 1);
-    return true;
 }
 
 bool SimulatorProcess::pumpFor(int waitMs)

@@ -37,6 +37,11 @@ public:
     std::string errorTail();
 
 private:
+    bool spawn(const std::string &path, const std::vector<std::string> &args, std::string *error);
+    [[noreturn]] static void runChild(const std::string &path, std::vector<char *> &argv, pid_t parent, int outFd,
+                                      int errFd, int execErr);
+    bool readFirstLine(const std::string &path, int timeoutMs, std::string *line, std::string *error);
+    int readLineBytes(std::string *line);
     // Moves waiting output to the log or the tail, polling up to waitMs; false once nothing was read.
     bool pumpFor(int waitMs);
     // Reads one pipe until it is empty; closes it at its end.

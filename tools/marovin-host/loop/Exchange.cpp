@@ -163,7 +163,7 @@ void Loop::afterReply(const DriverRequest &request, const DriverReply &reply)
 
 void Loop::updateRows(const DriverRequest &request, int status, bool counted)
 {
-    const RowIndex::Run *run = index_.find(request.station, request.area, request.address);
+    RowIndex::Run *run = index_.find(request.station, request.area, request.address);
     if (!run)
         return;
     TagRow *const *rows = index_.rowsOf(*run);
@@ -176,6 +176,8 @@ void Loop::updateRows(const DriverRequest &request, int status, bool counted)
             ++run_.stats.valuesRead;
         }
     }
+    if (listening_ && (counted || isError(status)))
+        watchRun(*run, counted);
 }
 
 }  // namespace marovin_host

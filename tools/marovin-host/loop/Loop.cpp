@@ -37,8 +37,10 @@ Loop::Loop(const LoopSettings &settings, const LoopParts &parts, RunState &run)
       writes_(parts.driver, settings.cacheWrites, parts.writes, run.stats,
               [this](const std::string &text) { notice(Notice::WriteFailed, text); }),
       stop_(settings, startClock(run.stats)), line_(settings.timeoutMs, settings.interByteMs, settings.turnaroundMs),
-      index_(run.rows), noRows_(run.rows.empty()), tracing_(parts.outputs.wantsFrames())
+      index_(run.rows), noRows_(run.rows.empty()), tracing_(parts.outputs.wantsFrames()),
+      listening_(parts.outputs.wantsChanges()), told_(run.rows.size())
 {
+    changed_.reserve(run.rows.size());
 }
 
 // An idle turn also completes a read cycle.

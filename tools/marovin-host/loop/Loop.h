@@ -55,6 +55,19 @@ private:
     // Sets the status of the variable's rows; counts a finished good read when counted.
     [[gnu::always_inline]] inline void updateRows(const DriverRequest &request, int status, bool counted);
 
+    // ChangeWatch.cpp: changes as they are read, for outputs that want them.
+    // What was last told of a row.
+    struct Told {
+        bool told = false;
+        bool good = false;  // a value (not a give-up) was told
+        std::uint32_t raw = 0;
+    };
+    // After the variable of run was read (counted) or given up: fetches what
+    // may have changed and tells the outputs of the rows that did.
+    void watchRun(RowIndex::Run &run, bool counted);
+    // Hands the changes of the exchange, read at readMs, to the outputs.
+    void tellChanges(long long readMs);
+
     // Outcomes.cpp
     // afterReply for all but a good cyclic read: counters, writes, once-reads, callbacks.
     void afterOtherOutcome(const DriverRequest &request, const DriverReply &reply);
@@ -82,7 +95,10 @@ private:
     const bool noRows_;
     // Fixed for the run, kept here so that each exchange tests a bool.
     const bool tracing_;
+    const bool listening_;  // an output takes changes as they are read
     long long turnMs_ = 0;  // the clock at the start of this loop turn
+    std::vector<Told> told_;
+    std::vector<std::uint32_t> changed_;
     long long droppedNoticedMs_ = 0;  // when the line was last called noisy
     long long droppedNoticed_ = 0;    // stats.bytesDropped then
     bool lastWasRepeat_ = false;

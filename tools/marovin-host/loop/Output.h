@@ -19,6 +19,10 @@ public:
     virtual ~Output() = default;
     // The values were fetched again (every refresh period, and once at the end).
     virtual void refresh(const RunView &) {}
+    // Changes as they are read go only to outputs that ask for them, so that
+    // an exchange costs nothing more without them.
+    virtual bool wantsChanges() const { return false; }
+    virtual void changed(const ChangeView &) {}
     // The link went down or came back.
     virtual void linkChanged(const RunView &) {}
     virtual void notice(const Notice &) {}

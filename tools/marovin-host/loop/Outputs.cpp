@@ -6,6 +6,8 @@ void Outputs::add(std::unique_ptr<Output> output)
 {
     if (output->wantsFrames())
         framed_.push_back(output.get());
+    if (output->wantsChanges())
+        listening_.push_back(output.get());
     all_.push_back(std::move(output));
 }
 
@@ -23,6 +25,12 @@ void Outputs::tellCollected()
         o->collectNotices(notices);
     for (const Notice &n : notices)
         notice(n);
+}
+
+void Outputs::changed(const ChangeView &view)
+{
+    for (Output *o : listening_)
+        o->changed(view);
 }
 
 void Outputs::linkChanged(const RunView &view)

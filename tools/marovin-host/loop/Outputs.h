@@ -15,6 +15,9 @@ public:
     void add(std::unique_ptr<Output> output);
     // Whether any output takes frames and trace events.
     bool wantsFrames() const { return !framed_.empty(); }
+    // Whether any output takes changes as they are read.
+    bool wantsChanges() const { return !listening_.empty(); }
+    void changed(const ChangeView &view);
 
     void refresh(const RunView &view);
     void linkChanged(const RunView &view);
@@ -30,6 +33,7 @@ private:
 
     std::vector<std::unique_ptr<Output>> all_;
     std::vector<Output *> framed_;
+    std::vector<Output *> listening_;
 };
 
 }  // namespace marovin_host

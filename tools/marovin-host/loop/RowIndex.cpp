@@ -16,7 +16,7 @@ RowIndex::RowIndex(std::vector<TagRow> &rows)
     std::stable_sort(keyed.begin(), keyed.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     for (const auto &entry : keyed) {
         if (runs_.empty() || !(runs_.back().key == entry.first))
-            runs_.push_back(Run{entry.first, static_cast<std::uint32_t>(rows_.size()), 0, nullptr});
+            runs_.push_back(Run{entry.first, static_cast<std::uint32_t>(rows_.size()), 0, nullptr, 0});
         ++runs_.back().count;
         rows_.push_back(&rows[entry.second]);
     }

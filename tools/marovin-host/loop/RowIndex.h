@@ -38,6 +38,7 @@ public:
         std::uint32_t first;
         std::uint32_t count;
         Run *next;  // the run looked up after this one last time
+        std::uint64_t replyHash;  // of the last good reply, while changes are watched
     };
 
     static Key keyOf(int station, int area, int address) { return Key{station, area, area == kBits ? 0 : address}; }
@@ -48,7 +49,7 @@ public:
     RowIndex &operator=(const RowIndex &) = delete;
 
     // The rows of the variable, or null when no row shows it.
-    const Run *find(int station, int area, int address)
+    Run *find(int station, int area, int address)
     {
         const Key key = keyOf(station, area, address);
         Run *run = expected_;

@@ -1,0 +1,70 @@
+// Changes as they are read: after a good read the rows of its variable are
+// fetched unless the reply was the same as last time, and a row whose value
+// differs from the one told before (or that is read again after a give-up)
+// is told to the outputs at once, with the exchange's end as its read time.
+// Repeats pending are no change: only a give-up is.
+#include "loop/Loop.h"
+
+namespace marovin_host {
+
+namespace {
+
+// FNV-1a of a reply: a good reply equal to the last one of its variable holds
+// the same value, so nothing needs fetching. Never 0, which stands for none.
+std::uint64_t hashReply(const QByteArray &reply)
+{
+    std::uint64_t h = 1469598103934665603ULL;
+    for (int i = 0; i < reply.size(); ++i)
+        h = (h ^ static_cast<unsigned char>(reply.at(i))) * 1099511628211ULL;
+    return h | 1;
+}
+
+}  // namespace
+
+void Loop::watchRun(RowIndex::Run &run, bool counted)
+{
+    const long long readMs = monotonicMs();
+    const std::uint64_t hash = counted ? hashReply(replyBytes_) : 0;
+    const bool sameReply = counted && run.replyHash == hash;
+    run.replyHash = hash;
+    TagRow *const *rows = index_.rowsOf(run);
+    for (std::uint32_t i = 0; i < run.count; ++i) {
+        TagRow &row = *rows[i];
+        const std::uint32_t index = static_cast<std::uint32_t>(&row - run_.rows.data());
+        Told &told = told_[index];
+        if (!counted) {
+            if (!told.told || told.good) {
+                told.told = true;
+                told.good = false;
+                changed_.push_back(index);
+            }
+            continue;
+        }
+        row.lastReadMs = readMs;
+        if (sameReply && told.told && told.good)
+            continue;
+        TagValue value;
+        if (!driver_.fetch(row.ref, row.tag, &value))
+            continue;
+        row.value = value;
+        if (told.told && told.good && told.raw == value.raw)
+            continue;
+        told.told = true;
+        told.good = true;
+        told.raw = value.raw;
+        changed_.push_back(index);
+    }
+    if (!changed_.empty())
+        tellChanges(readMs);
+}
+
+void Loop::tellChanges(long long readMs)
+{
+    // Outputs want the read time on the wall clock too.
+    const Moment now = momentNow();
+    const Moment at{readMs, now.wallMs - (now.monoMs - readMs)};
+    outputs_.changed(ChangeView{run_.rows, changed_.data(), changed_.size(), at});
+    changed_.clear();
+}
+
+}  // namespace marovin_host

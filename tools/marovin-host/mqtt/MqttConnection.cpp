@@ -169,6 +169,8 @@ void MqttConnection::run()
         errno = 0;
         const int rc = mosquitto_loop(client_, kLoopWaitMs, 1);
         const int err = errno;
+        if (events_.idle)
+            events_.idle();
         if (rc == MOSQ_ERR_SUCCESS)
             continue;
         open = false;
@@ -238,6 +240,7 @@ void MqttConnection::onConnect(mosquitto *client, void *self, int rc)
     c->backOffMs_ = kFirstBackOffMs;
     c->unacknowledged_.store(0);
     c->sessionUp_ = true;
+    c->sessions_.fetch_add(1, std::memory_order_acq_rel);
     c->connected_.store(true, std::memory_order_release);
     c->tell("MQTT connected to " + c->where_);
     if (c->events_.connected)

@@ -28,6 +28,8 @@ public:
         std::function<void(const std::string &topic, const std::string &payload, bool retained)> message;
         // A change of the connection's state, once per change: for people.
         std::function<void(const std::string &text)> notice;
+        // Between two turns of the connection's loop, at least every 100 ms.
+        std::function<void()> idle;
     };
 
     // The client with credentials, TLS files and the last will (retained,
@@ -42,6 +44,8 @@ public:
     // Starts the thread, which connects.
     void start();
     bool connected() const { return connected_.load(std::memory_order_acquire); }
+    // Sessions the broker accepted so far: a message sent in an older one may be lost.
+    long session() const { return sessions_.load(std::memory_order_acquire); }
     // Messages handed over since the session began and not yet acknowledged.
     long unacknowledged() const { return unacknowledged_.load(std::memory_order_relaxed); }
     // Queues a QoS 1 message; false (and nothing queued) without a session,
@@ -79,6 +83,7 @@ private:
     std::atomic<bool> closing_{false};  // disconnecting on purpose: no reconnect
     std::atomic<bool> stopping_{false};
     std::atomic<long> unacknowledged_{0};
+    std::atomic<long> sessions_{0};
     std::mutex waitMutex_;
     std::condition_variable wake_;
     // Touched on the connection's thread only.

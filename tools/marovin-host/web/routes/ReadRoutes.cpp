@@ -49,7 +49,7 @@ void addReadRoutes(httplib::Server &server, WebContext &ctx)
         });
     }
     server.Get("/api/tags", [&ctx](const httplib::Request &, httplib::Response &res) {
-        const auto snap = ctx.feed.snapshot();
+        const auto snap = ctx.feed.latest();
         nlohmann::json tags = nlohmann::json::array();
         for (const TagRow &row : snap->rows)
             tags.push_back(webTagJson(row, snap->at));
@@ -78,7 +78,7 @@ void addReadRoutes(httplib::Server &server, WebContext &ctx)
         sendJson(res, 200, ctx.trace.linesAfter(after, monotonicMs()));
     });
     server.Get("/metrics", [&ctx](const httplib::Request &, httplib::Response &res) {
-        res.set_content(metricsText(*ctx.feed.snapshot()), "text/plain; version=0.0.4; charset=utf-8");
+        res.set_content(metricsText(*ctx.feed.latest()), "text/plain; version=0.0.4; charset=utf-8");
     });
 }
 

@@ -11,7 +11,7 @@ void writeTagState(std::string &out, const TagRow &row, long long readWallMs)
     out.assign("{\"status\":\"");
     out += rowStatusWord(row.lastStatus);
     out += "\",\"ts\":\"";
-    out += isoUtcText(readWallMs);
+    appendIsoUtc(out, readWallMs);
     out += '"';
     if (row.reads > 0) {
         out += ",\"value\":";

@@ -101,9 +101,13 @@ void appendShortest(std::string &out, double value)
         out += "null";
         return;
     }
-    if (value == 0)
-        value = 0;  // no "-0"
     char buffer[64];
+    // Whole numbers the short way (and no "-0").
+    if (value == std::floor(value) && std::fabs(value) < 9e15) {
+        const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, static_cast<long long>(value));
+        out.append(buffer, r.ptr);
+        return;
+    }
     const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, value);
     out.append(buffer, r.ec == std::errc() ? r.ptr : buffer);
 }

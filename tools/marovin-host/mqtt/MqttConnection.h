@@ -66,6 +66,9 @@ private:
     std::string failureText(int rc, int err) const;
     // Sleeps for the back-off (or until stop) and doubles it.
     void backOff();
+    void gather(long long turnStartUs);
+    int turn();
+    void wake();
 
     static void onConnect(mosquitto *, void *self, int rc);
     static void onDisconnect(mosquitto *, void *self, int rc);
@@ -79,6 +82,9 @@ private:
     std::string where_;
     Events events_;
     std::thread thread_;
+    const int wakeFd_;
+    std::atomic<bool> woken_{false};
+    long long miscAtMs_ = 0;  // when the keep-alive was last looked after
     std::atomic<bool> connected_{false};
     std::atomic<bool> closing_{false};  // disconnecting on purpose: no reconnect
     std::atomic<bool> stopping_{false};

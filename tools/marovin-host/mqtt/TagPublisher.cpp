@@ -34,6 +34,12 @@ void TagPublisher::offer(std::size_t i, const TagRow &row, long long readWallMs,
     const ChangeGate::Verdict verdict = gate_.offer(i, value, statusChanged, nowMs);
     if (verdict == ChangeGate::Skip)
         return;
+    // A broker away or behind: the catch-up sends the row's state later, so
+    // no message is made now.
+    if (verdict == ChangeGate::Send && !ready()) {
+        last.pending = true;
+        return;
+    }
     writeTagState(payload_, row, readWallMs);
     if (verdict == ChangeGate::Send) {
         send(i, payload_, value, status, hasValue, nowMs);
@@ -48,7 +54,7 @@ bool TagPublisher::send(std::size_t i, const std::string &payload, double value,
                         long long nowMs)
 {
     Published &last = published_[i];
-    if (connection_.unacknowledged() >= outstandingLimit_ || !connection_.publish(topics_[i], payload, true)) {
+    if (!ready() || !connection_.publish(topics_[i], payload, true)) {
         last.pending = true;
         return false;
     }
@@ -72,7 +78,7 @@ void TagPublisher::catchUp(const Moment &now)
         if (last.sent && !last.pending && last.session == session && now.monoMs - last.atMs < maxAgeMs_)
             continue;
         // A broker that does not keep up: the rest waits for the next refresh, first in line then.
-        if (connection_.unacknowledged() >= outstandingLimit_) {
+        if (!ready()) {
             nextRow_ = i;
             return;
         }

@@ -47,6 +47,8 @@ private:
         const char *status = "";
         bool hadValue = false;
     };
+    // Whether a message can go now: connected, and the broker keeping up.
+    bool ready() const { return connection_.connected() && connection_.unacknowledged() < outstandingLimit_; }
     // Publishes row i's message (payload_ or a held one) with what it says; false when it must wait.
     bool send(std::size_t i, const std::string &payload, double value, const char *status, bool hasValue,
               long long nowMs);

@@ -77,6 +77,17 @@ run_host station-note --quiet --duration 0.001 -v 12:w16:11
 check "single-station note" grep -q "note: '12:w16:11' is served from station 1 .* address station 12$" "$WORK/station-note.out"
 check_in "$WORK/station-note.out" '^stopped: *duration reached'
 
+# The exchange thread's real-time priority: the summary says whether it got
+# it, and why not when the system refuses (as an unprivileged user).
+run_host rt --quiet --cycles 2 --rt-priority 10 -v 1:w16:11
+check_in "$WORK/rt.out" '^priority: +real-time (10 for the exchange thread|refused: )'
+# (Only where that user may run the build: a clone in a private folder it cannot.)
+if command -v setpriv >/dev/null && setpriv --reuid=65534 --regid=65534 --clear-groups "$HOST" --version >/dev/null 2>&1; then
+    setpriv --reuid=65534 --regid=65534 --clear-groups "$HOST" --quiet --cycles 2 --rt-priority 10 -v 1:w16:11 \
+        >"$WORK/rt-user.out" 2>&1
+    check_in "$WORK/rt-user.out" '^priority: +real-time refused: Operation not permitted \(run as root'
+fi
+
 # Options from a config file, the command line winning; tags named and scaled in the CSV;
 # a line rate that paces the bundled simulator and gives the efficiency.
 printf 'quiet = true\ncycles = 50\nline-rate = 115200\ntags = "%s"\ncsv = "%s"\n' "$WORK/ok.tags" "$WORK/ok.csv" \

@@ -1,6 +1,7 @@
 #include "mqtt/MqttConnection.h"
 
 #include "util/Clock.h"
+#include "util/Scheduling.h"
 
 #include <mosquitto.h>
 
@@ -155,6 +156,7 @@ void MqttConnection::stop(const std::string &topic, const std::string &payload, 
 
 void MqttConnection::run()
 {
+    ordinaryThread();
     bool open = false;
     bool tried = false;
     while (!stopping_.load()) {

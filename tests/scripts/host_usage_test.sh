@@ -23,6 +23,17 @@ expect bad-parity 2 "^marovin-host: --parity: .*X" --parity X
 expect two-ports 2 '^marovin-host: --serial excludes --tcp' --serial /dev/null --tcp 1
 printf 'quiet = true\nbogus = 1\n' >"$WORK/bad.conf"
 expect bad-config 2 "^marovin-host: .*/bad.conf:2: unknown option 'bogus'" --config "$WORK/bad.conf"
+printf 'quiet\ntimeout = soon\n' >"$WORK/value.conf"
+expect bad-config-value 2 "^marovin-host: .*/value.conf:2: --timeout: bad value 'soon'" --config "$WORK/value.conf"
+printf 'quiet = true\nbad line\n' >"$WORK/line.conf"
+expect bad-config-line 2 "^marovin-host: .*/line.conf:2: bad line 'bad line'" --config "$WORK/line.conf"
+# An option of an output that is not on is a usage error; a token names where it came from.
+expect lone-http-option 2 '^marovin-host: --http-writes requires --http' --http-writes
+expect lone-mqtt-option 2 '^marovin-host: --mqtt-prefix requires --mqtt' --mqtt-prefix x
+MAROVIN_HTTP_TOKEN=short expect short-env-token 2 '^marovin-host: MAROVIN_HTTP_TOKEN: the token needs at least 16' \
+    --http 0
+printf 'a = 1:bit:2 rw\n' >"$WORK/rw-bit.tags"
+expect tag-rw-bit 2 "rw-bit.tags:1: status bit 2 cannot be written" --tags "$WORK/rw-bit.tags"
 printf 'a = 1:w16:10 rw unit=rpm\nb = 1:w16:11 colour=red\n' >"$WORK/field.tags"
 expect tag-field 2 "field.tags:2: unknown field 'colour=red'" --tags "$WORK/field.tags"
 printf 'a = 1:w16:10\n# comment\na = 1:w16:11\n' >"$WORK/twice.tags"

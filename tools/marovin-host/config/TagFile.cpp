@@ -100,11 +100,14 @@ bool checkFits(const VariableSpec &spec, int typeBits, std::string *error)
         *error = "scale and offset do not apply to status bits";
         return false;
     }
+    const bool integerArea = spec.area != kBits && spec.area != kDecimalFloat;
+    if (typeBits != 0 && !integerArea) {
+        *error = std::string("type does not apply to ") + areaName(spec.area) + " values";
+        return false;
+    }
+    const std::string width = std::to_string(16 * wordsPerValue(spec.area));
     if (typeBits != 0 && typeBits != 16 * wordsPerValue(spec.area)) {
-        *error = spec.area == kBits || spec.area == kDecimalFloat
-                     ? std::string("type does not apply to ") + areaName(spec.area) + " values"
-                     : std::string("type must be s") + std::to_string(16 * wordsPerValue(spec.area)) + " or u" +
-                           std::to_string(16 * wordsPerValue(spec.area)) + " for " + areaName(spec.area) + " values";
+        *error = "type must be s" + width + " or u" + width + " for " + areaName(spec.area) + " values";
         return false;
     }
     // A bit's address text is its decimal number (the driver refuses others

@@ -23,7 +23,8 @@ const char *const kDescription =
 const char *const kFooter =
     "Variables: ADDR is hex for areas 1..5 and the decimal status-bit number for area 0;\n"
     "AREA is 0..5 or bit|w16|d32|w16b|d32b|float; COUNT is a number of values.\n"
-    "Tag file lines: NAME = STATION:AREA:ADDR[:COUNT] [rw] [scale=K] [offset=B] [unit=U].\n"
+    "Tag file lines: NAME = STATION:AREA:ADDR[:COUNT] [rw] [type=T] [scale=K] [offset=B] [unit=U]\n"
+    "[deadband=D] [min-interval=MS] (see marovin-tags(5)).\n"
     "Port: without --serial, --tcp or --rfc2217 the bundled simulator runs on a pseudo-terminal.\n"
     "--rfc2217 sets the server's line from --baud, --data-bits, --parity and --stop-bits.\n"
     "--line-rate is for the summary's efficiency; it also paces the bundled simulator.\n"

@@ -5,9 +5,13 @@
 #include <QList>
 
 // rotateFirstToEnd reaches into Qt 5's QListData and was checked against Qt 5
-// only; Qt 6's QList has no array of element pointers at all.
-#if QT_VERSION < QT_VERSION_CHECK(5, 0, 0) || QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-#error "ListRotation.h needs Qt 5's QList internals; on Qt 4 or Qt 6 rotate with list.move(0, list.size() - 1) instead"
+// only; Qt 6's QList has no array of element pointers at all. Another Qt
+// stops the build here until its builder chooses: check the internals
+// against that Qt, or build with MAROVIN_PORTABLE_ROTATION, which rotates
+// with list.move(0, list.size() - 1) (the same result, a few calls dearer).
+#if (QT_VERSION < QT_VERSION_CHECK(5, 0, 0) || QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)) && \
+    !defined(MAROVIN_PORTABLE_ROTATION)
+#error "ListRotation.h needs Qt 5's QList internals: on Qt 4 or Qt 6 define MAROVIN_PORTABLE_ROTATION (list.move(0, list.size() - 1))"
 #endif
 
 namespace marovin {
@@ -19,6 +23,10 @@ namespace marovin {
 template <class T>
 void rotateFirstToEnd(QList<T> &list)
 {
+#ifdef MAROVIN_PORTABLE_ROTATION
+    if (list.size() > 1)
+        list.move(0, list.size() - 1);
+#else
     static_assert(QTypeInfo<T>::isLarge || QTypeInfo<T>::isStatic, "elements must be held by pointer");
     static_assert(sizeof(QList<T>) == sizeof(QListData), "QList is its QListData");
     if (list.size() < 2)
@@ -35,6 +43,7 @@ void rotateFirstToEnd(QList<T> &list)
     }
     data.remove(0);
     *data.append() = first;
+#endif
 }
 
 }  // namespace marovin

@@ -8,21 +8,34 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <cerrno>
 
 namespace marovin_host {
 
 namespace {
 
-// Whether the socket becomes ready for events within ms milliseconds.
-bool ready(int fd, short events, long long ms)
+// A stop is noticed within this, whatever a connection waits for.
+const long long kSliceMs = 100;
+// Threads kept for quick requests: with fewer free, requests must come quicker.
+const int kSpareThreads = 4;
+
+// Whether the socket becomes ready for events within ms milliseconds; false
+// at once when the server is stopping.
+bool ready(int fd, short events, long long ms, const std::atomic<bool> &stopping)
 {
-    pollfd p{fd, events, 0};
-    int n;
-    do {
-        n = ::poll(&p, 1, static_cast<int>(std::max(0LL, ms)));
-    } while (n < 0 && errno == EINTR);
-    return n > 0 && (p.revents & (events | POLLHUP | POLLERR)) != 0;
+    const long long end = monotonicMs() + std::max(0LL, ms);
+    for (;;) {
+        if (stopping.load(std::memory_order_relaxed))
+            return false;
+        pollfd p{fd, events, 0};
+        const long long left = end - monotonicMs();
+        const int n = ::poll(&p, 1, static_cast<int>(std::max(0LL, std::min(left, kSliceMs))));
+        if (n > 0)
+            return (p.revents & (events | POLLHUP | POLLERR)) != 0;
+        if ((n < 0 && errno != EINTR) || left <= kSliceMs)
+            return false;
+    }
 }
 
 // The address and port of a socket name.
@@ -44,18 +57,31 @@ void addressOf(const sockaddr_storage &a, std::string &ip, int &port)
 // A connection's socket; reading stops when the request's budget is spent.
 class BudgetStream : public httplib::Stream {
 public:
-    BudgetStream(int fd, time_t ioSeconds) : fd_(fd), ioMs_(static_cast<long long>(ioSeconds) * 1000) {}
+    // busy: whether most threads are taken, asked anew at each wait.
+    BudgetStream(int fd, time_t ioSeconds, const std::atomic<bool> &stopping, std::function<bool()> busy)
+        : fd_(fd), ioMs_(static_cast<long long>(ioSeconds) * 1000), stopping_(stopping), busy_(std::move(busy))
+    {
+    }
     void newRequest()
     {
         left_ = BoundedServer::kRequestBytes;
-        deadlineMs_ = monotonicMs() + BoundedServer::kRequestMs;
+        startMs_ = monotonicMs();
+        spent_ = false;
     }
-    bool is_readable() const override { return ready(fd_, POLLIN, std::min(ioMs_, deadlineMs_ - monotonicMs())); }
-    bool is_writable() const override { return ready(fd_, POLLOUT, ioMs_); }
+    // Whether a read ran out of the request's bytes or time: the connection is closed then.
+    bool spent() const { return spent_; }
+    bool is_readable() const override
+    {
+        const long long budget = busy_() ? BoundedServer::kBusyRequestMs : BoundedServer::kRequestMs;
+        return ready(fd_, POLLIN, std::min(ioMs_, startMs_ + budget - monotonicMs()), stopping_);
+    }
+    bool is_writable() const override { return ready(fd_, POLLOUT, ioMs_, stopping_); }
     ssize_t read(char *ptr, size_t size) override
     {
-        if (left_ == 0 || !is_readable())
+        if (left_ == 0 || !is_readable()) {
+            spent_ = true;
             return -1;
+        }
         ssize_t n;
         do {
             n = ::recv(fd_, ptr, std::min(size, left_), 0);
@@ -93,25 +119,32 @@ public:
 private:
     const int fd_;
     const long long ioMs_;
+    const std::atomic<bool> &stopping_;
+    const std::function<bool()> busy_;
     std::size_t left_ = 0;
-    long long deadlineMs_ = 0;
+    long long startMs_ = 0;
+    bool spent_ = false;
 };
 
 }  // namespace
 
 bool BoundedServer::process_and_close_socket(socket_t sock)
 {
-    BudgetStream stream(sock, ioSeconds_);
+    ++open_;
+    BudgetStream stream(sock, ioSeconds_, stopping_, [this] {
+        return open_.load(std::memory_order_relaxed) > threads_ - kSpareThreads;
+    });
     bool ok = false;
     for (std::size_t left = kRequestsPerConnection; left > 0 && svr_sock_ != INVALID_SOCKET; --left) {
-        if (!ready(sock, POLLIN, static_cast<long long>(keepAliveSeconds_) * 1000))
+        if (!ready(sock, POLLIN, static_cast<long long>(keepAliveSeconds_) * 1000, stopping_))
             break;
         stream.newRequest();
         bool closed = false;
         ok = process_request(stream, left == 1, closed, [](httplib::Request &) {});
-        if (!ok || closed)
+        if (!ok || closed || stream.spent())
             break;
     }
+    --open_;
     ::shutdown(sock, SHUT_RDWR);
     ::close(sock);
     return ok;

@@ -50,7 +50,7 @@ void listenSocketOptions(int fd)
 }  // namespace
 
 struct WebServer::Impl {
-    BoundedServer server{kIoTimeoutS, kKeepAliveS};
+    BoundedServer server{kIoTimeoutS, kKeepAliveS, static_cast<int>(kThreads)};
     std::thread thread;
 };
 
@@ -120,6 +120,7 @@ void WebServer::stop()
         return;
     context_.feed.close();
     context_.writes.close();
+    impl_->server.stopping();
     impl_->server.stop();
     impl_->thread.join();
 }

@@ -35,4 +35,6 @@ set(MAROVIN_HOST_OWNED_HEADERS
   "nlohmann/json.hpp=json mqtt web"
   "Port.h=line loop config app"
   "MonotonicClock.h=util"
-  "HostPort.h=config")
+  "HostPort.h=config"
+  "openssl/ssl.h=web"
+  "openssl/err.h=web")

@@ -1,6 +1,7 @@
 #include "web/http/BoundedServer.h"
 
 #include "util/Clock.h"
+#include "web/http/Tls.h"
 
 #include <arpa/inet.h>
 #include <poll.h>
@@ -68,16 +69,29 @@ public:
         startMs_ = monotonicMs();
         spent_ = false;
     }
+    // Reads and writes go through the connection's TLS session from now on.
+    void useTls(TlsSession *tls) { tls_ = tls; }
     // Whether a read ran out of the request's bytes or time: the connection is closed then.
     bool spent() const { return spent_; }
-    bool is_readable() const override
+    // What is left of the request's time, at most the wait of one read.
+    long long readWaitMs() const
     {
         const long long budget = busy_() ? BoundedServer::kBusyRequestMs : BoundedServer::kRequestMs;
-        return ready(fd_, POLLIN, std::min(ioMs_, startMs_ + budget - monotonicMs()), stopping_);
+        return std::min(ioMs_, startMs_ + budget - monotonicMs());
+    }
+    bool is_readable() const override
+    {
+        return (tls_ && tls_->pending()) || ready(fd_, POLLIN, readWaitMs(), stopping_);
     }
     bool is_writable() const override { return ready(fd_, POLLOUT, ioMs_, stopping_); }
     ssize_t read(char *ptr, size_t size) override
     {
+        if (left_ != 0 && tls_) {
+            const ssize_t n = tls_->read(ptr, std::min(size, left_), readWaitMs(), waiter());
+            spent_ = n <= 0;
+            left_ -= n > 0 ? static_cast<std::size_t>(n) : 0;
+            return n;
+        }
         if (left_ == 0 || !is_readable()) {
             spent_ = true;
             return -1;
@@ -92,6 +106,8 @@ public:
     }
     ssize_t write(const char *ptr, size_t size) override
     {
+        if (tls_)
+            return tls_->write(ptr, size, ioMs_, waiter());
         if (!is_writable())
             return -1;
         ssize_t n;
@@ -115,12 +131,18 @@ public:
             addressOf(a, ip, port);
     }
     socket_t socket() const override { return fd_; }
+    // Waits of the TLS session, bounded and cut short by a stop like the others.
+    SocketWait waiter() const
+    {
+        return [this](short events, long long ms) { return ready(fd_, events, ms, stopping_); };
+    }
 
 private:
     const int fd_;
     const long long ioMs_;
     const std::atomic<bool> &stopping_;
     const std::function<bool()> busy_;
+    TlsSession *tls_ = nullptr;
     std::size_t left_ = 0;
     long long startMs_ = 0;
     bool spent_ = false;
@@ -135,7 +157,16 @@ bool BoundedServer::process_and_close_socket(socket_t sock)
         return open_.load(std::memory_order_relaxed) > threads_ - kSpareThreads;
     });
     bool ok = false;
-    for (std::size_t left = kRequestsPerConnection; left > 0 && svr_sock_ != INVALID_SOCKET; --left) {
+    std::size_t requests = kRequestsPerConnection;
+    std::unique_ptr<TlsSession> tls;
+    if (tls_) {
+        tls.reset(new TlsSession(tls_->newSession()));
+        stream.newRequest();
+        if (!tls->accept(sock, stream.readWaitMs(), stream.waiter()))
+            requests = 0;
+        stream.useTls(tls.get());
+    }
+    for (std::size_t left = requests; left > 0 && svr_sock_ != INVALID_SOCKET; --left) {
         if (!ready(sock, POLLIN, static_cast<long long>(keepAliveSeconds_) * 1000, stopping_))
             break;
         stream.newRequest();

@@ -16,6 +16,8 @@
 
 namespace marovin_host {
 
+class TlsContext;
+
 class BoundedServer : public httplib::Server {
 public:
     static const std::size_t kRequestBytes = 64 * 1024;
@@ -31,6 +33,8 @@ public:
     }
     // Ends every wait of a connection at once; then stop().
     void stopping() { stopping_.store(true); }
+    // Connections speak TLS with the context's certificate (set before listening).
+    void useTls(TlsContext *tls) { tls_ = tls; }
 
 private:
     // The keep-alive loop of cpp-httplib, on a stream that keeps the budget.
@@ -40,6 +44,7 @@ private:
     const int threads_;
     std::atomic<bool> stopping_{false};
     std::atomic<int> open_{0};  // connections being served
+    TlsContext *tls_ = nullptr;
 };
 
 }  // namespace marovin_host

@@ -8,11 +8,16 @@
 #   bash scripts/capacity.sh [--rates "9600 19200 38400 115200"] [--tags "1 10 100"]
 #        [--seconds S] [--response-delay MS] [--build DIR]
 #        [--tcp | --ser2net raw|rfc2217 [--ser2net-options "OPTIONS"]]
+#        [--outputs] [--rt-priority N] [--busy N]
 #
 # The host reaches the simulator over its pseudo-terminal (default), over
 # loopback TCP (--tcp), or through ser2net in front of the pseudo-terminal
 # (--ser2net: raw TCP or telnet with RFC 2217; OPTIONS go into the ser2net
 # connection's accepter and options, e.g. "nodelay chardelay-off").
+# --outputs: the host also publishes to a mosquitto started here (--mqtt)
+# and serves the web panel (--http 0). --rt-priority N: the host's exchange
+# thread at real-time priority N. --busy N: N CPU-bound processes run beside
+# the host (stress-ng --cpu N), as other programs of an edge box would.
 # The limit: every request and reply byte at the character time (8N1: 10
 # bits), plus the device's turnaround (--response-delay) per exchange;
 # efficiency is values/s against it. Repeats are replies that came late or
@@ -31,6 +36,9 @@ DELAY_MS=0
 TRANSPORT=pty
 SER2NET_OPTIONS=
 BUILD=
+OUTPUTS=
+PRIORITY=
+BUSY=0
 while [ $# -gt 0 ]; do
     case "$1" in
         --rates) RATES=$2; shift 2 ;;
@@ -41,7 +49,10 @@ while [ $# -gt 0 ]; do
         --ser2net) TRANSPORT=ser2net-$2; shift 2 ;;
         --ser2net-options) SER2NET_OPTIONS=$2; shift 2 ;;
         --build) BUILD=$2; shift 2 ;;
-        *) sed -n '2,22p' "$0" >&2; exit 2 ;;
+        --outputs) OUTPUTS=1; shift ;;
+        --rt-priority) PRIORITY=$2; shift 2 ;;
+        --busy) BUSY=$2; shift 2 ;;
+        *) sed -n '2,28p' "$0" >&2; exit 2 ;;
     esac
 done
 case "$TRANSPORT" in pty|tcp|ser2net-raw|ser2net-rfc2217) ;; *) echo "--ser2net takes raw or rfc2217" >&2; exit 2 ;; esac
@@ -100,9 +111,28 @@ start_ser2net() {
     WHERE=127.0.0.1:$port
 }
 
+# The options --outputs and --rt-priority give the host.
+EXTRA=()
+if [ -n "$OUTPUTS" ]; then
+    bash scripts/install-deps.sh mosquitto
+    BROKER_PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$BROKER_PORT" >"$WORK/broker.conf"
+    "$(PATH=$PATH:/usr/sbin command -v mosquitto)" -c "$WORK/broker.conf" >/dev/null 2>&1 &
+    BROKER_PID=$!
+    EXTRA+=(--mqtt "mqtt://127.0.0.1:$BROKER_PORT" --http 0)
+fi
+[ -n "$PRIORITY" ] && EXTRA+=(--rt-priority "$PRIORITY")
+if [ "$BUSY" -gt 0 ]; then
+    bash scripts/install-deps.sh stress-ng
+    stress-ng --cpu "$BUSY" --quiet &
+    BUSY_PID=$!
+fi
+trap 'stop_all; kill ${BROKER_PID:-} ${BUSY_PID:-} 2>/dev/null; rm -rf "$WORK"' EXIT
+
 # One run: the host reads TAGS_NOW 16-bit values for the run's seconds; prints its summary.
 run() {
-    local host=("$HOST" -q --duration "$SECONDS_PER_RUN" --timeout 200 --line-rate "$RATE" -v "1:w16:100:$TAGS_NOW")
+    local host=("$HOST" -q --duration "$SECONDS_PER_RUN" --timeout 200 --line-rate "$RATE" -v "1:w16:100:$TAGS_NOW"
+                "${EXTRA[@]}")
     case "$TRANSPORT" in
         pty) "${host[@]}" --sim "$SIM" --sim-args "--response-delay $DELAY_MS" ;;
         tcp) start_sim --tcp 127.0.0.1:0 && "${host[@]}" --tcp "$WHERE" ;;
@@ -112,8 +142,9 @@ run() {
     stop_all
 }
 
-echo "marovin-host against marovin-sim over $TRANSPORT${SER2NET_OPTIONS:+ ($SER2NET_OPTIONS)}, paced, 8N1," \
-    "device turnaround $DELAY_MS ms, $SECONDS_PER_RUN s a run; load average $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "marovin-host ${EXTRA[*]} against marovin-sim over $TRANSPORT${SER2NET_OPTIONS:+ ($SER2NET_OPTIONS)}, paced," \
+    "8N1, device turnaround $DELAY_MS ms, $SECONDS_PER_RUN s a run${BUSY:+, $BUSY busy processes beside};" \
+    "load average $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 echo "| baud | tags | values/s | limit | efficiency | cycle (ms) | limit cycle (ms) | repeats |"
 echo "| ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |"

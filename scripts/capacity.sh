@@ -143,7 +143,7 @@ run() {
 }
 
 echo "marovin-host ${EXTRA[*]} against marovin-sim over $TRANSPORT${SER2NET_OPTIONS:+ ($SER2NET_OPTIONS)}, paced," \
-    "8N1, device turnaround $DELAY_MS ms, $SECONDS_PER_RUN s a run${BUSY:+, $BUSY busy processes beside};" \
+    "8N1, device turnaround $DELAY_MS ms, $SECONDS_PER_RUN s a run$([ "$BUSY" -gt 0 ] && echo ", $BUSY busy processes beside");" \
     "load average $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 echo "| baud | tags | values/s | limit | efficiency | cycle (ms) | limit cycle (ms) | repeats |"

@@ -71,7 +71,8 @@ std::string usageErrorText(const CLI::ParseError &error)
     return what;
 }
 
-int parseCommandLine(CLI::App &app, int argc, char **argv, const char *prog, std::FILE *out, std::FILE *err)
+int parseCommandLine(CLI::App &app, int argc, char **argv, const char *prog, std::FILE *out, std::FILE *err,
+                     const std::function<std::string(const std::string &option)> &where)
 {
     try {
         app.parse(argc, argv);
@@ -82,7 +83,9 @@ int parseCommandLine(CLI::App &app, int argc, char **argv, const char *prog, std
         std::fprintf(out, "%s\n", e.what());
         return 0;
     } catch (const CLI::ParseError &e) {
-        std::fprintf(err, "%s: %s\n", prog, usageErrorText(e).c_str());
+        const std::string text = usageErrorText(e);
+        const std::string place = where ? where(text.substr(0, text.find(':'))) : std::string();
+        std::fprintf(err, "%s: %s%s\n", prog, place.c_str(), text.c_str());
         return 2;
     }
     return -1;

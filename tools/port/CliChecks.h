@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <functional>
 #include <string>
 
 namespace marovin_port {
@@ -28,8 +29,11 @@ void addSerialOptions(CLI::App &app, SerialOptions *serial, const std::string &g
 // plain words.
 std::string usageErrorText(const CLI::ParseError &error);
 // Runs app.parse and reports like the tools do: -1 to go on, 0 after --help
-// or --version (printed on out), 2 after a usage error (on err, after prog).
-int parseCommandLine(CLI::App &app, int argc, char **argv, const char *prog, std::FILE *out, std::FILE *err);
+// or --version (printed on out), 2 after a usage error (on err, after prog);
+// where, when given, may say where a bad option came from (a prefix for the
+// message).
+int parseCommandLine(CLI::App &app, int argc, char **argv, const char *prog, std::FILE *out, std::FILE *err,
+                     const std::function<std::string(const std::string &option)> &where = nullptr);
 
 }  // namespace marovin_port
 

@@ -17,7 +17,7 @@ bool simulatorArguments(const HostOptions &o, std::vector<std::string> *args, st
 {
     if (!splitArguments(o.simArgs, args, error))
         return false;
-    if (o.remote && std::find(args->begin(), args->end(), "--remote") == args->end())
+    if (o.driver.remote && std::find(args->begin(), args->end(), "--remote") == args->end())
         args->push_back("--remote");
     if (o.lineRate > 0 && std::find(args->begin(), args->end(), "--line-rate") == args->end())
         args->insert(args->end(), {"--line-rate", std::to_string(o.lineRate), "--data-bits",

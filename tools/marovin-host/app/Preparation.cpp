@@ -53,32 +53,11 @@ bool fail(Failure *failure, int code, const std::string &message)
 
 }  // namespace
 
-DriverSettings driverSettings(const HostOptions &o)
-{
-    DriverSettings s;
-    s.station = o.station;
-    s.multiStation = o.multiStation;
-    s.retries = o.retries;
-    s.maxUnits = o.maxUnits;
-    s.writeMode = o.writeMode;
-    s.remote = o.remote;
-    s.linkNo = o.linkNo;
-    return s;
-}
-
 LoopSettings loopSettings(const HostOptions &o, const std::string &portText)
 {
-    LoopSettings s;
-    s.timeoutMs = o.timeoutMs;
-    s.interByteMs = o.interByteMs;
-    s.turnaroundMs = o.turnaroundMs;
-    s.refreshMs = o.refreshMs;
-    s.cycles = o.cycles;
-    s.durationS = o.durationS;
-    s.linkTimeoutS = o.linkTimeoutS;
-    s.multiStation = o.multiStation;
-    s.cacheWrites = o.writeMode != 2;
-    s.rtPriority = o.rtPriority;
+    LoopSettings s = o.loop;
+    s.multiStation = o.driver.multiStation;
+    s.cacheWrites = o.driver.writeMode != 2;
     s.portText = portText;
     return s;
 }
@@ -101,10 +80,9 @@ bool prepareVariables(const HostOptions &o, std::unique_ptr<Driver> *driver, Hos
     *driver = Driver::load(o.libraryPath, &error);
     if (!*driver)
         return fail(failure, kRuntimeFailure, error);
-    const DriverSettings settings = driverSettings(o);
-    if (!setUpVariables(**driver, settings, variables, onceReads, writeSpecs, vars, &error))
+    if (!setUpVariables(**driver, o.driver, variables, onceReads, writeSpecs, vars, &error))
         return fail(failure, kUsage, error);
-    if (!encodeCommandLineWrites(vars->writes, o.writeMode == 2, o.maxUnits, writes, &error))
+    if (!encodeCommandLineWrites(vars->writes, o.driver.writeMode == 2, o.driver.maxUnits, writes, &error))
         return fail(failure, kUsage, error);
     return true;
 }

@@ -74,7 +74,7 @@ void printRunSummary(const HostOptions &o, const RunStats &stats, const std::str
         (o.portKind == PortKind::Serial && o.serialDevice.compare(0, 9, "/dev/pts/") != 0) || o.rfc2217;
     const double givenRate = static_cast<double>(o.lineRate) / marovin_port::bitsPerCharacter(o.serial);
     summary.lineBytesPerSecond = o.lineRate > 0 ? givenRate : realLine ? link.port().bytesPerSecond() : 0.0;
-    summary.turnaroundS = o.turnaroundMs / 1000.0;
+    summary.turnaroundS = o.loop.turnaroundMs / 1000.0;
     printSummary(stdout, stats, summary);
 }
 
@@ -90,7 +90,7 @@ int runLine(HostOptions &o, Driver &driver, RunState &run, std::vector<WriteRequ
     if (!port)
         return report(failure);
     Link link(std::move(port));
-    driver.setUp(driverSettings(o));
+    driver.setUp(o.driver);
     driver.registerReadList(run.rows);
     driver.registerOnceReads(&run.onceReads);
     countRejectedOnceReads(&run);

@@ -8,7 +8,7 @@
 #include "driver/VariableSetup.h"
 #include "line/SimulatorProcess.h"
 #include "loop/ExchangeLoop.h"
-#include "loop/LoopSettings.h"
+#include "model/LoopSettings.h"
 #include "loop/Outputs.h"
 #include "outputs/DumpOutput.h"
 #include "writes/WriteQueue.h"
@@ -27,9 +27,7 @@ struct Failure {
     std::string message;
 };
 
-// The driver's part of the options.
-DriverSettings driverSettings(const HostOptions &o);
-// The loop's part of the options.
+// The loop's part of the options, with what it takes from the driver's and the port.
 LoopSettings loopSettings(const HostOptions &o, const std::string &portText);
 
 // Reads -v, --vars, --tags, -o and -w (the demo set without any, against the

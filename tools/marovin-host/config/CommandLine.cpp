@@ -48,22 +48,22 @@ void addDriverOptions(CLI::App &app, HostOptions *o)
     app.add_option("--lib", o->libraryPath, "driver library (default: the one built beside this tool)")
         ->type_name("PATH")
         ->group(g);
-    app.add_option("--station", o->station, "default station (1)")->check(integerIn(0, 255))->type_name("N")->group(g);
-    app.add_flag("--multi-station", o->multiStation, "every variable keeps its own station")->group(g);
-    app.add_option("--retries", o->retries, "repeats before a variable is given up (2)")
+    app.add_option("--station", o->driver.station, "default station (1)")->check(integerIn(0, 255))->type_name("N")->group(g);
+    app.add_flag("--multi-station", o->driver.multiStation, "every variable keeps its own station")->group(g);
+    app.add_option("--retries", o->driver.retries, "repeats before a variable is given up (2)")
         ->check(integerIn(0, 1000))
         ->type_name("N")
         ->group(g);
-    app.add_option("--max-units", o->maxUnits, "largest request in units (8)")
+    app.add_option("--max-units", o->driver.maxUnits, "largest request in units (8)")
         ->check(integerIn(1, 1024))
         ->type_name("N")
         ->group(g);
-    app.add_option("--write-mode", o->writeMode, "queue writes for the PLC (plc) or only store them (cache)")
+    app.add_option("--write-mode", o->driver.writeMode, "queue writes for the PLC (plc) or only store them (cache)")
         ->transform(CLI::CheckedTransformer(std::map<std::string, int>{{"plc", 2}, {"cache", 1}}).description(""))
         ->type_name("plc|cache")
         ->group(g);
-    app.add_flag("--remote", o->remote, "remote mode (descriptor frames)")->group(g);
-    app.add_option("--link", o->linkNo, "local link number (0)")->check(integerIn(0, 255))->type_name("N")->group(g);
+    app.add_flag("--remote", o->driver.remote, "remote mode (descriptor frames)")->group(g);
+    app.add_option("--link", o->driver.linkNo, "local link number (0)")->check(integerIn(0, 255))->type_name("N")->group(g);
 }
 
 void addVariableOptions(CLI::App &app, HostOptions *o)
@@ -107,23 +107,23 @@ void addPortOptions(CLI::App &app, HostOptions *o, std::string *tcp, std::string
         ->check(integerIn(50, 4000000))
         ->type_name("BAUD")
         ->group(g);
-    app.add_option("--turnaround", o->turnaroundMs, "pause between a reply and the next request (0)")
+    app.add_option("--turnaround", o->loop.turnaroundMs, "pause between a reply and the next request (0)")
         ->check(integerIn(0, 60000))
         ->type_name("MS")
         ->group(g);
-    app.add_option("--timeout", o->timeoutMs, "reply timeout (1000)")
+    app.add_option("--timeout", o->loop.timeoutMs, "reply timeout (1000)")
         ->check(integerIn(1, 600000))
         ->type_name("MS")
         ->group(g);
-    app.add_option("--inter-byte", o->interByteMs, "silence that ends a reply (50)")
+    app.add_option("--inter-byte", o->loop.interByteMs, "silence that ends a reply (50)")
         ->check(integerIn(1, 60000))
         ->type_name("MS")
         ->group(g);
-    app.add_option("--rt-priority", o->rtPriority, "real-time priority of the exchange thread (0: none)")
+    app.add_option("--rt-priority", o->loop.rtPriority, "real-time priority of the exchange thread (0: none)")
         ->check(integerIn(0, 99))
         ->type_name("N")
         ->group(g);
-    app.add_option("--link-timeout", o->linkTimeoutS, "end the run when the link stays down this long (30)")
+    app.add_option("--link-timeout", o->loop.linkTimeoutS, "end the run when the link stays down this long (30)")
         ->check(seconds())
         ->type_name("S")
         ->group(g);
@@ -132,7 +132,7 @@ void addPortOptions(CLI::App &app, HostOptions *o, std::string *tcp, std::string
 void addOutputOptions(CLI::App &app, HostOptions *o, CLI::Option **trace)
 {
     const char *g = "Output";
-    app.add_option("--refresh", o->refreshMs, "table refresh period (250)")
+    app.add_option("--refresh", o->loop.refreshMs, "table refresh period (250)")
         ->check(integerIn(10, 3600000))
         ->type_name("MS")
         ->group(g);
@@ -148,11 +148,11 @@ void addOutputOptions(CLI::App &app, HostOptions *o, CLI::Option **trace)
 void addStopOptions(CLI::App &app, HostOptions *o)
 {
     const char *g = "Stop";
-    app.add_option("--cycles", o->cycles, "after N completed read cycles")
+    app.add_option("--cycles", o->loop.cycles, "after N completed read cycles")
         ->check(integerIn(1, 1000000000))
         ->type_name("N")
         ->group(g);
-    app.add_option("--duration", o->durationS, "after S seconds")->check(seconds())->type_name("S")->group(g);
+    app.add_option("--duration", o->loop.durationS, "after S seconds")->check(seconds())->type_name("S")->group(g);
 }
 // app.parse, with a bad value from the config file named by its file and line.
 int parseWithPlaces(CLI::App &app, int argc, char **argv, std::FILE *out, std::FILE *err)
@@ -163,24 +163,11 @@ int parseWithPlaces(CLI::App &app, int argc, char **argv, std::FILE *out, std::F
         std::fprintf(err, "marovin-host: %s\n", error.c_str());
         return 2;
     }
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp &) {
-        std::fputs(app.help().c_str(), out);
-        return 0;
-    } catch (const CLI::CallForVersion &e) {
-        std::fprintf(out, "%s\n", e.what());
-        return 0;
-    } catch (const CLI::ParseError &e) {
-        std::string text = marovin_port::usageErrorText(e);
-        const std::string option = text.substr(0, text.find(':'));
+    return marovin_port::parseCommandLine(app, argc, argv, "marovin-host", out, err, [&](const std::string &option) {
         const auto place = places.find(option);
-        if (place != places.end() && !givenOnCommandLine(app, option, argc, argv))
-            text = place->second + ": " + text;
-        std::fprintf(err, "marovin-host: %s\n", text.c_str());
-        return 2;
-    }
-    return -1;
+        return place != places.end() && !givenOnCommandLine(app, option, argc, argv) ? place->second + ": "
+                                                                                     : std::string();
+    });
 }
 
 }  // namespace

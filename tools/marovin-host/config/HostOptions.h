@@ -6,6 +6,8 @@
 
 #include "config/HttpOptions.h"
 #include "config/MqttOptions.h"
+#include "model/DriverSettings.h"
+#include "model/LoopSettings.h"
 
 #include "Port.h"
 
@@ -19,15 +21,8 @@ enum class PortKind { Simulator, Serial, Tcp };
 
 struct HostOptions {
     std::string libraryPath;
-
-    // Settings record.
-    int station = 1;
-    bool multiStation = false;
-    int retries = 2;
-    int maxUnits = 8;
-    int writeMode = 2;  // 2: queue writes for the PLC; 1: cache only
-    bool remote = false;
-    int linkNo = 0;
+    DriverSettings driver;  // the settings record
+    LoopSettings loop;      // timing and stop rules
 
     std::vector<std::string> variables;      // -v texts
     std::vector<std::string> variableFiles;  // --vars files
@@ -46,21 +41,12 @@ struct HostOptions {
     std::string simLog;  // simulator output after its pty line; empty: dropped
 
     int lineRate = 0;  // baud of the line behind a pty or TCP port; 0: the port's own
-    int turnaroundMs = 0;
-    int timeoutMs = 1000;
-    int interByteMs = 50;
-    int rtPriority = 0;  // the exchange thread's SCHED_FIFO priority; 0: ordinary
 
-    int refreshMs = 250;
     bool quiet = false;
     bool trace = false;
     std::string traceFile;  // empty: standard output
     std::string csvFile;
     std::string dumpFile;
-
-    long cycles = 0;           // 0: no limit
-    double durationS = 0;      // 0: no limit
-    double linkTimeoutS = 30;  // a link down this long ends the run
 
     HttpOptions http;  // the web panel
     MqttOptions mqtt;

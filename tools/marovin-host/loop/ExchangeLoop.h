@@ -5,7 +5,7 @@
 #include "driver/Driver.h"
 #include "line/Link.h"
 #include "line/SimulatorProcess.h"
-#include "loop/LoopSettings.h"
+#include "model/LoopSettings.h"
 #include "loop/Outputs.h"
 #include "loop/StopRules.h"
 #include "model/OnceRead.h"

@@ -3,7 +3,7 @@
 #ifndef MAROVIN_HOST_LOOP_STOP_RULES_H
 #define MAROVIN_HOST_LOOP_STOP_RULES_H
 
-#include "loop/LoopSettings.h"
+#include "model/LoopSettings.h"
 #include "util/StopSignals.h"
 
 namespace marovin_host {

@@ -1,6 +1,6 @@
 // What the exchange loop needs to know of the run's options.
-#ifndef MAROVIN_HOST_LOOP_LOOP_SETTINGS_H
-#define MAROVIN_HOST_LOOP_LOOP_SETTINGS_H
+#ifndef MAROVIN_HOST_MODEL_LOOP_SETTINGS_H
+#define MAROVIN_HOST_MODEL_LOOP_SETTINGS_H
 
 #include <string>
 
@@ -14,9 +14,10 @@ struct LoopSettings {
     long cycles = 0;        // stop after this many read cycles; 0: no limit
     double durationS = 0;   // stop after this long; 0: no limit
     double linkTimeoutS = 30;  // a link down this long ends the run
+    int rtPriority = 0;         // SCHED_FIFO priority of the exchange thread; 0: ordinary
+    // Set by the wiring from the driver's settings and the port.
     bool multiStation = false;  // a give-up drops only its own station's writes and once-reads
     bool cacheWrites = false;   // writes only go into the driver's cache (--write-mode cache)
-    int rtPriority = 0;         // SCHED_FIFO priority of the exchange thread; 0: ordinary
     std::string portText;
 };
 

@@ -21,6 +21,8 @@ namespace marovin_host {
 
 class MqttConnection {
 public:
+    // The first wait before trying again, doubled up to 30 s.
+    static constexpr long long kFirstBackOffMs = 500;
     // Called on the connection's thread; they must not block.
     struct Events {
         // The broker accepted the session (again): subscribe and announce here.

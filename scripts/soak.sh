@@ -150,7 +150,8 @@ echo "memory: $rss0 kB after warm-up, $rss1 kB at the end; descriptors: $fd0, $f
 echo "writes: MQTT $sent sent ($expected while the gateway was surely connected, $once of them answered once," \
      "$twice answers given twice); web $(wc -l <"$WORK/web.codes")," \
      "$(grep -c '^200$' "$WORK/web.codes") acknowledged"
-check "host exit 0 (got $rc)" [ "$rc" -eq 0 ]
+# 3: a variable or a write given up now and then, as a faulty line brings.
+check "host exit 0 or 3 (got $rc)" [ "$rc" -eq 0 -o "$rc" -eq 3 ]
 check "memory grew at most ${MAROVIN_SOAK_RSS_KB:-4096} kB" [ $((rss1 - rss0)) -le "${MAROVIN_SOAK_RSS_KB:-4096}" ]
 check "descriptors grew at most 4" [ $((fd1 - fd0)) -le 4 ]
 check "every MQTT write answered exactly once" [ "$once" -eq "$expected" -a "$twice" -eq 0 ]

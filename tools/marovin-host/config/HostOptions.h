@@ -6,6 +6,7 @@
 
 #include "config/HttpOptions.h"
 #include "config/MqttOptions.h"
+#include "config/StoreOptions.h"
 
 #include "Port.h"
 
@@ -63,6 +64,8 @@ struct HostOptions {
 
     HttpOptions http;  // the web panel
     MqttOptions mqtt;
+    StoreOptions store;  // the outbox
+    HistorianOptions historian;
 };
 
 // Fills *options from argv and from the --config file. Returns -1 when the

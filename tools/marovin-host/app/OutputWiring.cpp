@@ -18,14 +18,15 @@ namespace marovin_host {
 namespace {
 
 // The web panel, started; false with the failure.
-bool addWeb(HostOptions &o, const RunState &run, WriteQueue &queue, Outputs *outputs, Failure *failure)
+bool addWeb(HostOptions &o, const RunState &run, WriteQueue &queue, const Outbox *store, Outputs *outputs,
+            Failure *failure)
 {
     std::string error;
     if (!resolveHttpOptions(&o.http, run.rows.size(), &error)) {
         *failure = Failure{kUsage, error};
         return false;
     }
-    std::unique_ptr<WebOutput> web = WebOutput::start(o.http, run.rows, queue, &error);
+    std::unique_ptr<WebOutput> web = WebOutput::start(o.http, run.rows, queue, store, &error);
     if (!web) {
         *failure = Failure{kRuntimeFailure, error};
         return false;
@@ -86,7 +87,7 @@ bool addOutputs(HostOptions &o, const RunState &run, WriteQueue &queue, Outputs 
         kept->dump = output.get();
         outputs->add(std::move(output));
     }
-    if (o.http.enabled() && !addWeb(o, run, queue, outputs, failure))
+    if (o.http.enabled() && !addWeb(o, run, queue, kept->store, outputs, failure))
         return false;
     if (o.mqtt.enabled()) {
         std::unique_ptr<MqttOutput> mqtt = MqttOutput::create(o.mqtt, run.rows, queue, &error);

@@ -73,7 +73,7 @@ bool readStoreHistory(const std::string &path, const std::string &tag, long long
     std::vector<Slice> slices(count);
     points->clear();
     std::size_t seen = 0;
-    while (rc == SQLITE_OK && (rc = sqlite3_step(s)) == SQLITE_ROW) {
+    while (s && (rc = sqlite3_step(s)) == SQLITE_ROW) {
         const long long at = sqlite3_column_int64(s, 0);
         const double v = sqlite3_column_double(s, 1);
         if (++seen <= maxPoints)

@@ -62,8 +62,7 @@ private:
     void run();
     // Writes the values that came in and the consumers' places.
     void commit(std::vector<StoreRow> &batch);
-    // After a failed write: a damaged store begun anew, a full disk made
-    // room on; the write tried again.
+    // After a failed write: a damaged store begun anew and the write tried again.
     StoreDatabase::Result recover(StoreDatabase::Result result, const std::vector<StoreRow> &batch,
                                   const std::map<std::string, std::int64_t> &places);
     // Removes the oldest values beyond --store-max-age and the size bound
@@ -110,7 +109,7 @@ private:
     std::map<std::string, std::int64_t> placesWritten_;
     std::int64_t lastCommitted_ = 0;
     std::int64_t firstHeld_ = 0;
-    long long fullBytes_ = 0;  // the size at which the disk was full; 0: not yet
+    long long retryAtMs_ = 0;  // failing: the next attempt (monotonic)
     long long boundsAtMs_ = 0;
     bool failing_ = false;
     long long droppedTold_ = 0;

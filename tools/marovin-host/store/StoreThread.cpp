@@ -1,6 +1,7 @@
 // The store's thread: the only user of the store's connection once the run
-// has begun. A batch that cannot be written waits in memory and is tried
-// again each period; a full disk makes the store keep to the size it had.
+// has begun. Values that cannot be written (a full disk, say) wait in memory,
+// the newest of them up to a bound, and are tried again each second; a
+// damaged store is moved aside and begun anew.
 #include "store/StoreOutput.h"
 
 #include "util/Clock.h"
@@ -15,7 +16,9 @@ namespace {
 const auto kPeriod = std::chrono::milliseconds(100);
 const long long kBoundsEveryMs = 1000;
 const long long kDropNoticeMs = 10000;
-const std::size_t kMaxRetry = 500000;
+// Values kept in memory while the store cannot be written, and how often it is tried.
+const std::size_t kMaxRetry = 50000;
+const long long kRetryMs = 1000;
 // Rows removed at most in one pass, so that a period stays short.
 const long long kMaxRemove = 200000;
 const long long kMb = 1024 * 1024;
@@ -56,8 +59,10 @@ void StoreOutput::run()
             flushed_ = true;
             flushedCv_.notify_all();
         }
-        if (stop)
+        if (stop) {
+            notKept_.fetch_add(static_cast<long long>(retry_.size()), std::memory_order_relaxed);
             return;
+        }
     }
 }
 
@@ -79,13 +84,20 @@ void StoreOutput::commit(std::vector<StoreRow> &batch)
     const std::map<std::string, std::int64_t> places = this->places();
     if (batch.empty() && places == placesWritten_)
         return;
-    StoreDatabase::Result r = db_.write(batch, places);
-    if (r != StoreDatabase::Ok)
-        r = recover(r, batch, places);
+    // A failing store (a full disk, say) is tried once a second.
+    const long long nowMs = monotonicMs();
+    StoreDatabase::Result r = StoreDatabase::Failed;
+    if (!failing_ || nowMs >= retryAtMs_) {
+        r = db_.write(batch, places);
+        if (r != StoreDatabase::Ok)
+            r = recover(r, batch, places);
+    }
     if (r != StoreDatabase::Ok) {
         if (!failing_)
-            tell("store " + options_.file + ": " + db_.error() + "; values wait in memory (at most " +
-                 std::to_string(kMaxRetry) + ") and live values go on");
+            tell("store " + options_.file + ": " + db_.error() + "; the newest " + std::to_string(kMaxRetry) +
+                 " values wait in memory, older ones are lost; live values go on");
+        if (!failing_ || nowMs >= retryAtMs_)
+            retryAtMs_ = nowMs + kRetryMs;
         failing_ = true;
         const std::size_t over = batch.size() > kMaxRetry ? batch.size() - kMaxRetry : 0;
         notKept_.fetch_add(static_cast<long long>(over), std::memory_order_relaxed);
@@ -107,24 +119,14 @@ void StoreOutput::commit(std::vector<StoreRow> &batch)
 StoreDatabase::Result StoreOutput::recover(StoreDatabase::Result r, const std::vector<StoreRow> &batch,
                                            const std::map<std::string, std::int64_t> &places)
 {
-    if (r == StoreDatabase::Damaged) {
-        renew(db_.error());
-        for (const auto &t : tags_)
-            db_.putTag(t.first, t.second);
-        for (const auto &c : cursors_)
-            c.second->restart(lastCommitted_);
-        firstHeld_ = 0;
-    } else if (r == StoreDatabase::Full) {
-        const long long used = db_.usedBytes();
-        if (fullBytes_ == 0 || used < fullBytes_) {
-            fullBytes_ = std::max(used, kMb / 4);
-            tell("store " + options_.file + ": the disk is full at " + std::to_string(used / 1024) +
-                 " KB: the store keeps to that size, the oldest values go first");
-        }
-        keepBounds(wallClockMs(), true);
-    } else {
+    if (r != StoreDatabase::Damaged)
         return r;
-    }
+    renew(db_.error());
+    for (const auto &t : tags_)
+        db_.putTag(t.first, t.second);
+    for (const auto &c : cursors_)
+        c.second->restart(lastCommitted_);
+    firstHeld_ = 0;
     return db_.write(batch, places);
 }
 
@@ -141,7 +143,7 @@ void StoreOutput::keepBounds(long long nowMs, bool force)
             removeThrough(std::min(from != 0 ? from - 1 : lastCommitted_, db_.seqAt(kMaxRemove - 1)));
         }
     }
-    const long long limit = fullBytes_ > 0 ? std::min(fullBytes_, options_.maxMb * kMb) : options_.maxMb * kMb;
+    const long long limit = options_.maxMb * kMb;
     const long long used = db_.usedBytes();
     if (firstHeld_ != 0 && used > limit) {
         // A tenth below the bound, so that the next batches fit without another pass.
@@ -154,7 +156,7 @@ void StoreOutput::keepBounds(long long nowMs, bool force)
         const long long now = dropped_.load();
         tell("store " + options_.file + ": " + std::to_string(now - droppedTold_) +
              " values dropped before every consumer had them (" +
-             (fullBytes_ > 0 ? std::string("the disk is full") : "--store-max-mb or --store-max-age reached") + ")");
+             "--store-max-mb or --store-max-age reached)");
         droppedTold_ = now;
         droppedAtMs_ = nowMs;
     }

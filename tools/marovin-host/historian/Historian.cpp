@@ -5,6 +5,8 @@
 
 #include "util/Clock.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 
 namespace marovin_host {
@@ -21,7 +23,10 @@ const long long kFinishWaitMs = 3000;
 Historian::Historian(const HistorianOptions &options, Outbox &outbox)
     : options_(options), outbox_(outbox), cursor_(outbox.cursor("historian")), writer_(options_)
 {
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "marovin-histor");
+        run();
+    });
 }
 
 Historian::~Historian()

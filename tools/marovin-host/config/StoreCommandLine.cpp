@@ -12,7 +12,7 @@ void addStoreOptions(CLI::App &app, StoreOptions *s, HistorianOptions *h)
 {
     const char *g = "Store and historian";
     CLI::Option *store =
-        app.add_option("--store", s->file, "keep every change in FILE (SQLite) until MQTT and the historian have it")
+        app.add_option("--store", s->file, "keep every change in FILE until MQTT and the historian have it")
             ->type_name("FILE")
             ->group(g);
     app.add_option("--store-max-mb", s->maxMb, "the store's bound in MB; the oldest values go first (1024)")

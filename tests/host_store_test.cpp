@@ -166,18 +166,18 @@ TEST(HostStore, BoundsDropTheOldestAndCountOnlyWhatAConsumerLacked)
         feed.finish(store);
         HistoryPoints points;
         std::string error;
+        // The bounds are kept once a second: within a few, the store is within them.
+        const auto within = [&] {
+            StoreDatabase db;
+            return row.maxMb != 1 || (db.open(o.file) == StoreDatabase::Ok && db.usedBytes() <= 1024 * 1024);
+        };
         ASSERT_TRUE(eventually([&] {
             return store.history("a", 0, now + 1000, 1u << 20, &points, &error) && !points.empty() &&
-                   points.front().second > 0;
+                   points.front().second > 0 && within();
         })) << row.maxMb;
         EXPECT_EQ(store.stats().dropped > 0, row.dropped) << row.maxMb;
         EXPECT_EQ(points.back().second, 59999 * 1.5);  // the newest stay
         EXPECT_EQ(points.front().second == 30000 * 1.5, row.oldFirst);
-        if (row.maxMb == 1) {
-            StoreDatabase db;
-            ASSERT_EQ(db.open(o.file), StoreDatabase::Ok);
-            EXPECT_LE(db.usedBytes(), 1024 * 1024);
-        }
     }
 }
 

@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # What a published MQTT message costs the gateway (outside CI). One line of
-# 1,000 tags that all change every refresh (clock values, moved every 20 ms by
-# the simulator), published to a mosquitto started here.
+# TAGS tags (clock values, each moved by the simulator every TICK ms),
+# published as they change to a mosquitto started here. The default load is
+# one every change of which the gateway publishes, even under callgrind; a
+# saturated broker would leave changes to wait and count only those sent.
 #
-# 1. Instructions per published message: two runs under callgrind that differ
-#    in length (so in refreshes and messages); the slope of the instructions
-#    in MqttOutput::publishTags (loop thread: the JSON, the hand-over to
-#    libmosquitto) and in MqttConnection::run (the gateway's MQTT thread:
-#    libmosquitto sending and taking acknowledgements) over the messages the
-#    subscriber got. Start-up and the connection cancel out.
+# 1. Instructions per published change: two runs under callgrind that differ
+#    in length (so in messages); the slope of the instructions in
+#    TagPublisher::changed and TagPublisher::catchUp (loop thread: the
+#    message, the hand-over to libmosquitto) and in MqttConnection::run (the
+#    gateway's MQTT thread: libmosquitto sending and taking acknowledgements)
+#    over the messages the subscriber got; beside it, what finding the
+#    changes costs the loop (Loop::watchRun: a fetch from the driver's cache
+#    where a reply differs from the last). Start-up and the connection cancel
+#    out.
 # 2. CPU share of the gateway process (user + system time of all its threads
 #    over wall time, from /proc) at the same load, with and without --mqtt.
 #
@@ -19,9 +24,10 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${MAROVIN_BUILD_DIR:-$ROOT/build/ci-native}
 HOST="$BUILD/tools/marovin-host/marovin-host"
 MOSQUITTO=$(PATH=$PATH:/usr/sbin command -v mosquitto)
-TAGS=1000
-REFRESH=500  # natively every tag is read between two refreshes
-SLOW_REFRESH=2000  # the same under callgrind, which slows polling down
+TAGS=${MQTT_COST_TAGS:-200}
+TICK=${MQTT_COST_TICK_MS:-500}
+REFRESH=500
+SLOW_REFRESH=2000
 
 bash "$ROOT/scripts/install-deps.sh" mosquitto mosquitto-clients valgrind python3
 [ -x "$HOST" ] || { echo "build $BUILD first (bash scripts/test.sh native)" >&2; exit 1; }
@@ -45,7 +51,7 @@ for ((i = 0; i < TAGS; i++)); do
     printf 't%04d = 1:d32:%x\n' "$i" $((2 * i)) >>"$WORK/line.tags"
 done
 sleep 1
-LINE=(--quiet --tags "$WORK/line.tags" --sim-args "--memory $WORK/line.mem --tick 20")
+LINE=(--quiet --tags "$WORK/line.tags" --sim-args "--memory $WORK/line.mem --tick $TICK")
 MQTT=(--mqtt "mqtt://127.0.0.1:$PORT" --mqtt-prefix cost)
 
 # subscribe NAME: counts what the gateway publishes, into NAME.sub.
@@ -58,7 +64,7 @@ subscribe() {
 messages() { grep -c '^cost/t' "$WORK/$1.sub"; }
 # inclusive NAME FUNCTION: the inclusive instructions of FUNCTION in a callgrind file.
 inclusive() {
-    callgrind_annotate --inclusive=yes "$WORK/$1.cg" 2>/dev/null | grep -v '=>' | grep -F "$2" | head -n 1 |
+    callgrind_annotate --auto=no --inclusive=yes "$WORK/$1.cg" 2>/dev/null | grep -v "=>" | grep -F "$2" | head -n 1 |
         sed -E 's/^ *([0-9,]+).*/\1/; s/,//g'
 }
 
@@ -69,16 +75,20 @@ for seconds in 11 21; do
     sleep 1
     kill "$SUBSCRIBER"
 done
-python3 - "$(messages cg11)" "$(messages cg21)" \
-    "$(inclusive cg11 'MqttOutput::publishTags(')" "$(inclusive cg21 'MqttOutput::publishTags(')" \
-    "$(inclusive cg11 'MqttConnection::run()')" "$(inclusive cg21 'MqttConnection::run()')" <<'PY'
+# both NAME: the loop thread's publishing (changes and catch-ups) of a run.
+both() { local a b; a=$(inclusive "$1" "TagPublisher::changed("); b=$(inclusive "$1" "TagPublisher::catchUp("); echo $((${a:-0} + ${b:-0})); }
+python3 - "$(messages cg11)" "$(messages cg21)" "$(both cg11)" "$(both cg21)" \
+    "$(inclusive cg11 'MqttConnection::run()')" "$(inclusive cg21 'MqttConnection::run()')" \
+    "$(inclusive cg11 'Loop::watchRun(')" "$(inclusive cg21 'Loop::watchRun(')" \
+    "$(inclusive cg11 'Loop::tellChanges(')" "$(inclusive cg21 'Loop::tellChanges(')" <<'PY'
 import sys
-m1, m2, p1, p2, r1, r2 = map(int, sys.argv[1:])
+m1, m2, p1, p2, r1, r2, w1, w2, t1, t2 = map(int, sys.argv[1:])
 loop = (p2 - p1) / (m2 - m1)
 thread = (r2 - r1) / (m2 - m1)
-print(f"messages: {m1} and {m2} (1,000 a refresh)")
-print(f"instructions per published message: {loop:,.0f} on the loop thread + {thread:,.0f} in the MQTT thread"
-      f" = {loop + thread:,.0f}")
+watch = ((w2 - t2) - (w1 - t1)) / (m2 - m1)
+print(f"messages: {m1} and {m2}")
+print(f"instructions per published change: {loop:,.0f} on the loop thread + {thread:,.0f} in the MQTT thread"
+      f" = {loop + thread:,.0f}; finding the change (fetch and compare, loop thread): {watch:,.0f}")
 PY
 
 # cpu NAME ARGS...: CPU share of the gateway over 20 s after a second of start-up.

@@ -13,7 +13,8 @@
 # Environment: MAROVIN_BUILD_DIR (default build/ci-native, built if needed),
 # MQTT_TICK_MS (997: not a multiple of the refresh, so that changes come at every
 # phase of it), MQTT_REFRESH_MS (250), MQTT_TURNAROUND_MS (2: about
-# 400 exchanges/s per line, so that K lines do not just fight for the CPU).
+# 400 exchanges/s per line, so that K lines do not just fight for the CPU),
+# MQTT_HOST_ARGS (more options for every gateway, e.g. "--rt-priority 10").
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -92,7 +93,7 @@ run() {
         port=${ports[k]}
         "$HOST" --quiet --duration "$SECONDS_TO_RUN" --refresh "$REFRESH" --turnaround "$TURNAROUND" \
             --tags "$WORK/line.tags" --sim-args "--memory $WORK/line.mem --tick $TICK" \
-            --mqtt "mqtt://127.0.0.1:$port" --mqtt-prefix "plant/line$k" >"$WORK/$mode.gw$k.out" 2>&1 &
+            --mqtt "mqtt://127.0.0.1:$port" --mqtt-prefix "plant/line$k" ${MQTT_HOST_ARGS:-} >"$WORK/$mode.gw$k.out" 2>&1 &
         gateways+=($!)
         PIDS+=($!)
     done

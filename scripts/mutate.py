@@ -16,6 +16,7 @@ nothing behind.
     python3 scripts/mutate.py --seed 1 --count 300 --report docs/mutation/before.md
     python3 scripts/mutate.py --list --files 'src/core/*'      # candidates only
     python3 scripts/mutate.py --seed 1 --ids 12,40 --all        # every test that kills 12 and 40
+    python3 scripts/mutate.py --fast --files 'tools/marovin-host/*'   # the host, fast tests only
 
 Mutants: a comparison flipped (< to >=, == to != ...), a bound moved (< to
 <=, an integer literal in a comparison +1/-1), a statement dropped (an
@@ -519,7 +520,7 @@ class Test:
         return max(30.0, 5 * self.seconds + 20)
 
 
-def find_tests(ws):
+def find_tests(ws, fast=False):
     tests = []
     tests_dir = os.path.join(ws.tree, "tests")
     for name in sorted(os.listdir(tests_dir)):
@@ -532,7 +533,7 @@ def find_tests(ws):
         tests.append(Test("dlreload_test", [os.path.join(ws.build, "tests", "dlreload_test")],
                           folders_seen(reload_main, ws.tree), False))
     scripts = os.path.join(tests_dir, "scripts")
-    for name in sorted(os.listdir(scripts)):
+    for name in sorted(os.listdir(scripts)) if not fast else []:
         if name.endswith("_test.sh") and name not in SLOW_SCRIPTS:
             tests.append(Test(name[:-3], ["bash", os.path.join(scripts, name), ws.build],
                               {"tools/device", "tools/port", "tools/marovin-host", "tools/marovin-sim"}, False))
@@ -785,6 +786,7 @@ def main():
     ap.add_argument("--list", action="store_true", help="print the chosen mutants and exit")
     ap.add_argument("--rev", help="take the sources (tests included) from this git revision, not the working tree")
     ap.add_argument("--gtest-filter", help="passed to every GoogleTest executable, e.g. -*GrowsLinearly")
+    ap.add_argument("--fast", action="store_true", help="GoogleTest executables only, no shell tests")
     ap.add_argument("--resume", action="store_true",
                     help="keep the results already saved next to the report (REPORT.jsonl) and run the rest")
     args = ap.parse_args()
@@ -839,7 +841,9 @@ def main():
         ok, log = ws.make()
         if not ok:
             sys.exit("the unmutated tree does not build:\n" + log)
-        tests = find_tests(ws)
+        tests = find_tests(ws, args.fast)
+        if args.fast:
+            meta["build"] += "; GoogleTest executables only (--fast)"
         if args.gtest_filter:
             for t in tests:
                 if t.gtest:

@@ -6,6 +6,8 @@
 #include "json/TagStateJson.h"
 #include "json/WritePayload.h"
 #include "model/Status.h"
+#include "config/VariableText.h"
+#include "writes/CommandLineWrites.h"
 #include "writes/WriteCheck.h"
 
 #include "Marovin.h"
@@ -69,6 +71,15 @@ TEST(TagFile, LinesAndTheirErrors)
         {"a = 1:w16\n", ":1: bad tag address '1:w16'"},
         {"a = 1:w16:10\n# x\na = 1:w16:11\n", ":3: tag 'a' declared twice"},
         {"a = 1:w16:10 unit=C\n", ""},
+        {"a = 1:d32:20 rw type=u32 deadband=0.5 min-interval=100\n", ""},
+        {"a = 1:bit:12 rw\n", ""},
+        {"a = 1:bit:2 rw\n", ":1: status bit 2 cannot be written (writable: 12, 25, 28, 29, 30, 31): drop rw"},
+        {"a = 1:bit:12:2 rw\n", ":1: status bit 13 cannot be written"},
+        {"a = 1:w16:10 type=u32\n", ":1: type must be s16 or u16 for w16 values"},
+        {"a = 1:float:50 type=s32\n", ":1: type does not apply to float values"},
+        {"a = 1:w16:10 type=int\n", ":1: type must be s16, u16, s32 or u32, not 'int'"},
+        {"a = 1:w16:10 deadband=-1\n", ":1: deadband must be a number 0 or more"},
+        {"a = 1:w16:10 min-interval=1.5\n", ":1: min-interval must be whole milliseconds"},
     };
     for (const Row &r : rows) {
         std::vector<VariableSpec> tags;
@@ -112,6 +123,8 @@ TEST(TagJson, WritePayloadsAndValues)
     TagInfo u16;
     u16.unsignedInt = true;
     const TagInfo u32 = u16;
+    TagInfo tenth;
+    tenth.scale = 0.1;
     struct Row {
         int area, address;
         TagInfo tag;
@@ -127,6 +140,9 @@ TEST(TagJson, WritePayloadsAndValues)
         {1, 0x10, {}, "1.5", "a whole number"},
         {1, 0x10, scaled, "83.4", "D2 04"},  // (83.4 + 40) / 0.1 = 1234
         {1, 0x10, scaled, "1e9", "out of range"},
+        {1, 0x10, tenth, "6000", "out of range"},  // raw 60000 would read back as -553.6
+        {1, 0x10, tenth, "-3276.8", "00 80"},
+        {5, 0x50, {}, "1e39", "out of range"},  // no float holds it
         {2, 0x20, u32, "4294967295", "FF FF FF FF"},
         {2, 0x20, {}, "2147483648", "out of range"},
         {2, 0x20, {}, "-2147483649", "out of range"},
@@ -165,6 +181,47 @@ TEST(TagJson, WritePayloadsAndValues)
     std::string error;
     WriteValue value;
     EXPECT_FALSE(parseWritePayload(std::string(kMaxWritePayload + 1, '1'), &value, &error));
+    // Only rw tags unless the source opens every tag; a bit that the PLC
+    // would refuse goes into the driver's cache all the same.
+    WriteRequest w;
+    ASSERT_TRUE(parseWritePayload("1", &value, &error));
+    EXPECT_EQ(checkWrite(row(1, 0x10), value, WritePolicy(), &w).refusal, WriteRefusal::NotWritable);
+    policy.toPlc = false;
+    EXPECT_TRUE(checkWrite(row(0, 2), value, policy, &w).ok());
+}
+
+TEST(CommandLineWrites, RawWordsAndTheirMessages)
+{
+    struct Row {
+        int area, address;
+        const char *text;
+        const char *result;  // hex of the bytes, or the message
+    } rows[] = {
+        {1, 0x10, "65535", "FF FF"},
+        {1, 0x10, "-32768", "00 80"},
+        {1, 0x10, "0x1234", "34 12"},
+        {1, 0x10, "65536", "bad write 'w': a 16-bit value takes -32768..65535, not '65536'"},
+        {1, 0x10, "1.5", "bad write 'w': a 16-bit value takes -32768..65535, not '1.5'"},
+        {2, 0x20, "0xFFFFFFFF", "FF FF FF FF"},
+        {2, 0x20, "-2147483649", "bad write 'w': a 32-bit value takes -2147483648..4294967295, not '-2147483649'"},
+        {5, 0x50, "abc", "bad write 'w': a decimal float takes a number such as 12.5, not 'abc'"},
+        {0, 12, "2", "bad write 'w': a bit takes 0 or 1, not '2'"},
+        {0, 2, "1", "bad write 'w': status bit 2 cannot be written (writable: 12, 25, 28, 29, 30, 31)"},
+    };
+    for (const Row &r : rows) {
+        const AddressedWrite w{ValueRef{1, r.area, r.address}, parseWriteValue(r.area, r.text), "w"};
+        std::vector<WriteRequest> out;
+        std::string error;
+        const bool ok = encodeCommandLineWrites({w}, true, 8, &out, &error);
+        const std::string got =
+            ok ? marovin_test::toHex(reinterpret_cast<const std::uint8_t *>(out[0].bytes.data()), out[0].bytes.size())
+               : error;
+        EXPECT_EQ(got, r.result) << r.text;
+    }
+    std::vector<WriteRequest> out;
+    std::string error;
+    EXPECT_FALSE(encodeCommandLineWrites({{ValueRef{1, 2, 0x20}, parseWriteValue(2, "1"), "w"}}, true, 1, &out, &error));
+    EXPECT_EQ(error, "bad write 'w': 32-bit and float writes need --max-units 2 or more");
 }
 
 TEST(TagJson, StateBeforeAndAfterAGoodRead)

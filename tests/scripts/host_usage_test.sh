@@ -23,6 +23,17 @@ expect bad-parity 2 "^marovin-host: --parity: .*X" --parity X
 expect two-ports 2 '^marovin-host: --serial excludes --tcp' --serial /dev/null --tcp 1
 printf 'quiet = true\nbogus = 1\n' >"$WORK/bad.conf"
 expect bad-config 2 "^marovin-host: .*/bad.conf:2: unknown option 'bogus'" --config "$WORK/bad.conf"
+printf 'quiet\ntimeout = soon\n' >"$WORK/value.conf"
+expect bad-config-value 2 "^marovin-host: .*/value.conf:2: --timeout: bad value 'soon'" --config "$WORK/value.conf"
+printf 'quiet = true\nbad line\n' >"$WORK/line.conf"
+expect bad-config-line 2 "^marovin-host: .*/line.conf:2: bad line 'bad line'" --config "$WORK/line.conf"
+# An option of an output that is not on is a usage error; a token names where it came from.
+expect lone-http-option 2 '^marovin-host: --http-writes requires --http' --http-writes
+expect lone-mqtt-option 2 '^marovin-host: --mqtt-prefix requires --mqtt' --mqtt-prefix x
+MAROVIN_HTTP_TOKEN=short expect short-env-token 2 '^marovin-host: MAROVIN_HTTP_TOKEN: the token needs at least 16' \
+    --http 0
+printf 'a = 1:bit:2 rw\n' >"$WORK/rw-bit.tags"
+expect tag-rw-bit 2 "rw-bit.tags:1: status bit 2 cannot be written" --tags "$WORK/rw-bit.tags"
 printf 'a = 1:w16:10 rw unit=rpm\nb = 1:w16:11 colour=red\n' >"$WORK/field.tags"
 expect tag-field 2 "field.tags:2: unknown field 'colour=red'" --tags "$WORK/field.tags"
 printf 'a = 1:w16:10\n# comment\na = 1:w16:11\n' >"$WORK/twice.tags"
@@ -76,6 +87,17 @@ fi
 run_host station-note --quiet --duration 0.001 -v 12:w16:11
 check "single-station note" grep -q "note: '12:w16:11' is served from station 1 .* address station 12$" "$WORK/station-note.out"
 check_in "$WORK/station-note.out" '^stopped: *duration reached'
+
+# The exchange thread's real-time priority: the summary says whether it got
+# it, and why not when the system refuses (as an unprivileged user).
+run_host rt --quiet --cycles 2 --rt-priority 10 -v 1:w16:11
+check_in "$WORK/rt.out" '^priority: +real-time (10 for the exchange thread|refused: )'
+# (Only where that user may run the build: a clone in a private folder it cannot.)
+if command -v setpriv >/dev/null && setpriv --reuid=65534 --regid=65534 --clear-groups "$HOST" --version >/dev/null 2>&1; then
+    setpriv --reuid=65534 --regid=65534 --clear-groups "$HOST" --quiet --cycles 2 --rt-priority 10 -v 1:w16:11 \
+        >"$WORK/rt-user.out" 2>&1
+    check_in "$WORK/rt-user.out" '^priority: +real-time refused: Operation not permitted \(run as root'
+fi
 
 # Options from a config file, the command line winning; tags named and scaled in the CSV;
 # a line rate that paces the bundled simulator and gives the efficiency.

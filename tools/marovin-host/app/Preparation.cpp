@@ -78,6 +78,7 @@ LoopSettings loopSettings(const HostOptions &o, const std::string &portText)
     s.linkTimeoutS = o.linkTimeoutS;
     s.multiStation = o.multiStation;
     s.cacheWrites = o.writeMode != 2;
+    s.rtPriority = o.rtPriority;
     s.portText = portText;
     return s;
 }

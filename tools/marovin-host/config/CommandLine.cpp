@@ -118,6 +118,10 @@ void addPortOptions(CLI::App &app, HostOptions *o, std::string *tcp, std::string
         ->check(integerIn(1, 60000))
         ->type_name("MS")
         ->group(g);
+    app.add_option("--rt-priority", o->rtPriority, "real-time priority of the exchange thread (0: none)")
+        ->check(integerIn(0, 99))
+        ->type_name("N")
+        ->group(g);
     app.add_option("--link-timeout", o->linkTimeoutS, "end the run when the link stays down this long (30)")
         ->check(seconds())
         ->type_name("S")

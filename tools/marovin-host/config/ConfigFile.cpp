@@ -31,10 +31,9 @@ std::string checkLine(const CLI::App &app, const std::string &raw, std::string *
     const std::string line = trim(raw);
     if (line.empty() || line[0] == '#' || line[0] == ';' || (line.front() == '[' && line.back() == ']'))
         return std::string();
+    // A bare name sets a flag, as CLI11 reads it.
     const std::string::size_type eq = line.find('=');
     *key = trim(line.substr(0, eq));
-    if (eq == std::string::npos)
-        return "bad line '" + line + "' (expected NAME = VALUE)";
     if (key->empty() || key->find_first_of(" \t\"'") != std::string::npos)
         return "bad line '" + line + "' (expected NAME = VALUE)";
     if (!app.get_option_no_throw("--" + *key))

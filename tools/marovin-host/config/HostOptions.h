@@ -50,6 +50,7 @@ struct HostOptions {
     int turnaroundMs = 0;
     int timeoutMs = 1000;
     int interByteMs = 50;
+    int rtPriority = 0;  // the exchange thread's SCHED_FIFO priority; 0: ordinary
 
     int refreshMs = 250;
     bool quiet = false;

@@ -20,6 +20,7 @@ namespace {
 
 const std::size_t kMaxUnitLength = 16;
 const std::size_t kMaxLineLength = 1024;
+const long long kMaxIntervalMs = 86400000;
 
 // A whole, finite decimal number.
 bool parseReal(const std::string &text, double *out)
@@ -35,7 +36,7 @@ bool parseReal(const std::string &text, double *out)
     return true;
 }
 
-// One field after the address: rw, type=T, scale=K, offset=B or unit=U.
+// One field after the address: rw, type=T, scale=K, offset=B, unit=U, deadband=D or min-interval=MS.
 bool parseField(const std::string &field, TagInfo *tag, int *typeBits, std::set<std::string> *seen, std::string *error)
 {
     const std::string::size_type eq = field.find('=');
@@ -64,6 +65,19 @@ bool parseField(const std::string &field, TagInfo *tag, int *typeBits, std::set<
         }
         tag->unsignedInt = value[0] == 'u';
         *typeBits = value[1] == '1' ? 16 : 32;
+    } else if (key == "deadband" && eq != std::string::npos) {
+        if (!parseReal(value, &tag->deadband) || tag->deadband < 0) {
+            *error = "deadband must be a number 0 or more, not '" + value + "'";
+            return false;
+        }
+    } else if (key == "min-interval" && eq != std::string::npos) {
+        double ms = 0;
+        if (!parseReal(value, &ms) || ms < 0 || ms > kMaxIntervalMs || ms != std::floor(ms)) {
+            *error = "min-interval must be whole milliseconds 0.." + std::to_string(kMaxIntervalMs) + ", not '" +
+                     value + "'";
+            return false;
+        }
+        tag->minIntervalMs = static_cast<long long>(ms);
     } else if (key == "unit" && eq != std::string::npos) {
         if (value.empty() || value.size() > kMaxUnitLength || value.find_first_of("\"\\<>&") != std::string::npos) {
             *error = "unit must be 1.." + std::to_string(kMaxUnitLength) + " characters without quotes or <>&";
@@ -71,7 +85,8 @@ bool parseField(const std::string &field, TagInfo *tag, int *typeBits, std::set<
         }
         tag->unit = value;
     } else {
-        *error = "unknown field '" + field + "' (expected rw, type=T, scale=K, offset=B or unit=U)";
+        *error = "unknown field '" + field + "' (expected rw, type=T, scale=K, offset=B, unit=U, deadband=D or "
+                 "min-interval=MS)";
         return false;
     }
     return true;
@@ -85,11 +100,14 @@ bool checkFits(const VariableSpec &spec, int typeBits, std::string *error)
         *error = "scale and offset do not apply to status bits";
         return false;
     }
+    const bool integerArea = spec.area != kBits && spec.area != kDecimalFloat;
+    if (typeBits != 0 && !integerArea) {
+        *error = std::string("type does not apply to ") + areaName(spec.area) + " values";
+        return false;
+    }
+    const std::string width = std::to_string(16 * wordsPerValue(spec.area));
     if (typeBits != 0 && typeBits != 16 * wordsPerValue(spec.area)) {
-        *error = spec.area == kBits || spec.area == kDecimalFloat
-                     ? std::string("type does not apply to ") + areaName(spec.area) + " values"
-                     : std::string("type must be s") + std::to_string(16 * wordsPerValue(spec.area)) + " or u" +
-                           std::to_string(16 * wordsPerValue(spec.area)) + " for " + areaName(spec.area) + " values";
+        *error = "type must be s" + width + " or u" + width + " for " + areaName(spec.area) + " values";
         return false;
     }
     // A bit's address text is its decimal number (the driver refuses others

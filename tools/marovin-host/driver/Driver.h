@@ -9,6 +9,7 @@
 #include "model/TagRow.h"
 
 #include <QByteArray>
+#include <QString>
 
 #include <cstdint>
 #include <memory>
@@ -75,12 +76,19 @@ public:
     bool write(const ValueRef &ref, const char *bytes, int size, int count, int ownerId);
     // GetRegisterData of one value, decoded for the tag; false when the cache has none.
     bool fetch(const ValueRef &ref, const TagInfo &tag, TagValue *out);
+    // Row index's value (the rows of registerReadList), decoded for its tag;
+    // false when the cache has none.
+    bool fetchRow(std::size_t index, TagRow *row);
     // Fetches every row's value.
     void fetchAll(std::vector<TagRow> *rows);
 
 private:
     Driver();
+    // GetRegisterData's own; the read list's address texts made once.
+    bool fetchAt(const ValueRef &ref, const QString &address, const TagInfo &tag, TagValue *out);
+
     std::unique_ptr<DriverApi> api_;
+    std::vector<QString> rowAddresses_;
     int settings_[kSettingsWords] = {};
     bool remote_ = false;
     int linkNo_ = 0;

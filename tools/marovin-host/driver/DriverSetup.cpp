@@ -44,6 +44,7 @@ int Driver::parseAddress(int area, const std::string &text) const
 int Driver::registerReadList(const std::vector<TagRow> &rows)
 {
     QList<HOSTVAR> list;
+    rowAddresses_.clear();
     for (const TagRow &row : rows) {
         HOSTVAR v;
         v.kind = 0;
@@ -54,6 +55,7 @@ int Driver::registerReadList(const std::vector<TagRow> &rows)
         v.text = QString("%1:%2:%3").arg(row.ref.station).arg(areaName(row.ref.area)).arg(v.addressText);
         v.length = wordsPerValue(row.ref.area);
         list.append(v);
+        rowAddresses_.push_back(v.addressText);
     }
     return api_->reCreatReadVarList(&list);
 }

@@ -18,21 +18,32 @@ bool Driver::write(const ValueRef &ref, const char *bytes, int size, int count, 
                                  kOwnerWrite, ownerId) != 0;
 }
 
-bool Driver::fetch(const ValueRef &ref, const TagInfo &tag, TagValue *out)
+bool Driver::fetchAt(const ValueRef &ref, const QString &address, const TagInfo &tag, TagValue *out)
 {
     setCallSite(CallSite::Other);
     QByteArray bytes;
-    if (!api_->getRegisterData(QString(), ref.area, QString::fromStdString(addressText(ref.area, ref.address)),
-                               ref.station, &bytes, wordsPerValue(ref.area)))
+    if (!api_->getRegisterData(QString(), ref.area, address, ref.station, &bytes, wordsPerValue(ref.area)))
         return false;
     *out = decodeValue(ref.area, tag, rawFromBytes(bytes.constData(), bytes.size(), ref.area));
     return true;
 }
 
+bool Driver::fetch(const ValueRef &ref, const TagInfo &tag, TagValue *out)
+{
+    return fetchAt(ref, QString::fromStdString(addressText(ref.area, ref.address)), tag, out);
+}
+
+bool Driver::fetchRow(std::size_t index, TagRow *row)
+{
+    if (index >= rowAddresses_.size())
+        return fetch(row->ref, row->tag, &row->value);
+    return fetchAt(row->ref, rowAddresses_[index], row->tag, &row->value);
+}
+
 void Driver::fetchAll(std::vector<TagRow> *rows)
 {
-    for (TagRow &row : *rows)
-        fetch(row.ref, row.tag, &row.value);
+    for (std::size_t i = 0; i < rows->size(); ++i)
+        fetchRow(i, &(*rows)[i]);
 }
 
 }  // namespace marovin_host

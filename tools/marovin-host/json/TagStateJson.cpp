@@ -1,6 +1,7 @@
 #include "json/TagStateJson.h"
 
 #include "model/Status.h"
+#include "model/ValueText.h"
 
 #include <cmath>
 #include <string>
@@ -11,7 +12,7 @@ nlohmann::json tagStateJson(const TagRow &row, const Moment &now)
 {
     nlohmann::json j = nlohmann::json::object();
     if (row.reads > 0) {
-        const double value = row.value.scaled;
+        const double value = publishedNumber(row.ref.area, row.tag, row.value);
         // Whole numbers go out as JSON integers: 1234, not 1234.0.
         if (std::fabs(value) < 9e15 && value == std::floor(value))
             j["value"] = static_cast<long long>(value);

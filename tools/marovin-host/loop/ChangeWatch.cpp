@@ -43,15 +43,13 @@ void Loop::watchRun(RowIndex::Run &run, bool counted)
         row.lastReadMs = readMs;
         if (sameReply && told.told && told.good)
             continue;
-        TagValue value;
-        if (!driver_.fetch(row.ref, row.tag, &value))
+        if (!driver_.fetchRow(index, &row))
             continue;
-        row.value = value;
-        if (told.told && told.good && told.raw == value.raw)
+        if (told.told && told.good && told.raw == row.value.raw)
             continue;
         told.told = true;
         told.good = true;
-        told.raw = value.raw;
+        told.raw = row.value.raw;
         changed_.push_back(index);
     }
     if (!changed_.empty())

@@ -4,6 +4,7 @@
 
 #include "driver/Callbacks.h"
 #include "util/Clock.h"
+#include "util/Scheduling.h"
 
 #include <algorithm>
 
@@ -27,6 +28,11 @@ long long startClock(RunStats &stats)
 
 LoopEnd runExchangeLoop(const LoopSettings &settings, const LoopParts &parts, RunState &run)
 {
+    // Only this thread: the outputs' threads stay ordinary.
+    if (settings.rtPriority > 0) {
+        if (raiseThreadPriority(settings.rtPriority, &run.stats.rtPriorityRefused))
+            run.stats.rtPriority = settings.rtPriority;
+    }
     Loop loop(settings, parts, run);
     return loop.run();
 }

@@ -16,6 +16,7 @@ struct LoopSettings {
     double linkTimeoutS = 30;  // a link down this long ends the run
     bool multiStation = false;  // a give-up drops only its own station's writes and once-reads
     bool cacheWrites = false;   // writes only go into the driver's cache (--write-mode cache)
+    int rtPriority = 0;         // SCHED_FIFO priority of the exchange thread; 0: ordinary
     std::string portText;
 };
 

@@ -3,6 +3,7 @@
 #define MAROVIN_HOST_MODEL_RUN_STATS_H
 
 #include <map>
+#include <string>
 
 namespace marovin_host {
 
@@ -27,6 +28,8 @@ struct RunStats {
     long long bytesDropped = 0;  // input that was no reply: late, junk or noise
     long long startMs = 0;
     long long endMs = 0;
+    int rtPriority = 0;            // the exchange thread's real-time priority, when it got one
+    std::string rtPriorityRefused;  // why it did not, when asked
 };
 
 }  // namespace marovin_host

@@ -23,6 +23,8 @@ struct TagInfo {
     double scale = 1.0;
     double offset = 0.0;
     std::string unit;
+    double deadband = 0;        // in scaled units: smaller changes since the last value sent are not sent
+    long long minIntervalMs = 0;  // at most one message per tag per interval
     bool scaled() const { return scale != 1.0 || offset != 0.0; }
 };
 

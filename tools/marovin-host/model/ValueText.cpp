@@ -5,7 +5,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <algorithm>
 
 namespace marovin_host {
 
@@ -45,6 +48,68 @@ std::string hexText(int area, const TagValue &value)
     else
         return std::string();
     return buffer;
+}
+
+namespace {
+
+const int kMaxDecimals = 15;
+
+// Decimals of the shortest text that reads back as x (1e-05 has 5).
+int decimalsOf(double x)
+{
+    char buffer[64];
+    const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, x);
+    const std::string text(buffer, r.ec == std::errc() ? r.ptr : buffer);
+    const std::string::size_type e = text.find('e');
+    const std::string mantissa = text.substr(0, e);
+    const std::string::size_type dot = mantissa.find('.');
+    int decimals = dot == std::string::npos ? 0 : static_cast<int>(mantissa.size() - dot - 1);
+    if (e != std::string::npos)
+        decimals -= std::atoi(text.c_str() + e + 1);
+    return decimals < 0 ? 0 : std::min(decimals, kMaxDecimals);
+}
+
+// Decimals of a float's own shortest text.
+int floatDecimals(std::uint32_t raw)
+{
+    float f;
+    std::memcpy(&f, &raw, sizeof f);
+    char buffer[64];
+    const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, f);
+    // Read back as a double the float's text is the number a person means.
+    return decimalsOf(std::strtod(std::string(buffer, r.ec == std::errc() ? r.ptr : buffer).c_str(), nullptr));
+}
+
+}  // namespace
+
+double publishedNumber(int area, const TagInfo &tag, const TagValue &value)
+{
+    if (!std::isfinite(value.scaled) || (area != kDecimalFloat && !tag.scaled()))
+        return value.scaled;
+    int decimals = tag.scaled() ? std::max(decimalsOf(tag.scale), decimalsOf(tag.offset)) : 0;
+    if (area == kDecimalFloat)
+        decimals = std::min(kMaxDecimals, decimals + floatDecimals(value.raw));
+    const double p = std::pow(10.0, decimals);
+    const double rounded = std::round(value.scaled * p) / p;
+    // Beyond what a double holds whole, rounding changes nothing but can overflow.
+    return std::isfinite(rounded) ? rounded : value.scaled;
+}
+
+void appendShortest(std::string &out, double value)
+{
+    if (!std::isfinite(value)) {
+        out += "null";
+        return;
+    }
+    char buffer[64];
+    // Whole numbers the short way (and no "-0").
+    if (value == std::floor(value) && std::fabs(value) < 9e15) {
+        const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, static_cast<long long>(value));
+        out.append(buffer, r.ptr);
+        return;
+    }
+    const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, r.ec == std::errc() ? r.ptr : buffer);
 }
 
 std::string memoryText(int area, const TagValue &value)

@@ -1,8 +1,13 @@
 #include "mqtt/MqttConnection.h"
 
 #include "util/Clock.h"
+#include "util/Scheduling.h"
 
 #include <mosquitto.h>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -13,6 +18,9 @@ namespace {
 
 const int kKeepAliveS = 30;
 const int kLoopWaitMs = 100;
+const long long kGatherUs = 2000;
+const int kReadsPerTurn = 256;
+const long long kMiscEveryMs = 100;
 const long long kFirstBackOffMs = 500;
 const long long kLastBackOffMs = 30000;
 // Enough for a burst of tags without waiting for acknowledgements.
@@ -35,7 +43,8 @@ std::string openSslReason(const std::string &line)
 }  // namespace
 
 MqttConnection::MqttConnection(const MqttOptions &o, Events events)
-    : host_(o.host), port_(o.port), events_(std::move(events)), backOffMs_(kFirstBackOffMs)
+    : host_(o.host), port_(o.port), events_(std::move(events)), wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+      backOffMs_(kFirstBackOffMs)
 {
     const bool v6 = host_.find(':') != std::string::npos;
     where_ = (v6 ? "[" + host_ + "]" : host_) + ":" + std::to_string(port_);
@@ -92,6 +101,8 @@ MqttConnection::~MqttConnection()
     stop(std::string(), std::string(), 0);
     if (client_)
         mosquitto_destroy(client_);
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
 }
 
 void MqttConnection::start()
@@ -111,6 +122,7 @@ bool MqttConnection::publish(const std::string &topic, const std::string &payloa
     if (rc != MOSQ_ERR_SUCCESS && !(rc == MOSQ_ERR_NO_CONN && keepWhileDown))
         return false;
     unacknowledged_.fetch_add(1, std::memory_order_relaxed);
+    wake();
     return true;
 }
 
@@ -144,6 +156,7 @@ void MqttConnection::stop(const std::string &topic, const std::string &payload, 
 
 void MqttConnection::run()
 {
+    ordinaryThread();
     bool open = false;
     bool tried = false;
     while (!stopping_.load()) {
@@ -167,10 +180,15 @@ void MqttConnection::run()
             open = true;
         }
         errno = 0;
-        const int rc = mosquitto_loop(client_, kLoopWaitMs, 1);
+        const long long turnUs = monotonicUs();
+        const int rc = turn();
         const int err = errno;
-        if (rc == MOSQ_ERR_SUCCESS)
+        if (events_.idle)
+            events_.idle();
+        if (rc == MOSQ_ERR_SUCCESS) {
+            gather(turnUs);
             continue;
+        }
         open = false;
         if (closing_.load())
             continue;
@@ -212,6 +230,68 @@ std::string MqttConnection::failureText(int rc, int err) const
     return text;
 }
 
+// libmosquitto's own loop wakes for every message handed over (a byte on a
+// socket pair each, read one per turn); this one polls the broker's socket
+// and an eventfd that a publish signals only when the thread is not awake
+// already, so a burst of messages costs one turn.
+int MqttConnection::turn()
+{
+    const int sock = mosquitto_socket(client_);
+    if (sock < 0)
+        return MOSQ_ERR_NO_CONN;
+    pollfd fds[2] = {{sock, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    if (mosquitto_want_write(client_))
+        fds[0].events |= POLLOUT;
+    if (::poll(fds, 2, kLoopWaitMs) < 0 && errno != EINTR)
+        return MOSQ_ERR_ERRNO;
+    if (fds[1].revents & POLLIN) {
+        std::uint64_t count;
+        const ssize_t got = ::read(wakeFd_, &count, sizeof count);
+        (void)got;
+    }
+    // Cleared before writing: a message handed over from now on wakes the next turn.
+    woken_.store(false, std::memory_order_release);
+    int rc = MOSQ_ERR_SUCCESS;
+    // libmosquitto reads one packet a call when nothing of its own waits:
+    // read on while the broker has more (a flood of writes, acknowledgements).
+    const bool input = (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+    for (int k = 0; input && rc == MOSQ_ERR_SUCCESS && k < kReadsPerTurn; ++k) {
+        errno = 0;
+        rc = mosquitto_loop_read(client_, 1);
+        // The socket ran dry (or closed: the next read says how).
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            break;
+    }
+    if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(client_))
+        rc = mosquitto_loop_write(client_, 1);
+    // The keep-alive needs looking after once in a while, not every turn.
+    const long long now = monotonicMs();
+    if (rc == MOSQ_ERR_SUCCESS && now - miscAtMs_ >= kMiscEveryMs) {
+        miscAtMs_ = now;
+        rc = mosquitto_loop_misc(client_);
+    }
+    return rc;
+}
+
+// Wakes the connection's thread for a message handed over, once per turn.
+void MqttConnection::wake()
+{
+    if (!woken_.exchange(true, std::memory_order_acq_rel)) {
+        const std::uint64_t one = 1;
+        const ssize_t put = ::write(wakeFd_, &one, sizeof one);
+        (void)put;
+    }
+}
+
+// Messages handed over one by one go out together: a turn of this loop
+// costs more than a message, so turns come at most every kGatherUs.
+void MqttConnection::gather(long long turnStartUs)
+{
+    const long long left = turnStartUs + kGatherUs - monotonicUs();
+    if (left > 0)
+        sleepUntilUs(monotonicUs() + left);
+}
+
 void MqttConnection::backOff()
 {
     std::unique_lock<std::mutex> lock(waitMutex_);
@@ -238,6 +318,7 @@ void MqttConnection::onConnect(mosquitto *client, void *self, int rc)
     c->backOffMs_ = kFirstBackOffMs;
     c->unacknowledged_.store(0);
     c->sessionUp_ = true;
+    c->sessions_.fetch_add(1, std::memory_order_acq_rel);
     c->connected_.store(true, std::memory_order_release);
     c->tell("MQTT connected to " + c->where_);
     if (c->events_.connected)

@@ -28,6 +28,8 @@ public:
         std::function<void(const std::string &topic, const std::string &payload, bool retained)> message;
         // A change of the connection's state, once per change: for people.
         std::function<void(const std::string &text)> notice;
+        // Between two turns of the connection's loop, at least every 100 ms.
+        std::function<void()> idle;
     };
 
     // The client with credentials, TLS files and the last will (retained,
@@ -42,6 +44,8 @@ public:
     // Starts the thread, which connects.
     void start();
     bool connected() const { return connected_.load(std::memory_order_acquire); }
+    // Sessions the broker accepted so far: a message sent in an older one may be lost.
+    long session() const { return sessions_.load(std::memory_order_acquire); }
     // Messages handed over since the session began and not yet acknowledged.
     long unacknowledged() const { return unacknowledged_.load(std::memory_order_relaxed); }
     // Queues a QoS 1 message; false (and nothing queued) without a session,
@@ -62,6 +66,9 @@ private:
     std::string failureText(int rc, int err) const;
     // Sleeps for the back-off (or until stop) and doubles it.
     void backOff();
+    void gather(long long turnStartUs);
+    int turn();
+    void wake();
 
     static void onConnect(mosquitto *, void *self, int rc);
     static void onDisconnect(mosquitto *, void *self, int rc);
@@ -75,10 +82,14 @@ private:
     std::string where_;
     Events events_;
     std::thread thread_;
+    const int wakeFd_;
+    std::atomic<bool> woken_{false};
+    long long miscAtMs_ = 0;  // when the keep-alive was last looked after
     std::atomic<bool> connected_{false};
     std::atomic<bool> closing_{false};  // disconnecting on purpose: no reconnect
     std::atomic<bool> stopping_{false};
     std::atomic<long> unacknowledged_{0};
+    std::atomic<long> sessions_{0};
     std::mutex waitMutex_;
     std::condition_variable wake_;
     // Touched on the connection's thread only.

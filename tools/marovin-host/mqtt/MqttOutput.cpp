@@ -2,9 +2,6 @@
 
 #include "json/JsonText.h"
 #include "json/TagStateJson.h"
-#include "model/Status.h"
-
-#include <cstring>
 
 namespace marovin_host {
 
@@ -23,12 +20,10 @@ const char *const kOwnTopics[] = {"availability", "status"};
 }  // namespace
 
 MqttOutput::MqttOutput(MqttOptions options, const std::vector<TagRow> &rows)
-    : options_(std::move(options)), rows_(rows), availabilityTopic_(options_.prefix + "/availability"), statusTopic_(options_.prefix + "/status"),
-      published_(rows.size())
+    : options_(std::move(options)), rows_(rows), availabilityTopic_(options_.prefix + "/availability"),
+      statusTopic_(options_.prefix + "/status")
 {
-    for (const TagRow &row : rows)
-        tagTopics_.push_back(options_.prefix + "/" + row.tag.name);
-    // Room for two refreshes of every tag before a slow broker makes the gateway skip some.
+    // Room for two messages of every tag before a slow broker makes changes wait.
     outstandingLimit_ = 1024 + 2 * static_cast<long>(rows.size());
 }
 
@@ -57,11 +52,14 @@ std::unique_ptr<MqttOutput> MqttOutput::create(MqttOptions options, const std::v
         std::lock_guard<std::mutex> lock(self->noticesMutex_);
         self->notices_.push_back(text);
     };
+    events.idle = [self] { self->tags_->releaseHeld(monotonicMs()); };
     out->connection_ = MqttConnection::create(out->options_, out->availabilityTopic_, "offline", events, error);
     if (!out->connection_)
         return nullptr;
     out->writes_.reset(
         new MqttWriteSource(out->options_, rows, queue, *out->connection_, out->outstandingLimit_ + kAnswerRoom));
+    out->tags_.reset(new TagPublisher(out->options_.prefix, rows, *out->connection_, out->outstandingLimit_,
+                                      out->options_.maxAgeS * 1000LL));
     queue.keepOpen();
     return out;
 }
@@ -91,7 +89,17 @@ void MqttOutput::refresh(const RunView &view)
     const Moment now = momentNow();
     if (all || view.nowMs - statusAtMs_ >= kStatusEveryMs)
         publishStatus(view, now);
-    publishTags(view, now, all);
+    tags_->catchUp(now);
+}
+
+void MqttOutput::changed(const ChangeView &view)
+{
+    if (!started_)
+        return;
+    // After a (re)connect every tag goes again: here, rather than a whole refresh later.
+    if (republish_.load(std::memory_order_relaxed) && connection_->connected() && republish_.exchange(false))
+        tags_->catchUp(momentNow());
+    tags_->changed(view);
 }
 
 void MqttOutput::linkChanged(const RunView &view)
@@ -103,34 +111,6 @@ void MqttOutput::linkChanged(const RunView &view)
 void MqttOutput::finish(const RunView &view)
 {
     close(&view);
-}
-
-void MqttOutput::publishTags(const RunView &view, const Moment &now, bool all)
-{
-    const std::size_t n = rows_.size();
-    const long long maxAgeMs = options_.maxAgeS * 1000LL;
-    for (std::size_t k = 0; k < n; ++k) {
-        const std::size_t i = (nextRow_ + k) % n;
-        const TagRow &row = rows_[i];
-        Published &last = published_[i];
-        const char *status = rowStatusWord(row.lastStatus);
-        const bool hasValue = row.reads > 0;
-        if (!all && last.sent && last.hadValue == hasValue && std::strcmp(last.status, status) == 0 &&
-            (!hasValue || last.raw == row.value.raw) && view.nowMs - last.atMs < maxAgeMs)
-            continue;
-        // A broker that does not keep up: the rest waits for the next refresh, first in line then.
-        if (connection_->unacknowledged() >= outstandingLimit_) {
-            nextRow_ = i;
-            return;
-        }
-        if (!connection_->publish(tagTopics_[i], jsonText(tagStateJson(row, now)), true))
-            return;
-        last.sent = true;
-        last.hadValue = hasValue;
-        last.status = status;
-        last.raw = row.value.raw;
-        last.atMs = view.nowMs;
-    }
 }
 
 void MqttOutput::publishStatus(const RunView &view, const Moment &now)

@@ -1,5 +1,6 @@
-// The MQTT gateway: publishes every tag, the run's status and the gateway's
-// availability to a broker; writes come in through its write source.
+// The MQTT gateway: publishes every tag as it changes, the run's status and
+// the gateway's availability to a broker; writes come in through its write
+// source.
 #ifndef MAROVIN_HOST_MQTT_MQTT_OUTPUT_H
 #define MAROVIN_HOST_MQTT_MQTT_OUTPUT_H
 
@@ -7,6 +8,7 @@
 #include "loop/Output.h"
 #include "mqtt/MqttConnection.h"
 #include "mqtt/MqttWriteSource.h"
+#include "mqtt/TagPublisher.h"
 #include "util/Clock.h"
 #include "writes/WriteQueue.h"
 
@@ -27,8 +29,11 @@ public:
                                               WriteQueue &queue, std::string *error);
     ~MqttOutput() override;
 
-    // Publishes what changed or grew older than --mqtt-max-age; everything
-    // after a (re)connect; the status every 10 s.
+    bool wantsChanges() const override { return true; }
+    // Publishes the changes as they are read.
+    void changed(const ChangeView &view) override;
+    // Publishes what had to wait or grew older than --mqtt-max-age;
+    // everything after a (re)connect; the status every 10 s.
     void refresh(const RunView &view) override;
     void linkChanged(const RunView &view) override;
     void collectNotices(std::vector<Notice> &out) override;
@@ -36,19 +41,9 @@ public:
     void finish(const RunView &view) override;
 
 private:
-    // What was last published of a row.
-    struct Published {
-        bool sent = false;
-        bool hadValue = false;
-        const char *status = "";
-        std::uint32_t raw = 0;
-        long long atMs = 0;
-    };
-
     MqttOutput(MqttOptions options, const std::vector<TagRow> &rows);
     // On the connection's thread.
     void onConnected();
-    void publishTags(const RunView &view, const Moment &now, bool all);
     void publishStatus(const RunView &view, const Moment &now);
     void close(const RunView *view);
 
@@ -56,11 +51,9 @@ private:
     const std::vector<TagRow> &rows_;
     std::unique_ptr<MqttConnection> connection_;
     std::unique_ptr<MqttWriteSource> writes_;
+    std::unique_ptr<TagPublisher> tags_;
     std::string availabilityTopic_;
     std::string statusTopic_;
-    std::vector<std::string> tagTopics_;
-    std::vector<Published> published_;
-    std::size_t nextRow_ = 0;  // where the next refresh starts when the last one was cut short
     long outstandingLimit_ = 0;
     long long statusAtMs_ = 0;
     bool started_ = false;

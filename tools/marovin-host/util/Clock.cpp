@@ -81,6 +81,13 @@ long long wallClockMs()
 
 std::string isoUtcText(long long wallMs)
 {
+    std::string out;
+    appendIsoUtc(out, wallMs);
+    return out;
+}
+
+void appendIsoUtc(std::string &out, long long wallMs)
+{
     // By hand rather than gmtime_r and snprintf: the MQTT gateway stamps every
     // message, and this is a quarter of the cost.
     long long days = wallMs / 86400000;
@@ -97,7 +104,8 @@ std::string isoUtcText(long long wallMs)
         char wide[64];
         std::snprintf(wide, sizeof wide, "%04lld-%02u-%02uT%02lld:%02lld:%02lld.%03lldZ", year, month, day,
                       ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
-        return wide;
+        out += wide;
+        return;
     }
     char text[] = "YYYY-MM-DDTHH:MM:SS.mmmZ";
     putDigits(text, static_cast<unsigned>(year), 4);
@@ -107,7 +115,7 @@ std::string isoUtcText(long long wallMs)
     putDigits(text + 14, static_cast<unsigned>(ms / 60000 % 60), 2);
     putDigits(text + 17, static_cast<unsigned>(ms / 1000 % 60), 2);
     putDigits(text + 20, static_cast<unsigned>(ms % 1000), 3);
-    return std::string(text, sizeof text - 1);
+    out.append(text, sizeof text - 1);
 }
 
 Moment momentNow()

@@ -21,6 +21,8 @@ std::string wallDateTimeText();
 long long wallClockMs();
 // A wall-clock time as UTC ISO 8601 with milliseconds: 2026-12-06T15:00:00.123Z.
 std::string isoUtcText(long long wallMs);
+// The same, appended to out without a string of its own.
+void appendIsoUtc(std::string &out, long long wallMs);
 // The clocks of one moment, to turn the loop's monotonic times into wall time.
 struct Moment {
     long long monoMs;

@@ -39,6 +39,11 @@ void WebOutput::refresh(const RunView &view)
     context_.trace.updateCollecting(view.nowMs);
 }
 
+void WebOutput::changed(const ChangeView &view)
+{
+    context_.feed.change(view);
+}
+
 void WebOutput::linkChanged(const RunView &view)
 {
     context_.feed.addEvent("link", {{"link", linkStateName(view.link)}, {"ts", isoUtcText(wallClockMs())}});

@@ -25,6 +25,8 @@ public:
     std::string url() const;
 
     void refresh(const RunView &view) override;
+    bool wantsChanges() const override { return true; }
+    void changed(const ChangeView &view) override;
     void linkChanged(const RunView &view) override;
     void notice(const Notice &notice) override;
     // With --http-trace; frames are then kept only while a page watches the trace.

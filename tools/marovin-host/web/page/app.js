@@ -156,6 +156,7 @@ function connect() {
     $('notices').replaceChildren();
   });
   es.addEventListener('refresh', onRefresh);
+  es.addEventListener('change', (ev) => JSON.parse(ev.data).tags.forEach(showTag));
   es.addEventListener('notice', (ev) => addNotice(JSON.parse(ev.data)));
   es.addEventListener('link', (ev) => showLink(JSON.parse(ev.data).link));
   es.addEventListener('error', () => {

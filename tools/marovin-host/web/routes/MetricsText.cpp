@@ -2,6 +2,9 @@
 #include "web/routes/MetricsText.h"
 
 #include "model/Areas.h"
+#include "model/ValueText.h"
+
+#include <cmath>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,16 +13,17 @@ namespace marovin_host {
 
 namespace {
 
-// The shortest text that reads back as the same number.
+// The shortest text that reads back as the same number; Prometheus spells
+// what is not finite its own way.
 std::string number(double value)
 {
-    char buffer[40];
-    for (int digits = 15; digits <= 17; ++digits) {
-        std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
-        if (std::strtod(buffer, nullptr) == value)
-            break;
-    }
-    return buffer;
+    if (std::isnan(value))
+        return "NaN";
+    if (std::isinf(value))
+        return value > 0 ? "+Inf" : "-Inf";
+    std::string out;
+    appendShortest(out, value);
+    return out;
 }
 
 // The HELP and TYPE lines of a metric.
@@ -95,7 +99,7 @@ std::string metricsText(const WebSnapshot &snap)
     for (const TagRow &row : snap.rows) {
         if (row.reads == 0)
             continue;
-        const double value = row.value.scaled;
+        const double value = publishedNumber(row.ref.area, row.tag, row.value);
         sample(out, "marovin_tag_value",
                label("tag", row.tag.name) + "," + label("station", std::to_string(row.ref.station)) + "," +
                    label("area", areaName(row.ref.area)) + "," +

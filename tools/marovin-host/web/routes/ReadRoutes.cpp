@@ -50,7 +50,7 @@ void addReadRoutes(httplib::Server &server, WebContext &ctx)
         });
     }
     server.Get("/api/tags", [&ctx](const httplib::Request &, httplib::Response &res) {
-        const auto snap = ctx.feed.snapshot();
+        const auto snap = ctx.feed.latest();
         nlohmann::json tags = nlohmann::json::array();
         for (const TagRow &row : snap->rows)
             tags.push_back(webTagJson(row, snap->at));
@@ -85,7 +85,7 @@ void addReadRoutes(httplib::Server &server, WebContext &ctx)
         sendJson(res, 200, ctx.trace.linesAfter(after, monotonicMs()));
     });
     server.Get("/metrics", [&ctx](const httplib::Request &, httplib::Response &res) {
-        std::string text = metricsText(*ctx.feed.snapshot());
+        std::string text = metricsText(*ctx.feed.latest());
         if (ctx.store)
             text += storeMetricsText(*ctx.store);
         res.set_content(text, "text/plain; version=0.0.4; charset=utf-8");

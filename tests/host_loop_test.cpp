@@ -1,0 +1,257 @@
+// The exchange loop with the real driver against a device model behind a
+// scripted port: replies, silences, junk, a lost link, writes and their
+// answers, changes as they are read, stop rules. No waits on a real line.
+#include "DeviceModel.h"
+#include "driver/Driver.h"
+#include "line/Link.h"
+#include "loop/ExchangeLoop.h"
+#include "model/Status.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <map>
+
+using namespace marovin_host;
+
+namespace {
+
+// What the line does with the next request.
+enum class Act { Answer, Silence, Junk, LoseLink };
+
+// A port whose replies come from the device model, or not, as scripted.
+class ScriptedPort : public marovin_port::Port {
+public:
+    explicit ScriptedPort(marovin_device::DeviceModel &device) : device_(device) {}
+    std::deque<Act> script;  // one act per request; Answer once it is empty
+    int reopenFailures = 0;
+
+    bool write(const std::uint8_t *bytes, std::size_t count) override
+    {
+        const Act act = script.empty() ? Act::Answer : script.front();
+        if (!script.empty())
+            script.pop_front();
+        if (!open_ || act == Act::LoseLink)
+            return open_ = false;
+        std::vector<std::uint8_t> reply = device_.handle(bytes, count);
+        if (act == Act::Silence)
+            reply.clear();
+        if (act == Act::Junk)
+            reply.insert(reply.end(), {0x55, 0xAA, 0x00});
+        waiting_.insert(waiting_.end(), reply.begin(), reply.end());
+        return true;
+    }
+    bool read(std::vector<std::uint8_t> &out, int, int, int) override
+    {
+        out.assign(waiting_.begin(), waiting_.end());
+        waiting_.clear();
+        return open_;
+    }
+    long readInto(std::uint8_t *buffer, std::size_t capacity, int, int) override
+    {
+        if (!open_)
+            return -1;
+        const std::size_t n = std::min(capacity, waiting_.size());
+        std::copy(waiting_.begin(), waiting_.begin() + static_cast<long>(n), buffer);
+        discarded_ += waiting_.size() - n;  // what came together with the reply
+        waiting_.clear();
+        return static_cast<long>(n);
+    }
+    std::size_t flushInput() override
+    {
+        const std::size_t n = waiting_.size();
+        waiting_.clear();
+        return n;
+    }
+    bool reopen() override { return open_ = reopenFailures-- <= 0; }
+    bool isOpen() const override { return open_; }
+    std::string describe() const override { return "scripted"; }
+    int fd() const override { return -1; }
+
+private:
+    marovin_device::DeviceModel &device_;
+    std::vector<std::uint8_t> waiting_;
+    bool open_ = true;
+};
+
+// Everything the loop told its outputs.
+struct Recorder : Output {
+    std::vector<Notice> notices;
+    std::vector<std::vector<std::string>> changes;  // per row: "status value" as told
+    int linkChanges = 0;
+    bool wantsChanges() const override { return true; }
+    void changed(const ChangeView &v) override
+    {
+        for (std::size_t k = 0; k < v.count; ++k) {
+            const TagRow &row = v.rows[v.changed[k]];
+            const bool good = isSuccess(row.lastStatus);
+            changes[v.changed[k]].push_back(std::string(rowStatusWord(row.lastStatus)) +
+                                            (good ? " " + std::to_string(row.value.raw) : ""));
+        }
+    }
+    void linkChanged(const RunView &) override { ++linkChanges; }
+    void notice(const Notice &n) override { notices.push_back(n); }
+    int count(Notice::Kind kind) const
+    {
+        return static_cast<int>(std::count_if(notices.begin(), notices.end(), [&](const Notice &n) { return n.kind == kind; }));
+    }
+};
+
+// A run of the loop over rows of station 1, area 1 (or as given).
+struct Harness {
+    marovin_device::DeviceModel device;
+    ScriptedPort *port = new ScriptedPort(device);
+    Link link{std::unique_ptr<marovin_port::Port>(port)};
+    std::unique_ptr<Driver> driver;
+    WriteQueue queue;
+    Outputs outputs;
+    Recorder *recorder = new Recorder;
+    RunState run;
+    LoopSettings settings;
+    DriverSettings driverSettings;
+
+    explicit Harness(std::vector<ValueRef> refs)
+    {
+        std::string error;
+        driver = Driver::load(MAROVIN_LIBRARY_PATH, &error);
+        EXPECT_TRUE(driver) << error;
+        for (const ValueRef &ref : refs) {
+            TagRow row;
+            row.ref = ref;
+            row.tag.name = canonicalName(ref);
+            run.rows.push_back(row);
+        }
+        recorder->changes.resize(refs.size());
+        outputs.add(std::unique_ptr<Output>(recorder));
+        settings.cycles = 3;
+        settings.durationS = 5;  // a bound, should a scenario go wrong
+    }
+    LoopEnd go()
+    {
+        driverSettings.multiStation = settings.multiStation;
+        driver->setUp(driverSettings);
+        driver->registerReadList(run.rows);
+        return runExchangeLoop(settings, LoopParts{*driver, link, nullptr, queue, outputs}, run);
+    }
+    // A write of raw bytes to ref, its answer recorded in *answers.
+    void write(const ValueRef &ref, std::uint32_t raw, std::vector<std::string> *answers)
+    {
+        WriteRequest w;
+        w.ref = ref;
+        w.bytes.assign(reinterpret_cast<const char *>(&raw), ref.area == 1 ? 2 : 4);
+        w.count = ref.area == 1 ? 1 : 2;
+        w.label = canonicalName(ref);
+        w.done = [answers, raw](const WriteResult &r) { answers->push_back(std::to_string(raw) + " " + r.text); };
+        ASSERT_TRUE(queue.submit(std::move(w)));
+    }
+};
+
+const ValueRef kA{1, 1, 0x10}, kB{1, 1, 0x11}, kC{1, 2, 0x20};
+
+}  // namespace
+
+TEST(HostLoop, ReadsEveryRowAndTellsEachValueOnce)
+{
+    Harness h({kA, kB, kC});
+    h.device.setAreaValue(1, 1, 0x10, 0xFFFE);
+    h.device.setAreaValue(1, 1, 0x11, 7);
+    h.device.setAreaValue(1, 2, 0x20, 4000000000u);
+    EXPECT_EQ(h.go(), LoopEnd::Cycles);
+    EXPECT_EQ(h.run.stats.cycles, 3);
+    EXPECT_EQ(h.run.rows[0].value.number, -2);
+    EXPECT_EQ(h.run.rows[2].value.raw, 4000000000u);
+    // Read at least three times each, told once each: the values never moved.
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_GE(h.run.rows[i].reads, 3) << i;
+        ASSERT_EQ(h.recorder->changes[i].size(), 1u) << i;
+    }
+    EXPECT_EQ(h.recorder->changes[1][0], "ok 7");
+    EXPECT_EQ(h.run.stats.exchanges, h.run.stats.valuesRead);
+}
+
+TEST(HostLoop, SilenceGivesUpThenTheValueComesBack)
+{
+    Harness h({kA});
+    h.device.setAreaValue(1, 1, 0x10, 5);
+    h.port->script = {Act::Silence, Act::Silence, Act::Silence};
+    EXPECT_EQ(h.go(), LoopEnd::Cycles);
+    EXPECT_EQ(h.run.stats.repeats, 2);
+    EXPECT_EQ(h.run.stats.giveUps, 1);
+    EXPECT_EQ(h.run.stats.failuresByCode.begin()->first, 41);  // no reply, local, ownerType 0
+    EXPECT_EQ(h.run.rows[0].lastStatus, 1);
+    EXPECT_EQ(h.recorder->changes[0], (std::vector<std::string>{"noreply", "ok 5"}));
+}
+
+TEST(HostLoop, JunkBehindAReplyIsDroppedAndTheValueKept)
+{
+    Harness h({kA});
+    h.device.setAreaValue(1, 1, 0x10, 1234);
+    h.port->script = {Act::Answer, Act::Junk};
+    EXPECT_EQ(h.go(), LoopEnd::Cycles);
+    EXPECT_EQ(h.run.stats.bytesDropped, 3);
+    EXPECT_EQ(h.recorder->count(Notice::Noise), 1);
+    EXPECT_EQ(h.run.stats.repeats, 0);
+    EXPECT_EQ(h.recorder->changes[0], std::vector<std::string>{"ok 1234"});
+}
+
+TEST(HostLoop, ALostLinkIsReopenedAndItsFrameSentAgain)
+{
+    Harness h({kA});
+    h.device.setAreaValue(1, 1, 0x10, 9);
+    h.port->script = {Act::Answer, Act::LoseLink};
+    h.port->reopenFailures = 1;
+    EXPECT_EQ(h.go(), LoopEnd::Cycles);
+    EXPECT_EQ(h.link.losses(), 1);
+    EXPECT_EQ(h.link.reopenAttempts(), 2);
+    EXPECT_EQ(h.recorder->count(Notice::LinkDown), 1);
+    EXPECT_EQ(h.recorder->count(Notice::LinkUp), 1);
+    EXPECT_EQ(h.recorder->linkChanges, 2);
+    // A lost link is no failed exchange: nothing repeated, nothing given up.
+    EXPECT_EQ(h.run.stats.repeats + h.run.stats.giveUps, 0);
+}
+
+TEST(HostLoop, EveryWriteIsAnsweredOnce)
+{
+    Harness h({kA});
+    h.settings.multiStation = true;
+    h.device.setStations({1});
+    std::vector<std::string> answers;
+    // Two to one place wait for each other; station 2 does not answer.
+    h.write(kB, 111, &answers);
+    h.write(kB, 222, &answers);
+    h.write(ValueRef{2, 1, 0x12}, 333, &answers);
+    EXPECT_EQ(h.go(), LoopEnd::Cycles);
+    EXPECT_EQ(h.device.areaValue(1, 1, 0x11), 222u);
+    // The second to 0x11 went after the first was answered, the one to station 2 meanwhile.
+    EXPECT_EQ(answers, (std::vector<std::string>{"111 acknowledged", "333 given up: status 43 (no reply, local, ownerType 2)",
+                                                 "222 acknowledged"}));
+    EXPECT_EQ(h.run.stats.writesAcknowledged, 2);
+    EXPECT_EQ(h.recorder->count(Notice::WriteFailed), 1);
+}
+
+TEST(HostLoop, NothingLeftEndsARunOfWritesOnly)
+{
+    Harness h({});
+    h.settings.cycles = 0;
+    std::vector<std::string> answers;
+    h.write(kC, 70000, &answers);
+    EXPECT_EQ(h.go(), LoopEnd::NothingLeft);
+    EXPECT_EQ(answers, std::vector<std::string>{"70000 acknowledged"});
+    EXPECT_EQ(h.device.areaValue(1, 2, 0x20), 70000u);
+}
+
+// Last: its write stays in the driver, which outlives a test in this process.
+TEST(HostLoop, WritesLeftWhenTheRunEndsAreDropped)
+{
+    Harness h({});
+    h.settings.cycles = 0;
+    h.settings.durationS = 0.05;
+    h.port->script = {Act::LoseLink};
+    h.port->reopenFailures = 1000;
+    std::vector<std::string> answers;
+    h.write(kB, 1, &answers);
+    h.queue.keepOpen();  // a network source: an empty queue is no reason to stop
+    EXPECT_EQ(h.go(), LoopEnd::Duration);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0], "1 dropped: the run ended (duration reached)");
+}

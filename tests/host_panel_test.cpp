@@ -1,0 +1,110 @@
+// What the web panel serves from the loop's data: the trend's history, the
+// metrics text, and the feed that carries changes between refreshes.
+#include "web/TagHistory.h"
+#include "web/WebFeed.h"
+#include "web/routes/MetricsText.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+
+using namespace marovin_host;
+
+namespace {
+
+// A read tag of area 1 with the scale given, holding raw.
+TagRow readRow(const std::string &name, std::uint32_t raw, double scale = 1.0)
+{
+    TagRow row;
+    row.ref = ValueRef{1, 1, 0x10};
+    row.tag.name = name;
+    row.tag.scale = scale;
+    row.reads = 1;
+    row.lastStatus = 1;
+    row.value = decodeValue(1, row.tag, raw);
+    return row;
+}
+
+// The line of the metrics text that starts with prefix, or "".
+std::string lineOf(const std::string &text, const std::string &prefix)
+{
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find('\n', at);
+        const std::string line = text.substr(at, end - at);
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            return line;
+        at = end + 1;
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(TagHistory, KeepsTheLatestSamplesOldestFirst)
+{
+    std::vector<TagRow> rows = {readRow("a", 1), TagRow()};
+    TagHistory history(rows.size(), 3);
+    for (long long t = 1; t <= 4; ++t) {
+        rows[0].value = decodeValue(1, rows[0].tag, static_cast<std::uint32_t>(t * 10 + (t == 4 ? 0x10000 - 50 : 0)));
+        history.add(t * 1000, rows);
+    }
+    // The first sample went; 0xFFFF... reads signed; a row never read is null.
+    EXPECT_EQ(history.points(0).dump(), "[[2000,20],[3000,30],[4000,-10]]");
+    EXPECT_EQ(history.points(1).dump(), "[[2000,null],[3000,null],[4000,null]]");
+    EXPECT_EQ(history.points(2).dump(), "[]");
+}
+
+TEST(Metrics, TagValuesAsPeopleWroteThemAndCounters)
+{
+    WebSnapshot snap;
+    snap.at = Moment{5000, 0};
+    snap.stats.startMs = 1000;
+    snap.stats.exchanges = 12;
+    snap.stats.failuresByCode[41] = 2;
+    snap.link = LinkState::Down;
+    snap.rows = {readRow("tenth", 3, 0.1), readRow("say \"hi\"\n", 7), TagRow()};
+    snap.rows[0].lastReadMs = 4500;
+    const std::string text = metricsText(snap);
+    EXPECT_EQ(lineOf(text, "marovin_link_up "), "marovin_link_up 0");
+    EXPECT_EQ(lineOf(text, "marovin_uptime_seconds "), "marovin_uptime_seconds 4");
+    EXPECT_EQ(lineOf(text, "marovin_exchanges_total "), "marovin_exchanges_total 12");
+    EXPECT_EQ(lineOf(text, "marovin_failures_total{"), "marovin_failures_total{code=\"41\"} 2");
+    EXPECT_EQ(lineOf(text, "marovin_tag_value{tag=\"tenth\""),
+              "marovin_tag_value{tag=\"tenth\",station=\"1\",area=\"w16\",address=\"0010\",unit=\"\"} 0.3");
+    EXPECT_NE(lineOf(text, "marovin_tag_value{tag=\"say \\\"hi\\\"\\n\""), "");
+    EXPECT_EQ(lineOf(text, "marovin_tag_age_seconds{tag=\"tenth\"}"), "marovin_tag_age_seconds{tag=\"tenth\"} 0.5");
+    EXPECT_EQ(lineOf(text, "marovin_tag_reads_total{tag=\"\"}"), "marovin_tag_reads_total{tag=\"\"} 0");
+    // A float the PLC holds as not a number is spelled the way Prometheus reads it.
+    TagRow nan = readRow("nan", 0);
+    nan.ref.area = 5;
+    const float q = std::numeric_limits<float>::quiet_NaN();
+    std::uint32_t bits;
+    std::memcpy(&bits, &q, sizeof bits);
+    nan.value = decodeValue(5, nan.tag, bits);
+    snap.rows = {nan};
+    const std::string line = lineOf(metricsText(snap), "marovin_tag_value{");
+    EXPECT_EQ(line.substr(line.rfind(' ') + 1), "NaN");
+}
+
+TEST(WebFeed, ChangesBetweenRefreshesReachStreamsAndTheLatestState)
+{
+    std::vector<TagRow> rows = {readRow("a", 1), readRow("b", 2)};
+    WebFeed feed(rows);
+    RunStats stats;
+    const std::string port = "p";
+    feed.publish(RunView{rows, stats, LinkState::Up, port, 0}, Moment{0, 0});
+    std::uint64_t events = 0, changes = 0;
+    const std::uint64_t snapshot = feed.wait(0, &events, &changes, 0).snapshot->seq;
+    rows[1].value = decodeValue(1, rows[1].tag, 99);
+    const std::uint32_t changed = 1;
+    feed.change(ChangeView{rows, &changed, 1, Moment{0, 0}});
+    const WebFeed::Update u = feed.wait(snapshot, &events, &changes, 0);
+    ASSERT_EQ(u.changes.size(), 1u);
+    EXPECT_EQ(u.changes[0].first, 1u);
+    EXPECT_EQ(u.changes[0].second.value.raw, 99u);
+    EXPECT_FALSE(u.snapshot);
+    EXPECT_TRUE(feed.wait(snapshot, &events, &changes, 0).changes.empty());  // told once
+    EXPECT_EQ(feed.latest()->rows[1].value.raw, 99u);
+    EXPECT_EQ(feed.snapshot()->rows[1].value.raw, 2u);
+}

@@ -34,7 +34,7 @@ void fillFrom(StoreCursor &c, std::int64_t first, std::int64_t last)
 {
     std::int64_t after = 0;
     unsigned generation = 0;
-    ASSERT_GT(c.wanted(last, &after, &generation), 0u);
+    ASSERT_GT(c.wanted(last, true, &after, &generation), 0u);
     std::vector<StoredValue> values;
     for (std::int64_t s = std::max(first, after + 1); s <= last; ++s)
         values.push_back(StoredValue{s, &kTag, s, true, double(s), 1});

@@ -90,7 +90,7 @@ bool addOutputs(HostOptions &o, const RunState &run, WriteQueue &queue, Outputs 
     if (o.http.enabled() && !addWeb(o, run, queue, kept->store, outputs, failure))
         return false;
     if (o.mqtt.enabled()) {
-        std::unique_ptr<MqttOutput> mqtt = MqttOutput::create(o.mqtt, run.rows, queue, &error);
+        std::unique_ptr<MqttOutput> mqtt = MqttOutput::create(o.mqtt, run.rows, queue, kept->store, &error);
         if (!mqtt) {
             *failure = Failure{kUsage, error};
             return false;

@@ -53,6 +53,9 @@ public:
     virtual void release() = 0;
     // Waits up to ms for values to take; false when none came.
     virtual bool wait(long long ms) = 0;
+    // Nothing waits to be taken: all the store held was taken, claimed or
+    // confirmed (what is on its way may not be confirmed yet).
+    virtual bool caughtUp() const = 0;
     virtual Backlog backlog() const = 0;
 };
 

@@ -72,15 +72,26 @@ bool StoreCursor::wait(long long ms)
     return arrived_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !buffer_.empty(); });
 }
 
+bool StoreCursor::caughtUp() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    // After a release, only once a commit has been told since.
+    return buffer_.empty() && fetched_ >= committed_ && committedGeneration_ == generation_;
+}
+
 Backlog StoreCursor::backlog() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return backlog_;
 }
 
-std::size_t StoreCursor::wanted(std::int64_t lastCommitted, std::int64_t *after, unsigned *generation)
+std::size_t StoreCursor::wanted(std::int64_t lastCommitted, bool committedNow, std::int64_t *after,
+                                unsigned *generation)
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    committed_ = lastCommitted;
+    if (committedNow)
+        committedGeneration_ = generation_;
     // Values that went out as they were read need no reading back.
     while (fetched_ < lastCommitted && done(fetched_ + 1))
         ++fetched_;

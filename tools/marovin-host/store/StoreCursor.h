@@ -30,11 +30,14 @@ public:
     void confirm(std::int64_t seq) override;
     void release() override;
     bool wait(long long ms) override;
+    bool caughtUp() const override;
     Backlog backlog() const override;
 
     // The store's thread: after which seq to read values for the buffer and
     // how many (0: none wanted up to lastCommitted); *generation to hand to fill.
-    std::size_t wanted(std::int64_t lastCommitted, std::int64_t *after, unsigned *generation);
+    // committedNow: a commit was tried in this period, so everything read
+    // before it is on disk (or counted lost).
+    std::size_t wanted(std::int64_t lastCommitted, bool committedNow, std::int64_t *after, unsigned *generation);
     // The values read after *after, all of them up to through; those that
     // wait go to the buffer.
     void fill(const std::vector<StoredValue> &values, std::int64_t through, unsigned generation);
@@ -58,6 +61,8 @@ private:
     std::condition_variable arrived_;
     std::int64_t watermark_;
     std::int64_t fetched_;  // values up to it are in the buffer or done
+    std::int64_t committed_ = 0;  // the last seq on disk the store's thread told
+    unsigned committedGeneration_ = 0;  // the generation a commit was told in
     unsigned generation_ = 0;
     std::deque<StoredValue> buffer_;
     std::set<std::int64_t> busy_;       // taken or claimed, not confirmed

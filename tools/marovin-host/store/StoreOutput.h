@@ -70,8 +70,9 @@ private:
     void keepBounds(long long nowMs, bool force);
     // Removes the values up to seq, counting those a consumer still wanted.
     void removeThrough(std::int64_t seq);
-    // Reads waiting values from disk into the cursors that want them.
-    void fillCursors();
+    // Reads waiting values from disk into the cursors that want them;
+    // committedNow: this period's values were just written.
+    void fillCursors(bool committedNow);
     void tell(const std::string &text);
     std::map<std::string, std::int64_t> places() const;
 

@@ -58,7 +58,7 @@ void StoreOutput::run()
             batch.clear();
             keepBounds(wallClockMs(), false);
         }
-        fillCursors();
+        fillCursors(now);
         if (flush) {
             lock.lock();
             flush_ = false;
@@ -181,7 +181,7 @@ void StoreOutput::removeThrough(std::int64_t seq)
     firstHeld_ = db_.firstSeq();
 }
 
-void StoreOutput::fillCursors()
+void StoreOutput::fillCursors(bool committedNow)
 {
     std::vector<StoreRow> rows;
     std::vector<StoredValue> values;
@@ -189,7 +189,7 @@ void StoreOutput::fillCursors()
         StoreCursor &c = *entry.second;
         std::int64_t after = 0;
         unsigned generation = 0;
-        const std::size_t n = c.wanted(lastCommitted_, &after, &generation);
+        const std::size_t n = c.wanted(lastCommitted_, committedNow, &after, &generation);
         rows.clear();
         values.clear();
         if (n > 0 && db_.readAfter(after, n, &rows) == StoreDatabase::Ok) {

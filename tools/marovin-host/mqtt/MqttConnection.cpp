@@ -23,8 +23,11 @@ const int kReadsPerTurn = 256;
 const long long kMiscEveryMs = 100;
 const long long kFirstBackOffMs = 500;
 const long long kLastBackOffMs = 30000;
-// Enough for a burst of tags without waiting for acknowledgements.
-const unsigned kMaxInflight = 100;
+// Enough for a burst of tags without waiting for acknowledgements, and for
+// the outbox's history, which may have half the gateway's window at the
+// broker: libmosquitto holds the rest back (100 let a backlog drain at
+// only about 500 messages a second).
+const unsigned kMaxInflight = 1000;
 
 // Starts libmosquitto (and OpenSSL) once per process.
 void initLibrary()

@@ -2,16 +2,17 @@
 # A broker outage of OUTAGE seconds at 1,000 changes a second (outside CI):
 # 20 counters the bundled simulator moves every 20 ms (on a line paced at
 # 921,600 baud, each tag read about every 10 ms) and a clock tag, published
-# with --store to a mosquitto started here (with persistence, so that the
-# subscriber's session survives its restart). A QoS 1 subscriber with a
-# persistent session records every message with its arrival time.
+# with --store to a mosquitto started here (with persistence, so that what
+# it owes a subscriber survives its restart). A QoS 1 subscriber with a
+# persistent session collects everything at the end; a QoS 0 one times the
+# clock tag as it arrives.
 #
-# Tells: values lost (gaps in each counter's sequence from its first to its
-# last value, history and live together), history out of read order, the
-# backlog's size and the rate at which it arrived once the broker was back,
-# and the live delay of the clock tag (arrival minus the value, which is the
-# simulator's time of the change) before the outage and while the backlog
-# drained.
+# Tells: the backlog when the broker came back and how fast the host drained
+# it (its own backlog metric, polled every 0.1 s), values lost (gaps in each
+# counter from its first to its last value, history and live together),
+# history out of read order, and the live delay of the clock tag (arrival
+# minus the value, the simulator's time of the change) before the outage and
+# while the backlog drained.
 #
 #   bash scripts/outbox-outage.sh     Environment: MAROVIN_BUILD_DIR (build/ci-native), OUTAGE (60)
 set -euo pipefail
@@ -45,9 +46,17 @@ printf 'animate 1:2:200=clock\n' >>"$WORK/line.mem"
 printf 'clock = 1:d32:200\n' >>"$WORK/line.tags"
 
 broker
-stdbuf -oL mosquitto_sub -h 127.0.0.1 -p "$PORT" -c -i outage-sub -q 1 -t 'out/#' -F '%U %t %p' >"$WORK/sub.txt" &
-PIDS+=($!)
-sleep 0.5
+# The QoS 1 subscriber's persistent session: the broker keeps what it is owed
+# (through its restart) and it collects everything at the end, so that its
+# own reconnect cannot lose messages. A second subscriber (QoS 0, the clock
+# tag only) times the live values as they arrive.
+SUB=(-h 127.0.0.1 -p "$PORT" -c -i outage-sub -q 1 -t 'out/#')
+mosquitto_sub "${SUB[@]}" -W 1 >/dev/null 2>&1 || true
+live() {
+    stdbuf -oL mosquitto_sub -h 127.0.0.1 -p "$PORT" -t out/clock -F '%U %t %p' >>"$WORK/live.txt" &
+    PIDS+=($!)
+}
+live
 "$HOST" --quiet --tags "$WORK/line.tags" --sim-args "--memory $WORK/line.mem --tick 20" --line-rate 921600 \
     --store "$WORK/s.db" --mqtt "mqtt://127.0.0.1:$PORT" --mqtt-prefix out --duration $((OUTAGE + 120)) \
     --http "127.0.0.1:$HTTP" \
@@ -64,6 +73,7 @@ UP=$(date +%s.%N)
 backlog() { curl -s "127.0.0.1:$HTTP/metrics" | sed -n 's/^marovin_store_backlog_values{consumer="mqtt"} //p'; }
 START=$(backlog)
 broker
+live
 while [ "$(backlog)" -ge "$START" ]; do sleep 0.05; done
 T0=$(date +%s.%N)
 while [ "$(backlog)" -gt 0 ]; do sleep 0.1; done
@@ -73,46 +83,43 @@ awk -v n="$START" -v a="$T0" -v b="$T1" \
 sleep 10
 kill -TERM "$HOST_PID"
 wait "$HOST_PID" || true
-# The subscriber has everything once its file stops growing.
-while :; do size=$(wc -c <"$WORK/sub.txt"); sleep 3; [ "$(wc -c <"$WORK/sub.txt")" -eq "$size" ] && break; done
+# -W ends a subscriber after that long: again until one gets nothing.
+size=-1
+while [ "$(wc -c <"$WORK/sub.txt" 2>/dev/null || echo 0)" != "$size" ]; do
+    size=$(wc -c <"$WORK/sub.txt" 2>/dev/null || echo 0)
+    mosquitto_sub "${SUB[@]}" -R -W 5 -F '%U %t %p' >>"$WORK/sub.txt" 2>/dev/null || true
+done
 grep -E '^store:' "$WORK/host.out"
 
-python3 - "$WORK/sub.txt" "$DOWN" "$UP" <<'PY'
+python3 - "$WORK/sub.txt" "$WORK/live.txt" "$DOWN" "$T0" "$T1" <<'PY'
 import json, sys, statistics
-path, down, up = sys.argv[1], float(sys.argv[2]), float(sys.argv[3])
-seen, history, live_delay, drain_delay = {}, [], [], []
-order_faults = 0
-last_hist = {}
+path, live, down, t0, t1 = sys.argv[1], sys.argv[2], float(sys.argv[3]), float(sys.argv[4]), float(sys.argv[5])
+seen, last, faults, history = {}, {}, 0, 0
 for line in open(path):
-    at, topic, payload = line.split(" ", 2)
-    at = float(at)
+    _, topic, payload = line.split(" ", 2)
     if not payload.startswith("{"):
         continue
     msg = json.loads(payload)
     tag = topic.split("/", 1)[1]
-    if "value" not in msg:
+    if "value" not in msg or not tag[1:].isdigit():
         continue
-    v = msg["value"]
+    seen.setdefault(tag, set()).add(msg["value"])
     if msg.get("historical"):
-        history.append(at)
-        if tag in last_hist and v < last_hist[tag] and tag != "clock":
-            order_faults += 1
-        last_hist[tag] = v
-    if tag == "clock" and not msg.get("historical"):
-        delay = at * 1000 % 4294967296 - v
-        (live_delay if at < down else drain_delay if history and at - history[-1] < 1 else []).append(delay)
-    seen.setdefault(tag, set()).add(v)
-lost = 0
-for tag, values in seen.items():
-    if tag[1:].isdigit():
-        lost += max(values) - min(values) + 1 - len(values)
-print(f"values lost (gaps in the counters): {lost}")
-print(f"history out of read order: {order_faults}")
-if history:
-    span = history[-1] - history[0]
-    print(f"history at the subscriber: {len(history)} messages in {span:.2f} s: {len(history) / span if span else 0:.0f} values/s")
-if live_delay:
-    print(f"live delay before the outage: median {statistics.median(live_delay):.0f} ms, 95th {sorted(live_delay)[int(len(live_delay) * .95)]:.0f} ms")
-if drain_delay:
-    print(f"live delay while the backlog drained: median {statistics.median(drain_delay):.0f} ms, 95th {sorted(drain_delay)[int(len(drain_delay) * .95)]:.0f} ms ({len(drain_delay)} samples)")
+        history += 1
+        faults += tag in last and msg["ts"] < last[tag]
+        last[tag] = msg["ts"]
+lost = sum(max(v) - min(v) + 1 - len(v) for v in seen.values())
+print(f"values lost (gaps in the counters, history and live together): {lost}")
+print(f"history: {history} messages, out of read order: {faults}")
+before, during = [], []
+for line in open(live):
+    at, _, payload = line.split(" ", 2)
+    at = float(at)
+    if payload.startswith("{") and "value" in payload:
+        delay = at * 1000 % 4294967296 - json.loads(payload)["value"]
+        (before if at < down else during if t0 <= at <= t1 else []).append(delay)
+for name, d in (("before the outage", before), ("while the backlog drained", during)):
+    if d:
+        d.sort()
+        print(f"live delay {name}: median {statistics.median(d):.0f} ms, 95th {d[int(len(d) * .95)]:.0f} ms ({len(d)} samples)")
 PY

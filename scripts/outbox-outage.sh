@@ -8,8 +8,8 @@
 # clock tag as it arrives.
 #
 # Tells: the backlog when the broker came back and how fast the host drained
-# it (its own backlog metric, polled every 0.1 s), values lost (gaps in each
-# counter from its first to its last value, history and live together),
+# it (its own backlog metric, polled every 0.1 s), values lost (of those the
+# host read, which its store holds: each must have arrived, live or history),
 # history out of read order, and the live delay of the clock tag (arrival
 # minus the value, the simulator's time of the change) before the outage and
 # while the backlog drained.
@@ -26,7 +26,7 @@ MOSQUITTO=$(PATH=$PATH:/usr/sbin command -v mosquitto)
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/marovin-outage.XXXXXX")
 PIDS=()
-trap 'for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$WORK"' EXIT
+trap 'for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; [ -n "${KEEP:-}" ] || rm -rf "$WORK"' EXIT
 free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 PORT=$(free_port)
 HTTP=$(free_port)
@@ -84,16 +84,17 @@ sleep 10
 kill -TERM "$HOST_PID"
 wait "$HOST_PID" || true
 # -W ends a subscriber after that long: again until one gets nothing.
+: >"$WORK/sub.txt"
 size=-1
 while [ "$(wc -c <"$WORK/sub.txt" 2>/dev/null || echo 0)" != "$size" ]; do
     size=$(wc -c <"$WORK/sub.txt" 2>/dev/null || echo 0)
-    mosquitto_sub "${SUB[@]}" -R -W 5 -F '%U %t %p' >>"$WORK/sub.txt" 2>/dev/null || true
+    mosquitto_sub "${SUB[@]}" -R -W 30 -F '%U %t %p' >>"$WORK/sub.txt" 2>/dev/null || true
 done
 grep -E '^store:' "$WORK/host.out"
 
-python3 - "$WORK/sub.txt" "$WORK/live.txt" "$DOWN" "$T0" "$T1" <<'PY'
+python3 - "$WORK/sub.txt" "$WORK/live.txt" "$DOWN" "$T0" "$T1" "$WORK/s.db" <<'PY'
 import json, sys, statistics
-path, live, down, t0, t1 = sys.argv[1], sys.argv[2], float(sys.argv[3]), float(sys.argv[4]), float(sys.argv[5])
+path, live, down, t0, t1, store = sys.argv[1], sys.argv[2], float(sys.argv[3]), float(sys.argv[4]), float(sys.argv[5]), sys.argv[6]
 seen, last, faults, history = {}, {}, 0, 0
 for line in open(path):
     _, topic, payload = line.split(" ", 2)
@@ -108,14 +109,18 @@ for line in open(path):
         history += 1
         faults += tag in last and msg["ts"] < last[tag]
         last[tag] = msg["ts"]
-lost = sum(max(v) - min(v) + 1 - len(v) for v in seen.values())
-print(f"values lost (gaps in the counters, history and live together): {lost}")
+# What the host read is what its store holds: each of those must have arrived.
+import sqlite3
+db = sqlite3.connect(f"file:{store}?mode=ro", uri=True)
+read = db.execute("SELECT t.name, e.value FROM entries e JOIN tags t ON t.id = e.tag WHERE t.name != 'clock'").fetchall()
+lost = sum(1 for tag, value in read if int(value) not in seen.get(tag, ()))
+print(f"values lost: {lost} of the {len(read)} the host read (its store)")
 print(f"history: {history} messages, out of read order: {faults}")
 before, during = [], []
 for line in open(live):
     at, _, payload = line.split(" ", 2)
     at = float(at)
-    if payload.startswith("{") and "value" in payload:
+    if payload.startswith("{") and "value" in payload and "historical" not in payload:
         delay = at * 1000 % 4294967296 - json.loads(payload)["value"]
         (before if at < down else during if t0 <= at <= t1 else []).append(delay)
 for name, d in (("before the outage", before), ("while the backlog drained", during)):

@@ -22,6 +22,10 @@ PACKAGES=(
     libmosquitto-dev libmosquitto1 libssl3
     libcpp-httplib-dev libcpp-httplib0.11 libbrotli1
     libssl-dev zlib1g-dev libbrotli-dev
+    libsqlite3-dev libsqlite3-0
+    libpq-dev libpq5 libgssapi-krb5-2 libkrb5-3 libk5crypto3 libcom-err2 libkrb5support0 libkeyutils1
+    libldap-2.5-0 libsasl2-2 libsasl2-modules-db libdb5.3 libgnutls30 libp11-kit0 libidn2-0 libunistring2
+    libtasn1-6 libnettle8 libhogweed6 libgmp10
 )
 # Header-only libraries: one package for every architecture.
 ALL_PACKAGES=(libcli11-dev nlohmann-json3-dev)

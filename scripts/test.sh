@@ -63,6 +63,8 @@ setup_packages() {
     pkgs+=(curl procps coreutils)
     # The MQTT gateway and its broker tests.
     pkgs+=(libmosquitto-dev mosquitto mosquitto-clients openssl)
+    # The outbox (SQLite), the historian (libpq) and the PostgreSQL of its test.
+    pkgs+=(libsqlite3-dev libpq-dev postgresql)
     # The web panel, its browser test and the metrics check.
     pkgs+=(libcpp-httplib-dev libjs-dygraphs chromium prometheus)
     # The browser test needs node and npm; a node from elsewhere is kept.

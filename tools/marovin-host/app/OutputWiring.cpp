@@ -1,7 +1,8 @@
-// The outputs, in the order they hear of things: trace, CSV, table, dump,
-// web panel, MQTT.
+// The outputs, in the order they hear of things: store, trace, CSV, table,
+// dump, web panel, MQTT, historian.
 #include "app/Wiring.h"
 
+#include "historian/Historian.h"
 #include "mqtt/MqttOutput.h"
 #include "outputs/CsvOutput.h"
 #include "outputs/TableOutput.h"
@@ -17,14 +18,15 @@ namespace marovin_host {
 namespace {
 
 // The web panel, started; false with the failure.
-bool addWeb(HostOptions &o, const RunState &run, WriteQueue &queue, Outputs *outputs, Failure *failure)
+bool addWeb(HostOptions &o, const RunState &run, WriteQueue &queue, const Outbox *store, Outputs *outputs,
+            Failure *failure)
 {
     std::string error;
     if (!resolveHttpOptions(&o.http, run.rows.size(), &error)) {
         *failure = Failure{kUsage, error};
         return false;
     }
-    std::unique_ptr<WebOutput> web = WebOutput::start(o.http, run.rows, queue, &error);
+    std::unique_ptr<WebOutput> web = WebOutput::start(o.http, run.rows, queue, store, &error);
     if (!web) {
         *failure = Failure{kRuntimeFailure, error};
         return false;
@@ -36,11 +38,29 @@ bool addWeb(HostOptions &o, const RunState &run, WriteQueue &queue, Outputs *out
     return true;
 }
 
+// The store, first of the outputs; and the historian, which needs it.
+bool addStore(HostOptions &o, const RunState &run, Outputs *outputs, StoreOutput **store, Failure *failure)
+{
+    if (!o.store.enabled())
+        return true;
+    std::string error;
+    if (o.historian.enabled() && !completeHistorianOptions(&o.historian, &error)) {
+        *failure = Failure{kUsage, error};
+        return false;
+    }
+    auto output = std::make_unique<StoreOutput>(o.store, run.rows);
+    *store = output.get();
+    outputs->add(std::move(output));
+    return true;
+}
+
 }  // namespace
 
-bool addOutputs(HostOptions &o, const RunState &run, WriteQueue &queue, Outputs *outputs, DumpOutput **dump,
+bool addOutputs(HostOptions &o, const RunState &run, WriteQueue &queue, Outputs *outputs, RunOutputs *kept,
                 Failure *failure)
 {
+    if (!addStore(o, run, outputs, &kept->store, failure))
+        return false;
     std::string error;
     bool traceOnStdout = false;
     if (o.trace) {
@@ -64,19 +84,21 @@ bool addOutputs(HostOptions &o, const RunState &run, WriteQueue &queue, Outputs 
     outputs->add(std::make_unique<TableOutput>(stdout, inPlace, !o.quiet));
     if (!o.dumpFile.empty()) {
         auto output = std::make_unique<DumpOutput>(o.dumpFile, run.onceReads);
-        *dump = output.get();
+        kept->dump = output.get();
         outputs->add(std::move(output));
     }
-    if (o.http.enabled() && !addWeb(o, run, queue, outputs, failure))
+    if (o.http.enabled() && !addWeb(o, run, queue, kept->store, outputs, failure))
         return false;
     if (o.mqtt.enabled()) {
-        std::unique_ptr<MqttOutput> mqtt = MqttOutput::create(o.mqtt, run.rows, queue, &error);
+        std::unique_ptr<MqttOutput> mqtt = MqttOutput::create(o.mqtt, run.rows, queue, kept->store, &error);
         if (!mqtt) {
             *failure = Failure{kUsage, error};
             return false;
         }
         outputs->add(std::move(mqtt));
     }
+    if (o.historian.enabled())
+        outputs->add(std::make_unique<Historian>(o.historian, *kept->store));
     return true;
 }
 

@@ -63,9 +63,10 @@ int exitCode(LoopEnd end, const RunStats &stats, const std::string &portText, Si
 
 // The summary: figures of the run, and the line's efficiency where its rate is known.
 void printRunSummary(const HostOptions &o, const RunStats &stats, const std::string &portText, Link &link,
-                     LoopEnd end)
+                     LoopEnd end, const std::string &storeText)
 {
     SummaryContext summary;
+    summary.storeText = storeText;
     summary.portText = portText;
     summary.linkText = linkText(link);
     summary.stopReason = loopEndText(end);
@@ -80,7 +81,7 @@ void printRunSummary(const HostOptions &o, const RunStats &stats, const std::str
 
 // Everything after the outputs: the port, the driver's set-up, the loop and the report.
 int runLine(HostOptions &o, Driver &driver, RunState &run, std::vector<WriteRequest> writes, WriteQueue &queue,
-            Outputs &outputs, DumpOutput *dump)
+            Outputs &outputs, const RunOutputs &kept)
 {
     installStopSignals();
     SimulatorProcess simulator;
@@ -102,8 +103,10 @@ int runLine(HostOptions &o, Driver &driver, RunState &run, std::vector<WriteRequ
     const LoopSettings settings = loopSettings(o, portText);
     const LoopEnd end = runExchangeLoop(settings, LoopParts{driver, link, started, queue, outputs}, run);
     outputs.finish(RunView{run.rows, run.stats, link.state(), portText, run.stats.endMs});
-    const int code = exitCode(end, run.stats, portText, started, dump);
-    printRunSummary(o, run.stats, portText, link, end);
+    const int code = exitCode(end, run.stats, portText, started, kept.dump);
+    if (kept.store)
+        kept.store->close();
+    printRunSummary(o, run.stats, portText, link, end, kept.store ? kept.store->summaryText() : std::string());
     if (started) {
         link.port().flushInput();
         outputs.traceEvent("SIM " + simulator.stop(3000));
@@ -128,10 +131,10 @@ int runHost(HostOptions &o)
     run.onceReads = std::move(vars.onceReads);
     WriteQueue queue;
     Outputs outputs;
-    DumpOutput *dump = nullptr;
-    if (!addOutputs(o, run, queue, &outputs, &dump, &failure))
+    RunOutputs kept;
+    if (!addOutputs(o, run, queue, &outputs, &kept, &failure))
         return report(failure);
-    return runLine(o, *driver, run, std::move(writes), queue, outputs, dump);
+    return runLine(o, *driver, run, std::move(writes), queue, outputs, kept);
 }
 
 }  // namespace marovin_host

@@ -43,6 +43,8 @@ void printSummary(std::FILE *out, const RunStats &s, const SummaryContext &c)
         std::fprintf(out, "efficiency:    unknown (no line rate)\n");
     }
     std::fprintf(out, "link:          %s\n", c.linkText.c_str());
+    if (!c.storeText.empty())
+        std::fprintf(out, "store:         %s\n", c.storeText.c_str());
     if (s.rtPriority > 0)
         std::fprintf(out, "priority:      real-time %d for the exchange thread\n", s.rtPriority);
     else if (!s.rtPriorityRefused.empty())

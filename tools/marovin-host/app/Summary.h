@@ -15,6 +15,7 @@ struct SummaryContext {
     double lineBytesPerSecond = 0;  // 0: unknown
     double turnaroundS = 0;         // the host's pause before each request
     std::string stopReason;
+    std::string storeText;  // empty without --store
 };
 
 // Prints "key: value" lines, one figure per line.

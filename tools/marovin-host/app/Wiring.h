@@ -11,6 +11,7 @@
 #include "model/LoopSettings.h"
 #include "loop/Outputs.h"
 #include "outputs/DumpOutput.h"
+#include "store/StoreOutput.h"
 #include "writes/WriteQueue.h"
 
 #include <memory>
@@ -36,9 +37,15 @@ LoopSettings loopSettings(const HostOptions &o, const std::string &portText);
 bool prepareVariables(const HostOptions &o, std::unique_ptr<Driver> *driver, HostVariables *vars,
                       std::vector<WriteRequest> *writes, Failure *failure);
 
+// Outputs the run itself speaks to after the loop: null when not wanted.
+struct RunOutputs {
+    DumpOutput *dump = nullptr;
+    StoreOutput *store = nullptr;
+};
+
 // The outputs of the run (which hold on to its rows) in the order they hear
-// of things; *dump the dump output when there is one.
-bool addOutputs(HostOptions &o, const RunState &run, WriteQueue &queue, Outputs *outputs, DumpOutput **dump,
+// of things, the store first: its consumers learn each change's place from it.
+bool addOutputs(HostOptions &o, const RunState &run, WriteQueue &queue, Outputs *outputs, RunOutputs *kept,
                 Failure *failure);
 
 // Opens the port the options name; for the simulator, starts it first.

@@ -197,6 +197,7 @@ int parseOptions(int argc, char **argv, HostOptions *o, std::FILE *out, std::FIL
     addCoreOptions(app, o, &tcp, &rfc2217, &trace);
     addHttpOptions(app, &o->http);
     addMqttOptions(app, &o->mqtt);
+    addStoreOptions(app, &o->store, &o->historian);
 
     const int code = parseWithPlaces(app, argc, argv, out, err);
     if (code >= 0)

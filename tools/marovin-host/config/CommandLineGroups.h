@@ -17,6 +17,9 @@ void addCoreOptions(CLI::App &app, HostOptions *o, std::string *tcp, std::string
 void addHttpOptions(CLI::App &app, HttpOptions *options);
 // The group "MQTT"; every option but --mqtt needs --mqtt.
 void addMqttOptions(CLI::App &app, MqttOptions *options);
+// The group "Store and historian": the bounds need --store, the historian's
+// options --historian, and --historian needs --store.
+void addStoreOptions(CLI::App &app, StoreOptions *store, HistorianOptions *historian);
 // Throws CLI11's validation error for an option whose value was refused.
 [[noreturn]] inline void refuse(const std::string &option, const std::string &why)
 {

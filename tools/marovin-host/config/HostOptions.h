@@ -8,6 +8,7 @@
 #include "config/MqttOptions.h"
 #include "model/DriverSettings.h"
 #include "model/LoopSettings.h"
+#include "config/StoreOptions.h"
 
 #include "Port.h"
 
@@ -50,6 +51,8 @@ struct HostOptions {
 
     HttpOptions http;  // the web panel
     MqttOptions mqtt;
+    StoreOptions store;  // the outbox
+    HistorianOptions historian;
 };
 
 // Fills *options from argv and from the --config file. Returns -1 when the

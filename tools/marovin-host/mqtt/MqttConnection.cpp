@@ -17,8 +17,11 @@ namespace marovin_host {
 
 namespace {
 
-// Enough for a burst of tags without waiting for acknowledgements.
-const unsigned kMaxInflight = 100;
+// Enough for a burst of tags without waiting for acknowledgements, and for
+// the outbox's history, which may have half the gateway's window at the
+// broker: libmosquitto holds the rest back (100 let a backlog drain at
+// only about 500 messages a second).
+const unsigned kMaxInflight = 1000;
 
 // Starts libmosquitto (and OpenSSL) once per process.
 void initLibrary()
@@ -104,11 +107,12 @@ void MqttConnection::start()
     thread_ = std::thread([this] { run(); });
 }
 
-bool MqttConnection::publish(const std::string &topic, const std::string &payload, bool retain, bool keepWhileDown)
+bool MqttConnection::publish(const std::string &topic, const std::string &payload, bool retain, bool keepWhileDown,
+                             int *mid)
 {
     if (!keepWhileDown && !connected())
         return false;
-    const int rc = mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+    const int rc = mosquitto_publish(client_, mid, topic.c_str(), static_cast<int>(payload.size()),
                                      payload.data(), 1, retain);
     // Without a session a QoS 1 message is kept for the next one all the same.
     if (rc == MOSQ_ERR_NO_CONN && !keepWhileDown)
@@ -204,9 +208,12 @@ void MqttConnection::onDisconnect(mosquitto *, void *self, int)
     static_cast<MqttConnection *>(self)->connected_.store(false, std::memory_order_release);
 }
 
-void MqttConnection::onPublish(mosquitto *, void *self, int)
+void MqttConnection::onPublish(mosquitto *, void *self, int mid)
 {
-    std::atomic<long> &n = static_cast<MqttConnection *>(self)->unacknowledged_;
+    auto *c = static_cast<MqttConnection *>(self);
+    if (c->events_.acknowledged)
+        c->events_.acknowledged(mid);
+    std::atomic<long> &n = c->unacknowledged_;
     long v = n.load(std::memory_order_relaxed);
     // A session that began again starts from 0; late acknowledgements must not go below.
     while (v > 0 && !n.compare_exchange_weak(v, v - 1, std::memory_order_relaxed))

@@ -32,6 +32,8 @@ public:
         std::function<void(const std::string &text)> notice;
         // Between two turns of the connection's loop, at least every 100 ms.
         std::function<void()> idle;
+        // The broker acknowledged the message of that mid.
+        std::function<void(int mid)> acknowledged;
     };
 
     // The client with credentials, TLS files and the last will (retained,
@@ -52,7 +54,9 @@ public:
     long unacknowledged() const { return unacknowledged_.load(std::memory_order_relaxed); }
     // Queues a QoS 1 message; false (and nothing queued) without a session,
     // unless keepWhileDown: then libmosquitto keeps it for the next session.
-    bool publish(const std::string &topic, const std::string &payload, bool retain, bool keepWhileDown = false);
+    // *mid, when asked for, gets the message's id for Events::acknowledged.
+    bool publish(const std::string &topic, const std::string &payload, bool retain, bool keepWhileDown = false,
+                 int *mid = nullptr);
     // QoS 1 subscription; meant for Events::connected.
     bool subscribe(const std::string &pattern);
     // Publishes a last message while connected, waits up to waitMs for every

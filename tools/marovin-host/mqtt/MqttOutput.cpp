@@ -28,7 +28,7 @@ MqttOutput::MqttOutput(MqttOptions options, const std::vector<TagRow> &rows)
 }
 
 std::unique_ptr<MqttOutput> MqttOutput::create(MqttOptions options, const std::vector<TagRow> &rows,
-                                               WriteQueue &queue, std::string *error)
+                                               WriteQueue &queue, Outbox *store, std::string *error)
 {
     if (!completeMqttOptions(&options, error))
         return nullptr;
@@ -52,7 +52,16 @@ std::unique_ptr<MqttOutput> MqttOutput::create(MqttOptions options, const std::v
         std::lock_guard<std::mutex> lock(self->noticesMutex_);
         self->notices_.push_back(text);
     };
-    events.idle = [self] { self->tags_->releaseHeld(monotonicMs()); };
+    events.idle = [self] {
+        self->tags_->releaseHeld(monotonicMs());
+        // Values read just before a reconnect reach the disk a little later: always drain.
+        if (self->backlog_ && self->backlog_->drain())
+            self->historySent_.store(true);
+    };
+    events.acknowledged = [self](int mid) {
+        if (self->backlog_)
+            self->backlog_->acknowledged(mid);
+    };
     out->connection_ = MqttConnection::create(out->options_, out->availabilityTopic_, "offline", events, error);
     if (!out->connection_)
         return nullptr;
@@ -60,6 +69,12 @@ std::unique_ptr<MqttOutput> MqttOutput::create(MqttOptions options, const std::v
         new MqttWriteSource(out->options_, rows, queue, *out->connection_, out->outstandingLimit_ + kAnswerRoom));
     out->tags_.reset(new TagPublisher(out->options_.prefix, rows, *out->connection_, out->outstandingLimit_,
                                       out->options_.maxAgeS * 1000LL));
+    if (store) {
+        // Half the room of the broker's window for history: live values keep the rest.
+        out->store_ = store;
+        out->backlog_.reset(new MqttBacklog(out->options_.prefix, *store, *out->connection_, out->outstandingLimit_ / 2));
+        out->tags_->keepPlaces(out->backlog_.get());
+    }
     queue.keepOpen();
     return out;
 }
@@ -85,11 +100,14 @@ void MqttOutput::refresh(const RunView &view)
     }
     if (!connection_->connected())
         return;
-    const bool all = republish_.exchange(false);
+    // The current values go after the history of the outage.
+    const bool current = historySent_.load();
+    const bool all = current && republish_.exchange(false);
     const Moment now = momentNow();
     if (all || view.nowMs - statusAtMs_ >= kStatusEveryMs)
         publishStatus(view, now);
-    tags_->catchUp(now);
+    if (current)
+        tags_->catchUp(now);
 }
 
 void MqttOutput::changed(const ChangeView &view)
@@ -97,7 +115,8 @@ void MqttOutput::changed(const ChangeView &view)
     if (!started_)
         return;
     // After a (re)connect every tag goes again: here, rather than a whole refresh later.
-    if (republish_.load(std::memory_order_relaxed) && connection_->connected() && republish_.exchange(false))
+    if (republish_.load(std::memory_order_relaxed) && connection_->connected() && historySent_.load() &&
+        republish_.exchange(false))
         tags_->catchUp(momentNow());
     tags_->changed(view);
 }
@@ -115,7 +134,14 @@ void MqttOutput::finish(const RunView &view)
 
 void MqttOutput::publishStatus(const RunView &view, const Moment &now)
 {
-    if (connection_->publish(statusTopic_, jsonText(runStatusJson(view, now)), true))
+    nlohmann::json status = runStatusJson(view, now);
+    if (store_) {
+        const Backlog b = backlog_->backlog();
+        status["store"] = {{"dropped", store_->stats().dropped},
+                           {"backlog", b.values},
+                           {"oldest_s", b.oldestMs ? (now.wallMs - b.oldestMs) / 1000.0 : 0.0}};
+    }
+    if (connection_->publish(statusTopic_, jsonText(status), true))
         statusAtMs_ = view.nowMs;
 }
 
@@ -123,6 +149,10 @@ void MqttOutput::onConnected()
 {
     connection_->publish(availabilityTopic_, "online", true);
     connection_->subscribe(writes_->filter());
+    if (backlog_) {
+        historySent_.store(false);
+        backlog_->sessionBegan();
+    }
     republish_.store(true);
 }
 

@@ -6,6 +6,7 @@
 
 #include "config/MqttOptions.h"
 #include "loop/Output.h"
+#include "mqtt/MqttBacklog.h"
 #include "mqtt/MqttConnection.h"
 #include "mqtt/MqttWriteSource.h"
 #include "mqtt/TagPublisher.h"
@@ -24,9 +25,10 @@ class MqttOutput : public Output {
 public:
     // Null with a message (a usage error) for options that do not fit
     // together or a tag whose topic would be one of the gateway's own. The
-    // connection starts with the first refresh.
+    // connection starts with the first refresh. With a store (or null), what
+    // was read while the broker was away goes out as history first.
     static std::unique_ptr<MqttOutput> create(MqttOptions options, const std::vector<TagRow> &rows,
-                                              WriteQueue &queue, std::string *error);
+                                              WriteQueue &queue, Outbox *store, std::string *error);
     ~MqttOutput() override;
 
     bool wantsChanges() const override { return true; }
@@ -52,6 +54,9 @@ private:
     std::unique_ptr<MqttConnection> connection_;
     std::unique_ptr<MqttWriteSource> writes_;
     std::unique_ptr<TagPublisher> tags_;
+    Outbox *store_ = nullptr;
+    std::unique_ptr<MqttBacklog> backlog_;
+    std::atomic<bool> historySent_{true};  // the backlog is out: the current values may go
     std::string availabilityTopic_;
     std::string statusTopic_;
     long outstandingLimit_ = 0;

@@ -21,10 +21,11 @@ void TagPublisher::changed(const ChangeView &view)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     for (std::size_t k = 0; k < view.count; ++k)
-        offer(view.changed[k], view.rows[view.changed[k]], view.at.wallMs, view.at.monoMs);
+        offer(view.changed[k], view.rows[view.changed[k]], view.at.wallMs, view.at.monoMs,
+              backlog_ ? backlog_->seqOf(k) : 0);
 }
 
-void TagPublisher::offer(std::size_t i, const TagRow &row, long long readWallMs, long long nowMs)
+void TagPublisher::offer(std::size_t i, const TagRow &row, long long readWallMs, long long nowMs, std::int64_t seq)
 {
     Published &last = published_[i];
     const char *status = rowStatusWord(row.lastStatus);
@@ -32,6 +33,10 @@ void TagPublisher::offer(std::size_t i, const TagRow &row, long long readWallMs,
     const bool statusChanged = last.hadValue != hasValue || std::strcmp(last.status, status) != 0;
     const double value = publishedNumber(row.ref.area, row.tag, row.value);
     const ChangeGate::Verdict verdict = gate_.offer(i, value, statusChanged, nowMs);
+    // A change the tag's gate keeps back is not owed to the broker: the
+    // outbox hears so. One that could not go waits there as history.
+    if (verdict != ChangeGate::Send && seq > 0)
+        backlog_->passed(seq);
     if (verdict == ChangeGate::Skip)
         return;
     // A broker away or behind: the catch-up sends the row's state later, so
@@ -42,7 +47,7 @@ void TagPublisher::offer(std::size_t i, const TagRow &row, long long readWallMs,
     }
     writeTagState(payload_, row, readWallMs);
     if (verdict == ChangeGate::Send) {
-        send(i, payload_, value, status, hasValue, nowMs);
+        send(i, payload_, value, status, hasValue, nowMs, seq);
         return;
     }
     Held &held = held_[i];
@@ -51,10 +56,12 @@ void TagPublisher::offer(std::size_t i, const TagRow &row, long long readWallMs,
 }
 
 bool TagPublisher::send(std::size_t i, const std::string &payload, double value, const char *status, bool hasValue,
-                        long long nowMs)
+                        long long nowMs, std::int64_t seq)
 {
     Published &last = published_[i];
-    if (!ready() || !connection_.publish(topics_[i], payload, true)) {
+    const bool sent = ready() && (seq > 0 ? backlog_->publishLive(topics_[i], payload, seq)
+                                          : connection_.publish(topics_[i], payload, true));
+    if (!sent) {
         last.pending = true;
         return false;
     }

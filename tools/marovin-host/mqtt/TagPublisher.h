@@ -7,6 +7,7 @@
 
 #include "model/ChangeGate.h"
 #include "model/RunView.h"
+#include "mqtt/MqttBacklog.h"
 #include "mqtt/MqttConnection.h"
 
 #include <mutex>
@@ -21,6 +22,9 @@ public:
     // the next catch-up (a broker that does not keep up).
     TagPublisher(const std::string &prefix, const std::vector<TagRow> &rows, MqttConnection &connection,
                  long outstandingLimit, long long maxAgeMs);
+    // With --store: each change's place in the outbox goes with its message
+    // (before the first change).
+    void keepPlaces(MqttBacklog *backlog) { backlog_ = backlog; }
     // Loop thread: the changes of one exchange.
     void changed(const ChangeView &view);
     // Loop thread: what waited, what aged, and what the broker's session has
@@ -51,14 +55,16 @@ private:
     bool ready() const { return connection_.connected() && connection_.unacknowledged() < outstandingLimit_; }
     // Publishes row i's message (payload_ or a held one) with what it says; false when it must wait.
     bool send(std::size_t i, const std::string &payload, double value, const char *status, bool hasValue,
-              long long nowMs);
+              long long nowMs, std::int64_t seq = 0);
     // Offers row i's current state to its gate and sends, holds or skips it.
-    void offer(std::size_t i, const TagRow &row, long long readWallMs, long long nowMs);
+    // seq: the change's place in the outbox (0 without one).
+    void offer(std::size_t i, const TagRow &row, long long readWallMs, long long nowMs, std::int64_t seq);
     // Row i's current state, read at its last read (or now before any).
     void resend(std::size_t i, const TagRow &row, const Moment &now);
 
     const std::vector<TagRow> &rows_;
     MqttConnection &connection_;
+    MqttBacklog *backlog_ = nullptr;
     const long outstandingLimit_;
     const long long maxAgeMs_;
     std::vector<std::string> topics_;

@@ -5,6 +5,7 @@
 
 #include "config/HttpOptions.h"
 #include "model/TagDirectory.h"
+#include "store/Outbox.h"
 #include "web/TagHistory.h"
 #include "web/TraceRing.h"
 #include "web/WebFeed.h"
@@ -16,9 +17,9 @@
 namespace marovin_host {
 
 struct WebContext {
-    WebContext(const HttpOptions &o, const std::vector<TagRow> &liveRows, WriteQueue &queue)
+    WebContext(const HttpOptions &o, const std::vector<TagRow> &liveRows, WriteQueue &queue, const Outbox *outbox)
         : options(o), rows(liveRows), directory(liveRows), feed(liveRows), history(liveRows.size(), o.history),
-          writes(queue)
+          writes(queue), store(outbox)
     {
     }
     // The tag's index in the rows, or -1.
@@ -32,6 +33,7 @@ struct WebContext {
     TagHistory history;
     TraceRing trace;
     WebWriteSource writes;
+    const Outbox *store;  // --store: history from disk and its metrics; null without
     std::atomic<int> streams{0};  // open event streams
 };
 

@@ -5,15 +5,16 @@
 
 namespace marovin_host {
 
-WebOutput::WebOutput(const HttpOptions &options, const std::vector<TagRow> &rows, WriteQueue &queue)
-    : context_(options, rows, queue), server_(context_)
+WebOutput::WebOutput(const HttpOptions &options, const std::vector<TagRow> &rows, WriteQueue &queue,
+                     const Outbox *store)
+    : context_(options, rows, queue, store), server_(context_)
 {
 }
 
 std::unique_ptr<WebOutput> WebOutput::start(const HttpOptions &options, const std::vector<TagRow> &rows,
-                                            WriteQueue &queue, std::string *error)
+                                            WriteQueue &queue, const Outbox *store, std::string *error)
 {
-    std::unique_ptr<WebOutput> web(new WebOutput(options, rows, queue));
+    std::unique_ptr<WebOutput> web(new WebOutput(options, rows, queue, store));
     if (!web->server_.start(error))
         return nullptr;
     return web;

@@ -16,10 +16,10 @@ namespace marovin_host {
 
 class WebOutput : public Output {
 public:
-    // Starts the server for the rows (which must outlive it) and the write
-    // queue; null with a message when it cannot listen.
+    // Starts the server for the rows (which must outlive it), the write
+    // queue and the store (or null); null with a message when it cannot listen.
     static std::unique_ptr<WebOutput> start(const HttpOptions &options, const std::vector<TagRow> &rows,
-                                            WriteQueue &queue, std::string *error);
+                                            WriteQueue &queue, const Outbox *store, std::string *error);
     ~WebOutput() override;
     // http://ADDR:PORT/
     std::string url() const;
@@ -39,7 +39,7 @@ public:
     void finish(const RunView &view) override;
 
 private:
-    WebOutput(const HttpOptions &options, const std::vector<TagRow> &rows, WriteQueue &queue);
+    WebOutput(const HttpOptions &options, const std::vector<TagRow> &rows, WriteQueue &queue, const Outbox *store);
 
     WebContext context_;
     WebServer server_;

@@ -7,6 +7,7 @@
 #include "web/WebTagJson.h"
 #include "web/page/Assets.h"
 #include "web/routes/MetricsText.h"
+#include "web/routes/StoreRoutes.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -60,7 +61,11 @@ void addReadRoutes(httplib::Server &server, WebContext &ctx)
         const long index = ctx.indexOf(tag);
         if (index < 0)
             return sendError(res, tag.empty() ? 400 : 404, tag.empty() ? "give ?tag=NAME" : "unknown tag " + tag);
-        sendJson(res, 200, {{"tag", tag}, {"unit", ctx.rows[index].tag.unit}, {"points", ctx.history.points(index)}});
+        nlohmann::json points;
+        const int status = historyJson(ctx, index, req, &points);
+        if (status != 200)
+            return sendError(res, status, points.get<std::string>());
+        sendJson(res, 200, {{"tag", tag}, {"unit", ctx.rows[index].tag.unit}, {"points", points}});
     });
     server.Get("/api/status", [&ctx](const httplib::Request &, httplib::Response &res) {
         const auto snap = ctx.feed.snapshot();
@@ -69,6 +74,8 @@ void addReadRoutes(httplib::Server &server, WebContext &ctx)
         j["http_token"] = !ctx.options.token.empty();
         j["http_trace"] = ctx.options.trace;
         j["history"] = ctx.history.depth();
+        if (ctx.store)
+            j["store"] = storeStatusJson(*ctx.store);
         sendJson(res, 200, j);
     });
     server.Get("/api/trace", [&ctx](const httplib::Request &req, httplib::Response &res) {
@@ -78,7 +85,10 @@ void addReadRoutes(httplib::Server &server, WebContext &ctx)
         sendJson(res, 200, ctx.trace.linesAfter(after, monotonicMs()));
     });
     server.Get("/metrics", [&ctx](const httplib::Request &, httplib::Response &res) {
-        res.set_content(metricsText(*ctx.feed.latest()), "text/plain; version=0.0.4; charset=utf-8");
+        std::string text = metricsText(*ctx.feed.latest());
+        if (ctx.store)
+            text += storeMetricsText(*ctx.store);
+        res.set_content(text, "text/plain; version=0.0.4; charset=utf-8");
     });
 }
 

@@ -1,0 +1,267 @@
+// The store's side of the loop and of the consumers; its thread is in
+// StoreThread.cpp. The file is locked (flock) so that two hosts never share
+// one store; SQLite's own locks are of another kind and unaffected.
+#include "store/StoreOutput.h"
+
+#include "util/Clock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace marovin_host {
+
+namespace {
+
+// Values waiting for the disk beyond this are not kept: memory stays bounded
+// while the disk fails.
+const std::size_t kMaxWaiting = 500000;
+const long long kFinishWaitMs = 5000;
+
+}  // namespace
+
+StoreOutput::StoreOutput(const StoreOptions &options, const std::vector<TagRow> &rows)
+    : options_(options), rows_(rows)
+{
+    openStore();
+    registerTags();
+    lastCommitted_ = db_.lastSeq();
+    firstHeld_ = db_.firstSeq();
+    nextSeq_ = lastCommitted_ + 1;
+}
+
+StoreOutput::~StoreOutput()
+{
+    close();
+}
+
+StoreDatabase::Result StoreOutput::openLocked(std::string *why)
+{
+    lockFd_ = ::open(options_.file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+    if (lockFd_ < 0) {
+        *why = std::strerror(errno);
+        return StoreDatabase::Failed;
+    }
+    if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+        *why = "in use by another process";
+        ::close(lockFd_);
+        lockFd_ = -1;
+        return StoreDatabase::Failed;
+    }
+    const StoreDatabase::Result r = db_.open(options_.file);
+    *why = db_.error();
+    return r;
+}
+
+void StoreOutput::openStore()
+{
+    std::string why;
+    const StoreDatabase::Result r = openLocked(&why);
+    if (r == StoreDatabase::Damaged)
+        renew(why);
+    else if (r != StoreDatabase::Ok)
+        useMemory(why);
+    else
+        opened(std::string());
+}
+
+void StoreOutput::opened(const std::string &memoryWhy)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    memoryWhy_ = memoryWhy;
+    storeId_ = db_.storeId();
+}
+
+void StoreOutput::renew(const std::string &why)
+{
+    db_.close();
+    char suffix[40];
+    std::snprintf(suffix, sizeof suffix, ".damaged-%lld", wallClockMs());
+    const std::string aside = options_.file + suffix;
+    std::rename(options_.file.c_str(), aside.c_str());
+    for (const char *part : {"-wal", "-shm"})
+        std::rename((options_.file + part).c_str(), (aside + part).c_str());
+    if (lockFd_ >= 0)
+        ::close(lockFd_);
+    lockFd_ = -1;
+    std::string again;
+    if (openLocked(&again) != StoreDatabase::Ok)
+        return useMemory(why + "; a new one failed too: " + again);
+    opened(std::string());
+    tell("store " + options_.file + " is damaged (" + why + "): moved to " + aside +
+         "; a new store begins, the values of the old one are not delivered");
+}
+
+void StoreOutput::useMemory(const std::string &why)
+{
+    db_.close();
+    if (lockFd_ >= 0)
+        ::close(lockFd_);
+    lockFd_ = -1;
+    db_.open(":memory:");
+    opened(why);
+    tell("store " + options_.file + ": " + why +
+         "; values are kept in memory only (lost when the host stops), live values go on");
+}
+
+void StoreOutput::registerTags()
+{
+    tagIds_.clear();
+    for (const TagRow &row : rows_) {
+        StoredTag t;
+        t.name = row.tag.name;
+        t.station = row.ref.station;
+        t.area = row.ref.area;
+        t.address = row.ref.address;
+        tagIds_.push_back(db_.tagId(t));
+    }
+    tags_ = db_.tags();
+}
+
+OutboxCursor &StoreOutput::cursor(const std::string &consumer)
+{
+    std::unique_ptr<StoreCursor> &c = cursors_[consumer];
+    if (!c) {
+        std::int64_t place = lastCommitted_;
+        db_.position(consumer, &place);
+        c.reset(new StoreCursor(consumer, place, [this] {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                topUp_ = true;
+            }
+            wake_.notify_one();
+        }));
+    }
+    return *c;
+}
+
+void StoreOutput::changed(const ChangeView &view)
+{
+    if (!started_)
+        start();
+    firstSeq_ = nextSeq_;
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (std::size_t k = 0; k < view.count; ++k) {
+        const std::uint32_t i = view.changed[k];
+        const TagRow &row = view.rows[i];
+        if (pending_.size() >= kMaxWaiting) {
+            notKept_.fetch_add(1, std::memory_order_relaxed);
+            ++nextSeq_;
+            continue;
+        }
+        pending_.push_back(StoreRow{nextSeq_++, tagIds_[i], view.at.wallMs, row.reads > 0, row.value.scaled,
+                                    row.lastStatus});
+    }
+}
+
+void StoreOutput::refresh(const RunView &)
+{
+    if (!started_)
+        start();
+}
+
+void StoreOutput::collectNotices(std::vector<Notice> &out)
+{
+    std::vector<std::string> texts;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        texts.swap(notices_);
+    }
+    for (std::string &text : texts)
+        out.emplace_back(Notice::Info, std::move(text));
+}
+
+void StoreOutput::finish(const RunView &)
+{
+    if (!started_)
+        return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    flush_ = true;
+    flushed_ = false;
+    wake_.notify_one();
+    flushedCv_.wait_for(lock, std::chrono::milliseconds(kFinishWaitMs), [this] { return flushed_; });
+}
+
+void StoreOutput::close()
+{
+    if (closed_)
+        return;
+    closed_ = true;
+    if (started_) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    db_.close();
+    if (lockFd_ >= 0)
+        ::close(lockFd_);
+    lockFd_ = -1;
+}
+
+std::string StoreOutput::summaryText() const
+{
+    const OutboxStats s = stats();
+    std::string why;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        why = memoryWhy_;
+    }
+    std::string text = std::to_string(s.kept) + " values kept, " + std::to_string(s.dropped) +
+                       " dropped by its bounds, " + std::to_string(s.notKept) + " could not be kept";
+    text += why.empty() ? " (" + options_.file + ")" : " (in memory only: " + why + ")";
+    for (const auto &b : backlogs())
+        text += "; " + b.first + " backlog " + std::to_string(b.second.values);
+    return text;
+}
+
+std::string StoreOutput::storeId() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return storeId_;
+}
+
+OutboxStats StoreOutput::stats() const
+{
+    OutboxStats s;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        s.onDisk = memoryWhy_.empty();
+    }
+    s.kept = kept_.load(std::memory_order_relaxed);
+    s.dropped = dropped_.load(std::memory_order_relaxed);
+    s.notKept = notKept_.load(std::memory_order_relaxed);
+    return s;
+}
+
+std::vector<std::pair<std::string, Backlog>> StoreOutput::backlogs() const
+{
+    std::vector<std::pair<std::string, Backlog>> out;
+    for (const auto &c : cursors_)
+        out.emplace_back(c.first, c.second->backlog());
+    return out;
+}
+
+bool StoreOutput::history(const std::string &tag, long long fromMs, long long toMs, std::size_t maxPoints,
+                          HistoryPoints *points, std::string *error) const
+{
+    if (!stats().onDisk) {
+        *error = "the store is in memory only";
+        return false;
+    }
+    return readStoreHistory(options_.file, tag, fromMs, toMs, maxPoints, points, error);
+}
+
+void StoreOutput::tell(const std::string &text)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    notices_.push_back(text);
+}
+
+}  // namespace marovin_host

@@ -84,15 +84,12 @@ std::unique_ptr<MqttConnection> MqttConnection::create(const MqttOptions &o, con
                                    o.certFile.empty() ? nullptr : o.certFile.c_str(),
                                    o.keyFile.empty() ? nullptr : o.keyFile.c_str(), nullptr);
     }
-    if (rc == MOSQ_ERR_SUCCESS) {
-        what = "last will";
-        rc = mosquitto_will_set(c->client_, willTopic.c_str(), static_cast<int>(willPayload.size()),
-                                willPayload.data(), 1, true);
-    }
     if (rc != MOSQ_ERR_SUCCESS) {
         *error = "--mqtt: libmosquitto refused the " + what + ": " + mosquitto_strerror(rc);
         return nullptr;
     }
+    if (!willTopic.empty() && !c->setWill(willTopic, willPayload, true, error))
+        return nullptr;
     return c;
 }
 
@@ -110,12 +107,28 @@ void MqttConnection::start()
     thread_ = std::thread([this] { run(); });
 }
 
-bool MqttConnection::publish(const std::string &topic, const std::string &payload, bool retain, bool keepWhileDown)
+bool MqttConnection::setWill(const std::string &topic, const std::string &payload, bool retain, std::string *error)
+{
+    const int rc = mosquitto_will_set(client_, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1,
+                                      retain);
+    if (rc != MOSQ_ERR_SUCCESS)
+        *error = "--mqtt: libmosquitto refused the last will: " + std::string(mosquitto_strerror(rc));
+    return rc == MOSQ_ERR_SUCCESS;
+}
+
+void MqttConnection::endSession(const std::string &why)
+{
+    endedWhy_ = why;
+    mosquitto_disconnect(client_);
+}
+
+bool MqttConnection::publish(const std::string &topic, const std::string &payload, bool retain, bool keepWhileDown,
+                             int qos)
 {
     if (!keepWhileDown && !connected())
         return false;
     const int rc = mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                                     payload.data(), 1, retain);
+                                     payload.data(), qos, retain);
     // Without a session a QoS 1 message is kept for the next one all the same.
     if (rc == MOSQ_ERR_NO_CONN && !keepWhileDown)
         connected_.store(false, std::memory_order_release);
@@ -166,6 +179,8 @@ void MqttConnection::run()
             break;
         }
         if (!open) {
+            if (events_.beforeConnect)
+                events_.beforeConnect();
             errno = 0;
             mosquitto_log_callback_set(client_, onLog);
             const int rc = tried ? mosquitto_reconnect_async(client_)
@@ -193,13 +208,16 @@ void MqttConnection::run()
         if (closing_.load())
             continue;
         connected_.store(false);
-        if (sessionUp_)
+        if (!endedWhy_.empty())
+            tell("MQTT: session ended: " + endedWhy_ + "; connecting again");
+        else if (sessionUp_)
             tell("MQTT: connection to " + where_ + " lost" +
                  (rc == MOSQ_ERR_CONN_LOST ? std::string() : " (" + failureText(rc, err) + ")") + "; reconnecting");
         else if (!refused_)  // a refusal was told with its reason
             tell("MQTT: cannot connect to " + where_ + ": " + failureText(rc, err) + "; retrying");
         refused_ = false;
         sessionUp_ = false;
+        endedWhy_.clear();
         backOff();
     }
     connected_.store(false);

@@ -30,10 +30,13 @@ public:
         std::function<void(const std::string &text)> notice;
         // Between two turns of the connection's loop, at least every 100 ms.
         std::function<void()> idle;
+        // Before each attempt to connect: the will may change here (setWill).
+        std::function<void()> beforeConnect;
     };
 
     // The client with credentials, TLS files and the last will (retained,
-    // QoS 1); null with a message when libmosquitto refuses a setting.
+    // QoS 1; none for an empty topic); null with a message when libmosquitto
+    // refuses a setting.
     static std::unique_ptr<MqttConnection> create(const MqttOptions &options, const std::string &willTopic,
                                                   const std::string &willPayload, Events events,
                                                   std::string *error);
@@ -48,11 +51,19 @@ public:
     long session() const { return sessions_.load(std::memory_order_acquire); }
     // Messages handed over since the session began and not yet acknowledged.
     long unacknowledged() const { return unacknowledged_.load(std::memory_order_relaxed); }
-    // Queues a QoS 1 message; false (and nothing queued) without a session,
-    // unless keepWhileDown: then libmosquitto keeps it for the next session.
-    bool publish(const std::string &topic, const std::string &payload, bool retain, bool keepWhileDown = false);
+    // Queues a message (QoS 1 unless told); false (and nothing queued)
+    // without a session, unless keepWhileDown: then libmosquitto keeps a
+    // QoS 1 message for the next session.
+    bool publish(const std::string &topic, const std::string &payload, bool retain, bool keepWhileDown = false,
+                 int qos = 1);
     // QoS 1 subscription; meant for Events::connected.
     bool subscribe(const std::string &pattern);
+    // The will of the sessions to come (QoS 1); meant for
+    // Events::beforeConnect. False with a message when libmosquitto refuses it.
+    bool setWill(const std::string &topic, const std::string &payload, bool retain, std::string *error);
+    // Ends the session without a will and connects again after the back-off,
+    // telling why; meant for the connection's thread (Events::message).
+    void endSession(const std::string &why);
     // Publishes a last message while connected, waits up to waitMs for every
     // message to be acknowledged, disconnects cleanly and ends the thread.
     void stop(const std::string &topic, const std::string &payload, long long waitMs);
@@ -97,6 +108,7 @@ private:
     std::string lastTlsError_;
     bool sessionUp_ = false;  // the broker accepted the session on this socket
     bool refused_ = false;  // the broker refused the session: its reason was told
+    std::string endedWhy_;  // the session was ended on purpose, for this reason
     long long backOffMs_ = 0;
 };
 

@@ -17,6 +17,11 @@ void addCoreOptions(CLI::App &app, HostOptions *o, std::string *tcp, std::string
 void addHttpOptions(CLI::App &app, HttpOptions *options);
 // The group "MQTT"; every option but --mqtt needs --mqtt.
 void addMqttOptions(CLI::App &app, MqttOptions *options);
+// The group "Sparkplug, Home Assistant", after the MQTT group; hands back
+// --ha-discovery for completePlantOptions.
+CLI::Option *addPlantOptions(CLI::App &app, HostOptions *options);
+// The discovery prefix once the command line is read; false with a message.
+bool completePlantOptions(CLI::Option *haDiscovery, HostOptions *options, std::string *error);
 // Throws CLI11's validation error for an option whose value was refused.
 [[noreturn]] inline void refuse(const std::string &option, const std::string &why)
 {

@@ -6,6 +6,7 @@
 
 #include "config/HttpOptions.h"
 #include "config/MqttOptions.h"
+#include "config/PlantOptions.h"
 
 #include "Port.h"
 
@@ -64,6 +65,8 @@ struct HostOptions {
 
     HttpOptions http;  // the web panel
     MqttOptions mqtt;
+    SparkplugOptions sparkplug;  // instead of the JSON topics
+    HaDiscoveryOptions ha;       // beside them
 };
 
 // Fills *options from argv and from the --config file. Returns -1 when the

@@ -5,6 +5,7 @@
 
 #include "json/JsonText.h"
 #include "model/Areas.h"
+#include "model/ValueText.h"
 
 #include <nlohmann/json.hpp>
 
@@ -31,8 +32,10 @@ std::string idOf(const std::string &text)
 void addNumberRange(nlohmann::json &j, const TagRow &row)
 {
     const NumberRange raw = tagRange(row.ref.area, row.tag);
-    double low = raw.low * row.tag.scale + row.tag.offset;
-    double high = raw.high * row.tag.scale + row.tag.offset;
+    // At the precision the scale implies, as the tag's values are published: -3276.8, not -3276.8000000000002.
+    const int area = row.ref.area;
+    double low = publishedNumber(area, row.tag, TagValue{0, raw.low, raw.low * row.tag.scale + row.tag.offset});
+    double high = publishedNumber(area, row.tag, TagValue{0, raw.high, raw.high * row.tag.scale + row.tag.offset});
     if (low > high)
         std::swap(low, high);
     j["min"] = low;

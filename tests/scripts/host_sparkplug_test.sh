@@ -111,6 +111,7 @@ check "a restarted broker: NBIRTH with bdSeq 1, seq 0" wait_for last again NBIRT
 check "  ... and the DBIRTHs" wait_for many again DBIRTH/edge1/station2 1
 kill -KILL "$GW_PID" && wait "$GW_PID" 2>/dev/null
 check "kill -9: the broker's NDEATH carries bdSeq 1" wait_for last again NDEATH/edge1 '.metrics == [{name: "bdSeq", type: 4, value: 1}]'
+check "births and deaths are not retained" [ -z "$(mosquitto_sub "${M[@]}" -C 1 -W 1 -t 'spBv1.0/plant/#')" ]
 
 # A primary host application: births only while its STATE says online.
 state() { mosquitto_pub "${M[@]}" -q 1 -r -t spBv1.0/STATE/scada -m "{\"online\":$1,\"timestamp\":$2}"; }
@@ -132,6 +133,9 @@ check "a clean stop: NDEATH with bdSeq 3" wait_for last again NDEATH/edge1 '.met
 echo 255 >"$WORK/state/sparkplug-plant-edge1.bdseq"
 run_host wrap "${G[@]}" --quiet --tags "$WORK/line.tags" --duration 2
 check "bdSeq 255 kept: the next session has 0" last again NBIRTH/edge1 '.metrics[0].value == 0'
+run_host badid --sparkplug 'a+b/n' --mqtt mqtt://127.0.0.1:1
+check_rc badid 2
+check "bad ids: named" grep -q "^marovin-host: --sparkplug: bad value 'a+b/n'" "$WORK/badid.out"
 stop_sim "$SIM_PID"
 check "one DCMD write of speed landed, the refused ones none" grep -qx '1:1:11=555' "$WORK/sim.dump"
 check "ro unchanged" grep -qx '1:1:13=65535' "$WORK/sim.dump"

@@ -6,14 +6,16 @@
 #   bash scripts/test.sh               all legs
 #   bash scripts/test.sh native asan   only those
 #
-# Legs: native (RelWithDebInfo), memcheck (the native tests and a host run
+# Legs: native (RelWithDebInfo), soak (the native build's host for two
+# minutes through line faults, broker restarts, clients and writes:
+# scripts/soak.sh), memcheck (the native tests and a host run
 # under valgrind), asan (AddressSanitizer + UBSan), tsan
 # (ThreadSanitizer, with the thread stress test scaled up to a soak), armhf
 # (cross build, tests under qemu-arm), fuzz (each libFuzzer target for a
 # bounded time), bench (a short smoke run of every benchmark) and package (the
 # Debian packages for amd64 and armhf, installed and checked in a bare Debian
 # 12 chroot and under qemu-arm; needs root).
-# Environment: MAROVIN_JOBS (default 2), MAROVIN_TEST_TIMEOUT (seconds per
+# Environment: MAROVIN_SOAK_MINUTES (default 2), MAROVIN_JOBS (default 2), MAROVIN_TEST_TIMEOUT (seconds per
 # test, default 300), MAROVIN_FUZZ_SECONDS (per fuzz target, default 30),
 # MAROVIN_STRESS_SCALE (thread soak size in the tsan leg, default 20).
 set -uo pipefail
@@ -21,7 +23,7 @@ set -uo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 
-ALL_LEGS=(native memcheck asan tsan armhf fuzz bench package)
+ALL_LEGS=(native soak memcheck asan tsan armhf fuzz bench package)
 JOBS=${MAROVIN_JOBS:-2}
 TEST_TIMEOUT=${MAROVIN_TEST_TIMEOUT:-300}
 
@@ -34,7 +36,7 @@ LEGS=()
 for arg in "$@"; do
     case "$arg" in
         -h|--help) usage ;;
-        native|memcheck|asan|tsan|armhf|fuzz|bench|package)
+        native|soak|memcheck|asan|tsan|armhf|fuzz|bench|package)
             case " ${LEGS[*]-} " in *" $arg "*) ;; *) LEGS+=("$arg") ;; esac ;;
         *) echo "unknown leg: $arg" >&2; usage ;;
     esac
@@ -193,6 +195,8 @@ run_leg() {
         # valgrind over the native leg's tests and a host run (its own build when native is not run).
         memcheck) run_script_leg memcheck bash scripts/memcheck.sh "$(wants_leg native && echo build/ci-native || echo build/ci-memcheck/build)"; return ;;
         fuzz) run_script_leg fuzz env MAROVIN_FUZZ_DIR=build/ci-fuzz/build bash scripts/fuzz.sh "${MAROVIN_FUZZ_SECONDS:-30}"; return ;;
+        # The native leg's build through faults, broker restarts and clients for a while.
+        soak) run_script_leg soak env MAROVIN_BUILD_DIR=build/ci-native bash scripts/soak.sh "${MAROVIN_SOAK_MINUTES:-2}"; return ;;
         bench) run_script_leg bench env MAROVIN_BENCH_DIR=build/ci-bench/build bash scripts/bench-smoke.sh; return ;;
         package) run_script_leg package bash -c 'bash scripts/package.sh && bash scripts/check-packages.sh'; return ;;
     esac

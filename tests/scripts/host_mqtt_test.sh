@@ -96,6 +96,22 @@ wait "$GW_PID"
 echo $? >"$WORK/flood.rc"
 check "flood: stopped with the refused writes counted failed (exit 3)" [ "$(rc_of flood)" -eq 3 ] || show flood
 
+# Two gateways with one client id take the session from each other: after a
+# few short sessions each says what is likely happening and tries less often.
+gateway twin1 --mqtt "mqtt://127.0.0.1:$PORT" --mqtt-client-id twin
+TWIN1=$GW_PID
+gateway twin2 --mqtt "mqtt://127.0.0.1:$PORT" --mqtt-client-id twin
+hint='another client may be using the client id .twin.'
+check "the same client id twice: said" wait_for grep -q "$hint" "$WORK/twin1.out" "$WORK/twin2.out"
+kill -TERM "$TWIN1" "$GW_PID"
+wait "$TWIN1" "$GW_PID"
+
+# mqtts:// to nobody: refused at once and tried again with the same back-off as mqtt://.
+REFRESH=100 gateway nobody --mqtt "mqtts://127.0.0.1:$(free_port)"
+sleep 3
+stop_gateway nobody
+check "mqtts:// refused at once, said once" [ "$(count 'cannot connect to .*: Connection refused; retrying' "$WORK/nobody.out")" -eq 1 ]
+
 # TLS with a CA and a server certificate made here; a password file of the broker.
 EC=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
 (cd "$WORK" && openssl req -x509 "${EC[@]}" -days 2 -subj /CN=test-ca -keyout ca.key -out ca.crt &&

@@ -63,6 +63,9 @@ expect no-variables 2 '^marovin-host: no variables' --tcp 127.0.0.1:9
 expect rfc2217-bad 2 "^marovin-host: --rfc2217: bad value 'x' \(expected HOST:PORT\)" --rfc2217 x
 expect http-bad 2 "^marovin-host: --http: bad value 'x:y'" --http x:y
 expect http-open 2 '^marovin-host: --http 0.0.0.0:0 is reachable beyond this machine: give a token' --http 0.0.0.0:0
+expect http-clear 2 'would cross the network in clear: give --http-cert and --http-key' --http 0.0.0.0:0 \
+    --http-token abcdefghijklmnop
+expect http-half-tls 2 '^marovin-host: --http-cert and --http-key go together' --http 0 --http-cert "$0"
 
 expect missing-library 1 '^marovin-host: cannot load the driver library: .*cannot open shared object file' \
     --lib "$WORK/libnone.so.1"

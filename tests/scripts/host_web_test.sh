@@ -29,11 +29,15 @@ start_web() {
 }
 start_web main --tcp "$SIM_LINE" --http-writes --http-trace || exit 1
 MAIN_PID=$HOST_PID MAIN_URL=$URL
-start_web readonly || exit 1
+# The second panel serves HTTPS with a certificate made here.
+tls_cert() { openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "/CN=$1" \
+    -addext subjectAltName=IP:127.0.0.1 -keyout "$WORK/tls.key" -out "$WORK/tls.crt" 2>/dev/null; }
+tls_cert first
+start_web readonly --http-cert "$WORK/tls.crt" --http-key "$WORK/tls.key" || exit 1
 READONLY_PID=$HOST_PID READONLY_URL=$URL
 sleep 2
 
-code() { curl -s -o /dev/null -w '%{http_code}\n' --max-time 5 "$@"; }
+code() { curl -s -o /dev/null -w '%{http_code}\n' --max-time 5 --cacert "$WORK/tls.crt" "$@"; }
 post() { code -H 'Content-Type: application/json' -d "$2" "$1api/write"; }
 # Repeats a request for four seconds, one status code a line.
 hammer() {
@@ -56,6 +60,55 @@ check "foreign Host header: 403" [ "$(code -H 'Host: example.com' "${MAIN_URL}ap
 pad=()
 for i in $(seq 20); do pad+=(-H "X-Pad-$i: $(printf '%04000d' 0)"); done
 check "a request of over 64 KiB is cut off" [ "$(code "${pad[@]}" "${MAIN_URL}api/tags")" != 200 ]
+# Slow clients (a header line a second, 12 of them from one address): each is
+# closed once its request has not come in time, and meanwhile the API answers.
+HOSTPORT=${MAIN_URL#http://}
+HOSTPORT=${HOSTPORT%/}
+python3 - "${HOSTPORT%:*}" "${HOSTPORT##*:}" >"$WORK/slow.out" 2>&1 <<'PY' &
+import socket, sys, time
+conns = [socket.create_connection((sys.argv[1], int(sys.argv[2]))) for _ in range(12)]
+for c in conns:
+    c.setblocking(False)
+start, closed = time.time(), {}
+c0 = conns[0]
+for c in conns:
+    c.sendall(b"GET /api/status HTTP/1.1\r\n")
+while len(closed) < len(conns) and time.time() - start < 20:
+    for i, c in enumerate(conns):
+        if i in closed:
+            continue
+        try:
+            while True:
+                data = c.recv(4096)
+                if not data:
+                    closed[i] = time.time() - start
+                    break
+        except BlockingIOError:
+            pass
+        except OSError:
+            closed[i] = time.time() - start
+        if i not in closed:
+            try:
+                c.sendall(b"X-Slow: 1\r\n")
+            except OSError:
+                closed[i] = time.time() - start
+    time.sleep(1)
+print("closed after", " ".join("%.0f" % t for t in sorted(closed.values())), "of", len(conns))
+PY
+slow=$!
+sleep 3
+check "the API answers while slow clients wait" [ "$(code --max-time 3 "${MAIN_URL}api/status")" = 200 ]
+wait "$slow"
+check "slow clients closed within 12 s ($(cat "$WORK/slow.out"))" \
+    awk '{ n = 0; for (i = 3; i < NF - 1; ++i) { n++; if ($i > 12) exit 1 } exit n != 12 }' "$WORK/slow.out"
+check "HTTPS with the certificate (${READONLY_URL})" [ "$(code "${READONLY_URL/http:/none:}api/status")" = 200 ]
+check "no plain HTTP on the HTTPS port" [ "$(code "http${READONLY_URL#https}api/status")" = 000 ]
+# SIGHUP reads the certificate again: the next connection gets the new one.
+cp "$WORK/tls.crt" "$WORK/first.crt"
+tls_cert second
+kill -HUP "$READONLY_PID"
+served() { openssl s_client -connect "${1#https://}" -servername 127.0.0.1 </dev/null 2>/dev/null | openssl x509 -noout -subject; }
+check "SIGHUP: the new certificate served" wait_for eval 'served "${READONLY_URL%/}" | grep -q second'
 curl -s "${MAIN_URL}metrics" >"$WORK/metrics.txt"
 check "promtool accepts /metrics" promtool check metrics <"$WORK/metrics.txt"
 check "/metrics has the tag values" grep -q '^marovin_tag_value{tag="level",.*} 4321$' "$WORK/metrics.txt"

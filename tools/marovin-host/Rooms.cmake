@@ -38,4 +38,6 @@ set(MAROVIN_HOST_OWNED_HEADERS
   "SparkplugB.pb.h=sparkplug"
   "Port.h=line loop config app"
   "MonotonicClock.h=util"
-  "HostPort.h=config")
+  "HostPort.h=config"
+  "openssl/ssl.h=web"
+  "openssl/err.h=web")

@@ -33,6 +33,19 @@ void addHttpOptions(CLI::App &app, HttpOptions *o)
         ->type_name("FILE")
         ->needs(http)
         ->group(g);
+    app.add_option("--http-cert", o->certFile, "HTTPS with this certificate (PEM, chain); SIGHUP reads it again")
+        ->check(CLI::ExistingFile.description(""))
+        ->type_name("FILE")
+        ->needs(http)
+        ->group(g);
+    app.add_option("--http-key", o->keyFile, "the certificate's private key (PEM)")
+        ->check(CLI::ExistingFile.description(""))
+        ->type_name("FILE")
+        ->needs(http)
+        ->group(g);
+    app.add_flag("--http-insecure", o->insecure, "plain HTTP beyond loopback (the token travels readable)")
+        ->needs(http)
+        ->group(g);
     app.add_option("--history", o->history, "samples kept per tag for the trend (600)")
         ->check(marovin_port::integerIn(1, 100000))
         ->type_name("N")

@@ -98,6 +98,16 @@ bool resolveHttpOptions(HttpOptions *o, std::size_t tags, std::string *error)
                  "--http-token), or bind to 127.0.0.1";
         return false;
     }
+    if (o->certFile.empty() != o->keyFile.empty()) {
+        *error = "--http-cert and --http-key go together";
+        return false;
+    }
+    if (!o->loopback && !o->tls() && !o->insecure) {
+        *error = "--http " + o->listen +
+                 " is reachable beyond this machine, and its token and writes would cross the network in clear: "
+                 "give --http-cert and --http-key for HTTPS (or --http-insecure on a network you trust)";
+        return false;
+    }
     if (tags * static_cast<std::size_t>(o->history) > kMaxHistorySamples) {
         *error = "--history " + std::to_string(o->history) + " for " + std::to_string(tags) +
                  " tags needs more than " + std::to_string(kMaxHistorySamples) + " samples: give a smaller --history";

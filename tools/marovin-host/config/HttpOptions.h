@@ -15,6 +15,9 @@ struct HttpOptions {
     std::string token;      // --http-token, or MAROVIN_HTTP_TOKEN
     std::string tokenFile;  // --http-token-file
     int history = 600;      // --history: samples kept per tag
+    std::string certFile;   // --http-cert: HTTPS with this certificate (chain)
+    std::string keyFile;    // --http-key: its private key
+    bool insecure = false;  // --http-insecure: plain HTTP beyond loopback all the same
 
     // Set by resolveHttpOptions.
     std::string host;
@@ -22,6 +25,7 @@ struct HttpOptions {
     bool loopback = true;
 
     bool enabled() const { return !listen.empty(); }
+    bool tls() const { return !certFile.empty(); }
 };
 
 const int kMinTokenLength = 16;
@@ -37,8 +41,8 @@ bool parseListenAddress(const std::string &text, std::string *host, int *port);
 bool isLoopbackAddress(const std::string &host);
 // Fills host, port and loopback, takes the token from the file or the
 // environment when not given, and checks that a server bound beyond loopback
-// has a token and that the history fits; false with a message for a usage
-// error, naming where the bad value came from.
+// has a token and TLS (or --http-insecure), and that the history fits; false
+// with a message for a usage error, naming where the bad value came from.
 bool resolveHttpOptions(HttpOptions *options, std::size_t tags, std::string *error);
 
 }  // namespace marovin_host

@@ -7,6 +7,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +22,11 @@ const int kLoopWaitMs = 100;
 const long long kGatherUs = 2000;
 const int kReadsPerTurn = 256;
 const long long kMiscEveryMs = 100;
+// A broker that has not accepted the session within this is tried again.
+const long long kConnectWaitMs = 10000;
+// Sessions shorter than this, so many in a row, are told as a likely takeover.
+const long long kShortSessionMs = 5000;
+const int kShortSessionsTold = 3;
 const long long kFirstBackOffMs = 500;
 const long long kLastBackOffMs = 30000;
 // Enough for a burst of tags without waiting for acknowledgements.
@@ -43,7 +49,7 @@ std::string openSslReason(const std::string &line)
 }  // namespace
 
 MqttConnection::MqttConnection(const MqttOptions &o, Events events)
-    : host_(o.host), port_(o.port), events_(std::move(events)), wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+    : host_(o.host), port_(o.port), clientId_(o.clientId), events_(std::move(events)), wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
       backOffMs_(kFirstBackOffMs)
 {
     const bool v6 = host_.find(':') != std::string::npos;
@@ -193,6 +199,7 @@ void MqttConnection::run()
                 continue;
             }
             open = true;
+            connectStartMs_ = monotonicMs();
         }
         errno = 0;
         const long long turnUs = monotonicUs();
@@ -208,19 +215,41 @@ void MqttConnection::run()
         if (closing_.load())
             continue;
         connected_.store(false);
-        if (!endedWhy_.empty())
+        if (!endedWhy_.empty()) {
+            // Ended on purpose: no sign of a second client, the back-off starts again.
             tell("MQTT: session ended: " + endedWhy_ + "; connecting again");
-        else if (sessionUp_)
-            tell("MQTT: connection to " + where_ + " lost" +
-                 (rc == MOSQ_ERR_CONN_LOST ? std::string() : " (" + failureText(rc, err) + ")") + "; reconnecting");
-        else if (!refused_)  // a refusal was told with its reason
+            backOffMs_ = kFirstBackOffMs;
+        } else if (sessionUp_) {
+            sessionLost(rc, err);
+        } else if (!refused_) {  // a refusal was told with its reason
             tell("MQTT: cannot connect to " + where_ + ": " + failureText(rc, err) + "; retrying");
+        }
         refused_ = false;
         sessionUp_ = false;
         endedWhy_.clear();
         backOff();
     }
     connected_.store(false);
+}
+
+// A session that ends soon after it began, again and again, is most likely
+// taken over by another client with the same id, which this one then takes
+// over in turn: the back-off keeps growing instead of starting again, and
+// people are told.
+void MqttConnection::sessionLost(int rc, int err)
+{
+    const long long lasted = monotonicMs() - sessionStartMs_;
+    if (lasted >= kShortSessionMs) {
+        shortSessions_ = 0;
+        backOffMs_ = kFirstBackOffMs;
+    } else if (++shortSessions_ >= kShortSessionsTold) {
+        tell("MQTT: " + where_ + " ended " + std::to_string(shortSessions_) +
+             " sessions in a row within seconds of their start: another client may be using the client id '" +
+             clientId_ + "' (--mqtt-client-id); trying less often");
+        return;
+    }
+    tell("MQTT: connection to " + where_ + " lost" +
+         (rc == MOSQ_ERR_CONN_LOST ? std::string() : " (" + failureText(rc, err) + ")") + "; reconnecting");
 }
 
 void MqttConnection::tell(const std::string &text)
@@ -262,6 +291,8 @@ int MqttConnection::turn()
         fds[0].events |= POLLOUT;
     if (::poll(fds, 2, kLoopWaitMs) < 0 && errno != EINTR)
         return MOSQ_ERR_ERRNO;
+    if (!sessionUp_ && !stillConnecting(sock, fds[0].revents))
+        return MOSQ_ERR_ERRNO;
     if (fds[1].revents & POLLIN) {
         std::uint64_t count;
         const ssize_t got = ::read(wakeFd_, &count, sizeof count);
@@ -289,6 +320,27 @@ int MqttConnection::turn()
         rc = mosquitto_loop_misc(client_);
     }
     return rc;
+}
+
+// While connecting: false (errno set) once the connection failed or the
+// broker has not answered in time. libmosquitto's TLS handshake waits on a
+// refused socket until the keep-alive runs out, saying nothing.
+bool MqttConnection::stillConnecting(int sock, short revents)
+{
+    if (revents & (POLLERR | POLLHUP)) {
+        // A socket closed before the session began was refused, unless it says otherwise.
+        int err = 0;
+        socklen_t len = sizeof err;
+        if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err == 0)
+            err = ECONNREFUSED;
+        errno = err;
+        return false;
+    }
+    if (monotonicMs() - connectStartMs_ >= kConnectWaitMs) {
+        errno = ETIMEDOUT;
+        return false;
+    }
+    return true;
 }
 
 // Wakes the connection's thread for a message handed over, once per turn.
@@ -333,7 +385,7 @@ void MqttConnection::onConnect(mosquitto *client, void *self, int rc)
     // Logging formats a line per message: only wanted while connecting.
     mosquitto_log_callback_set(client, nullptr);
     c->lastTlsError_.clear();
-    c->backOffMs_ = kFirstBackOffMs;
+    c->sessionStartMs_ = monotonicMs();
     c->unacknowledged_.store(0);
     c->sessionUp_ = true;
     c->sessions_.fetch_add(1, std::memory_order_acq_rel);

@@ -78,6 +78,8 @@ private:
     // Sleeps for the back-off (or until stop) and doubles it.
     void backOff();
     void gather(long long turnStartUs);
+    bool stillConnecting(int sock, short revents);
+    void sessionLost(int rc, int err);
     int turn();
     void wake();
 
@@ -91,6 +93,7 @@ private:
     std::string host_;
     int port_ = 0;
     std::string where_;
+    std::string clientId_;
     Events events_;
     std::thread thread_;
     const int wakeFd_;
@@ -110,6 +113,9 @@ private:
     bool refused_ = false;  // the broker refused the session: its reason was told
     std::string endedWhy_;  // the session was ended on purpose, for this reason
     long long backOffMs_ = 0;
+    long long connectStartMs_ = 0;  // when this socket began to connect
+    long long sessionStartMs_ = 0;  // when the broker accepted the session
+    int shortSessions_ = 0;  // sessions in a row that ended soon after they began
 };
 
 }  // namespace marovin_host

@@ -19,7 +19,31 @@ void onStopSignal(int signal)
     g_stopSignal = signal;
 }
 
+volatile std::sig_atomic_t g_reload = 0;
+
+// Notes a reload; the loop takes it at its next refresh.
+void onReloadSignal(int)
+{
+    g_reload = 1;
+}
+
 }  // namespace
+
+void installReloadSignal()
+{
+    struct sigaction action {};
+    action.sa_handler = &onReloadSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+bool takeReloadRequest()
+{
+    if (!g_reload)
+        return false;
+    g_reload = 0;
+    return true;
+}
 
 void installStopSignals()
 {

@@ -18,6 +18,12 @@ inline bool stopRequested()
     return g_stopSignal != 0;
 }
 
+// Asks for the web panel's certificate to be read again (SIGHUP); only a
+// host that serves HTTPS installs it.
+void installReloadSignal();
+// True once for each SIGHUP since the last call.
+bool takeReloadRequest();
+
 }  // namespace marovin_host
 
 #endif

@@ -1,6 +1,7 @@
 #include "web/WebOutput.h"
 
 #include "util/Clock.h"
+#include "util/StopSignals.h"
 
 namespace marovin_host {
 
@@ -27,15 +28,29 @@ std::string WebOutput::url() const
 {
     const std::string &host = context_.options.host;
     const bool v6 = host.find(':') != std::string::npos;
-    return "http://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(server_.port()) + "/";
+    return std::string(context_.options.tls() ? "https://" : "http://") + (v6 ? "[" + host + "]" : host) + ":" +
+           std::to_string(server_.port()) + "/";
 }
 
 void WebOutput::refresh(const RunView &view)
 {
+    if (context_.options.tls() && takeReloadRequest()) {
+        std::string error;
+        notices_.emplace_back(Notice::Info, server_.reloadCertificate(&error)
+                                                ? "web panel: certificate read again"
+                                                : "web panel: certificate not read again: " + error);
+    }
     const Moment at = momentNow();
     context_.history.add(at.wallMs, view.rows);
     context_.feed.publish(view, at);
     context_.trace.updateCollecting(view.nowMs);
+}
+
+void WebOutput::collectNotices(std::vector<Notice> &out)
+{
+    for (Notice &n : notices_)
+        out.push_back(std::move(n));
+    notices_.clear();
 }
 
 void WebOutput::changed(const ChangeView &view)

@@ -29,6 +29,7 @@ public:
     void changed(const ChangeView &view) override;
     void linkChanged(const RunView &view) override;
     void notice(const Notice &notice) override;
+    void collectNotices(std::vector<Notice> &out) override;
     // With --http-trace; frames are then kept only while a page watches the trace.
     bool wantsFrames() const override { return context_.options.trace; }
     void frameSent(const std::uint8_t *bytes, std::size_t count) override;
@@ -42,6 +43,7 @@ private:
 
     WebContext context_;
     WebServer server_;
+    std::vector<Notice> notices_;  // the output's own, for the next collect
 };
 
 }  // namespace marovin_host

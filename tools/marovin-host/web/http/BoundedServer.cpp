@@ -1,6 +1,7 @@
 #include "web/http/BoundedServer.h"
 
 #include "util/Clock.h"
+#include "web/http/Tls.h"
 
 #include <arpa/inet.h>
 #include <poll.h>
@@ -8,21 +9,34 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <cerrno>
 
 namespace marovin_host {
 
 namespace {
 
-// Whether the socket becomes ready for events within ms milliseconds.
-bool ready(int fd, short events, long long ms)
+// A stop is noticed within this, whatever a connection waits for.
+const long long kSliceMs = 100;
+// Threads kept for quick requests: with fewer free, requests must come quicker.
+const int kSpareThreads = 4;
+
+// Whether the socket becomes ready for events within ms milliseconds; false
+// at once when the server is stopping.
+bool ready(int fd, short events, long long ms, const std::atomic<bool> &stopping)
 {
-    pollfd p{fd, events, 0};
-    int n;
-    do {
-        n = ::poll(&p, 1, static_cast<int>(std::max(0LL, ms)));
-    } while (n < 0 && errno == EINTR);
-    return n > 0 && (p.revents & (events | POLLHUP | POLLERR)) != 0;
+    const long long end = monotonicMs() + std::max(0LL, ms);
+    for (;;) {
+        if (stopping.load(std::memory_order_relaxed))
+            return false;
+        pollfd p{fd, events, 0};
+        const long long left = end - monotonicMs();
+        const int n = ::poll(&p, 1, static_cast<int>(std::max(0LL, std::min(left, kSliceMs))));
+        if (n > 0)
+            return (p.revents & (events | POLLHUP | POLLERR)) != 0;
+        if ((n < 0 && errno != EINTR) || left <= kSliceMs)
+            return false;
+    }
 }
 
 // The address and port of a socket name.
@@ -44,18 +58,44 @@ void addressOf(const sockaddr_storage &a, std::string &ip, int &port)
 // A connection's socket; reading stops when the request's budget is spent.
 class BudgetStream : public httplib::Stream {
 public:
-    BudgetStream(int fd, time_t ioSeconds) : fd_(fd), ioMs_(static_cast<long long>(ioSeconds) * 1000) {}
+    // busy: whether most threads are taken, asked anew at each wait.
+    BudgetStream(int fd, time_t ioSeconds, const std::atomic<bool> &stopping, std::function<bool()> busy)
+        : fd_(fd), ioMs_(static_cast<long long>(ioSeconds) * 1000), stopping_(stopping), busy_(std::move(busy))
+    {
+    }
     void newRequest()
     {
         left_ = BoundedServer::kRequestBytes;
-        deadlineMs_ = monotonicMs() + BoundedServer::kRequestMs;
+        startMs_ = monotonicMs();
+        spent_ = false;
     }
-    bool is_readable() const override { return ready(fd_, POLLIN, std::min(ioMs_, deadlineMs_ - monotonicMs())); }
-    bool is_writable() const override { return ready(fd_, POLLOUT, ioMs_); }
+    // Reads and writes go through the connection's TLS session from now on.
+    void useTls(TlsSession *tls) { tls_ = tls; }
+    // Whether a read ran out of the request's bytes or time: the connection is closed then.
+    bool spent() const { return spent_; }
+    // What is left of the request's time, at most the wait of one read.
+    long long readWaitMs() const
+    {
+        const long long budget = busy_() ? BoundedServer::kBusyRequestMs : BoundedServer::kRequestMs;
+        return std::min(ioMs_, startMs_ + budget - monotonicMs());
+    }
+    bool is_readable() const override
+    {
+        return (tls_ && tls_->pending()) || ready(fd_, POLLIN, readWaitMs(), stopping_);
+    }
+    bool is_writable() const override { return ready(fd_, POLLOUT, ioMs_, stopping_); }
     ssize_t read(char *ptr, size_t size) override
     {
-        if (left_ == 0 || !is_readable())
+        if (left_ != 0 && tls_) {
+            const ssize_t n = tls_->read(ptr, std::min(size, left_), readWaitMs(), waiter());
+            spent_ = n <= 0;
+            left_ -= n > 0 ? static_cast<std::size_t>(n) : 0;
+            return n;
+        }
+        if (left_ == 0 || !is_readable()) {
+            spent_ = true;
             return -1;
+        }
         ssize_t n;
         do {
             n = ::recv(fd_, ptr, std::min(size, left_), 0);
@@ -66,6 +106,8 @@ public:
     }
     ssize_t write(const char *ptr, size_t size) override
     {
+        if (tls_)
+            return tls_->write(ptr, size, ioMs_, waiter());
         if (!is_writable())
             return -1;
         ssize_t n;
@@ -89,29 +131,51 @@ public:
             addressOf(a, ip, port);
     }
     socket_t socket() const override { return fd_; }
+    // Waits of the TLS session, bounded and cut short by a stop like the others.
+    SocketWait waiter() const
+    {
+        return [this](short events, long long ms) { return ready(fd_, events, ms, stopping_); };
+    }
 
 private:
     const int fd_;
     const long long ioMs_;
+    const std::atomic<bool> &stopping_;
+    const std::function<bool()> busy_;
+    TlsSession *tls_ = nullptr;
     std::size_t left_ = 0;
-    long long deadlineMs_ = 0;
+    long long startMs_ = 0;
+    bool spent_ = false;
 };
 
 }  // namespace
 
 bool BoundedServer::process_and_close_socket(socket_t sock)
 {
-    BudgetStream stream(sock, ioSeconds_);
+    ++open_;
+    BudgetStream stream(sock, ioSeconds_, stopping_, [this] {
+        return open_.load(std::memory_order_relaxed) > threads_ - kSpareThreads;
+    });
     bool ok = false;
-    for (std::size_t left = kRequestsPerConnection; left > 0 && svr_sock_ != INVALID_SOCKET; --left) {
-        if (!ready(sock, POLLIN, static_cast<long long>(keepAliveSeconds_) * 1000))
+    std::size_t requests = kRequestsPerConnection;
+    std::unique_ptr<TlsSession> tls;
+    if (tls_) {
+        tls.reset(new TlsSession(tls_->newSession()));
+        stream.newRequest();
+        if (!tls->accept(sock, stream.readWaitMs(), stream.waiter()))
+            requests = 0;
+        stream.useTls(tls.get());
+    }
+    for (std::size_t left = requests; left > 0 && svr_sock_ != INVALID_SOCKET; --left) {
+        if (!ready(sock, POLLIN, static_cast<long long>(keepAliveSeconds_) * 1000, stopping_))
             break;
         stream.newRequest();
         bool closed = false;
         ok = process_request(stream, left == 1, closed, [](httplib::Request &) {});
-        if (!ok || closed)
+        if (!ok || closed || stream.spent())
             break;
     }
+    --open_;
     ::shutdown(sock, SHUT_RDWR);
     ::close(sock);
     return ok;

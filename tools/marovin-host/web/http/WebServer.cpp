@@ -5,6 +5,8 @@
 #include "web/http/Access.h"
 #include "web/http/BoundedServer.h"
 #include "web/http/HttpWorkers.h"
+#include "web/http/Tls.h"
+#include "util/StopSignals.h"
 #include "web/routes/Routes.h"
 
 #include <fcntl.h>
@@ -50,7 +52,8 @@ void listenSocketOptions(int fd)
 }  // namespace
 
 struct WebServer::Impl {
-    BoundedServer server{kIoTimeoutS, kKeepAliveS};
+    BoundedServer server{kIoTimeoutS, kKeepAliveS, static_cast<int>(kThreads)};
+    std::unique_ptr<TlsContext> tls;
     std::thread thread;
 };
 
@@ -97,6 +100,13 @@ bool WebServer::start(std::string *error)
     addWriteRoute(s, ctx);
 
     const HttpOptions &o = ctx.options;
+    if (o.tls()) {
+        impl_->tls.reset(new TlsContext(o.certFile, o.keyFile));
+        if (!impl_->tls->load(error))
+            return false;
+        impl_->server.useTls(impl_->tls.get());
+        installReloadSignal();
+    }
     port_ = o.port == 0 ? s.bind_to_any_port(o.host) : (s.bind_to_port(o.host, o.port) ? o.port : -1);
     if (port_ <= 0) {
         *error = "--http: cannot listen on " + o.listen + " (port in use, or not an address of this machine)";
@@ -114,12 +124,18 @@ bool WebServer::start(std::string *error)
     return true;
 }
 
+bool WebServer::reloadCertificate(std::string *error)
+{
+    return !impl_->tls || impl_->tls->load(error);
+}
+
 void WebServer::stop()
 {
     if (!impl_->thread.joinable())
         return;
     context_.feed.close();
     context_.writes.close();
+    impl_->server.stopping();
     impl_->server.stop();
     impl_->thread.join();
 }

@@ -18,6 +18,8 @@ public:
     bool start(std::string *error);
     // Stops accepting, ends the streams and waits for the threads.
     void stop();
+    // Reads the HTTPS certificate and key again; false with why (the old ones kept).
+    bool reloadCertificate(std::string *error);
     // The port it listens on (the one chosen when --http asked for any).
     int port() const { return port_; }
 

@@ -19,12 +19,11 @@
 #
 # With "sparkplug" the gateway is a Sparkplug B edge node instead: the slope
 # is taken in SparkplugNode::changed and ::refresh over the values the DDATA
-# messages carried (an exchange's changes go in one DDATA: the metrics of
+# messages carried (an exchange's changes go in one DDATA; the metrics of
 # each message are counted here with a few lines of protobuf reading).
 #
 #   bash scripts/mqtt-cost.sh [json|sparkplug]
-# Environment: MAROVIN_BUILD_DIR (build/ci-native), MQTT_COST_TAGS (values, 200),
-# MQTT_COST_TICK_MS (500), MQTT_COST_GROUP (values per tag, read in one exchange: 1).
+# Environment: MAROVIN_BUILD_DIR (build/ci-native), MQTT_COST_TAGS (200), MQTT_COST_TICK_MS (500).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -33,8 +32,6 @@ HOST="$BUILD/tools/marovin-host/marovin-host"
 MOSQUITTO=$(PATH=$PATH:/usr/sbin command -v mosquitto)
 TAGS=${MQTT_COST_TAGS:-200}
 TICK=${MQTT_COST_TICK_MS:-500}
-# Values per tag (NAME = 1:d32:ADDR:GROUP): one exchange reads a tag's values together.
-GROUP=${MQTT_COST_GROUP:-1}
 REFRESH=500
 SLOW_REFRESH=2000
 MODE=${1:-json}
@@ -59,9 +56,7 @@ printf '%s\n' "listener $PORT 127.0.0.1" "allow_anonymous true" "user $(id -un)"
 PIDS+=($!)
 for ((i = 0; i < TAGS; i++)); do
     printf 'animate 1:2:%x=clock\n' $((2 * i)) >>"$WORK/line.mem"
-done
-for ((i = 0; i < TAGS / GROUP; i++)); do
-    printf 't%04d = 1:d32:%x:%d\n' "$i" $((2 * GROUP * i)) "$GROUP" >>"$WORK/line.tags"
+    printf 't%04d = 1:d32:%x\n' "$i" $((2 * i)) >>"$WORK/line.tags"
 done
 sleep 1
 LINE=(--quiet --tags "$WORK/line.tags" --sim-args "--memory $WORK/line.mem --tick $TICK")

@@ -20,6 +20,7 @@ PACKAGES=(
     libpcre2-8-0 libstdc++6 libgcc-s1 libc6 libffi8 libmount1 libselinux1
     libblkid1
     libmosquitto-dev libmosquitto1 libssl3
+    libprotobuf-dev libprotobuf-lite32
     libcpp-httplib-dev libcpp-httplib0.11 libbrotli1
     libssl-dev zlib1g-dev libbrotli-dev
     libsqlite3-dev libsqlite3-0

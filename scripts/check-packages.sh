@@ -6,7 +6,9 @@
 #   build/pkg-check/bookworm between runs; each run works on a fresh copy)
 #   installs the native packages with apt, the dependencies coming from the
 #   mirror; in it the installed tools run from PATH, the gateway's example
-#   config runs as its user, systemd-analyze accepts the unit, a consumer
+#   config runs as its user, systemd-analyze accepts the unit, two lines run
+#   side by side from the template unit's command line (JSON topics and a
+#   Sparkplug edge node on one broker), a consumer
 #   builds through pkg-config and find_package(Marovin), and a purge leaves
 #   nothing behind;
 # - the armhf packages hold ARM code, depend on what the native ones depend
@@ -326,6 +328,63 @@ check_unit() {
     [ "$rc" -eq 0 ] && ! grep -q 'marovin-host' <<<"$out"
 }
 
+# Waits up to 10 s for the simulator's TCP port in FILE; prints it.
+sim_port() {
+    local i port=""
+    for i in $(seq 100); do
+        port=$(sed -n 's/^marovin-sim: tcp 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$1")
+        [ -n "$port" ] && break
+        sleep 0.1
+    done
+    echo "$port"
+}
+
+# Two lines on one box: the template unit's command line for instances line1
+# (JSON topics under plant/line1) and line2 (Sparkplug edge node plant/line2),
+# each with its own config, tag file and simulator, both on one mosquitto
+# in the chroot; both lines' values arrive, and line2's state folder keeps
+# its bdSeq. systemd accepts the template's instance.
+check_two_lines() {
+    local as=(setpriv --reuid=marovin --regid=marovin --init-groups) unit=/lib/systemd/system/marovin-host@.service
+    in_jail apt-get -y -q install --no-install-recommends mosquitto mosquitto-clients || return 1
+    local broker n cmd ok=0 out
+    out=$(in_jail systemd-analyze verify marovin-host@line1.service 2>&1)
+    echo "systemd-analyze verify marovin-host@line1.service: ${out:-no complaint}"
+    grep -q 'marovin-host@' <<<"$out" && ok=1
+    broker=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    background chroot "$JAIL" "${ROOT_ENV[@]}" mosquitto -p "$broker" >"$WORK/broker.out" 2>&1
+    for n in 1 2; do
+        background chroot "$JAIL" "${ROOT_ENV[@]}" marovin-sim --tcp 0 --set 1:1:10=432$n >"$WORK/sim$n.out" 2>&1
+        printf 'level%s = 1:w16:10\n' "$n" >"$JAIL/etc/marovin/line$n.tags"
+        printf 'tcp = "127.0.0.1:%s"\ntags = "/etc/marovin/line%s.tags"\nmqtt = "mqtt://127.0.0.1:%s"\n' \
+            "$(sim_port "$WORK/sim$n.out")" "$n" "$broker" >"$JAIL/etc/marovin/line$n.conf"
+        in_jail install -d -o marovin -g marovin "/var/lib/marovin/line$n"
+    done
+    echo 'mqtt-prefix = "plant/line1"' >>"$JAIL/etc/marovin/line1.conf"
+    echo 'sparkplug = "plant/line2"' >>"$JAIL/etc/marovin/line2.conf"
+    head -n 20 "$JAIL"/etc/marovin/line?.conf
+    background chroot "$JAIL" "${ROOT_ENV[@]}" mosquitto_sub -p "$broker" -v -t 'plant/#' -W 8 >"$WORK/line1.sub" 2>&1
+    background chroot "$JAIL" "${ROOT_ENV[@]}" mosquitto_sub -p "$broker" -F '%t %x' -t 'spBv1.0/#' -W 8 \
+        >"$WORK/line2.sub" 2>&1
+    sleep 0.5
+    for n in 1 2; do
+        cmd=$(sed -n 's/^ExecStart=//p' "$JAIL$unit" | sed "s/%i/line$n/g")
+        read -r -a cmd <<<"$cmd"
+        background chroot "$JAIL" "${ROOT_ENV[@]}" "${as[@]}" "${cmd[@]}" --duration 3 >"$WORK/line$n.out" 2>&1
+    done
+    sleep 5
+    stop_background
+    cat "$WORK/line1.out" "$WORK/line2.out"
+    grep '^plant/line1/level1 ' "$WORK/line1.sub"
+    grep '/DBIRTH/' "$WORK/line2.sub"
+    grep -q '^plant/line1/level1 .*"value":4321' "$WORK/line1.sub" || { echo "line1's value missing"; ok=1; }
+    # level2 in line2's DBIRTH: its name, then int_value 4322 (field 10, varint e2 21).
+    grep -q '^spBv1.0/plant/DBIRTH/line2/station1 .*6c6576656c32.*50e221' "$WORK/line2.sub" ||
+        { echo "line2's value missing"; ok=1; }
+    [ -s "$JAIL/var/lib/marovin/line2/sparkplug-plant-line2.bdseq" ] || { echo "line2 kept no bdSeq"; ok=1; }
+    return $ok
+}
+
 # A small program that includes <marovin/Marovin.h> and calls the driver's
 # address parser: "10" in a word area is address 0x10.
 write_consumer() {
@@ -491,6 +550,7 @@ if [ "$have_native" -eq 1 ]; then
             check conffiles check_conffiles
             check gateway-config check_gateway_config
             check unit check_unit
+            check two-lines check_two_lines
             check consumer-pkgconfig check_consumer_pkgconfig
             check consumer-cmake check_consumer_cmake
             check purge check_purge

@@ -17,7 +17,13 @@
 # 2. CPU share of the gateway process (user + system time of all its threads
 #    over wall time, from /proc) at the same load, with and without --mqtt.
 #
-#   bash scripts/mqtt-cost.sh            Environment: MAROVIN_BUILD_DIR (build/ci-native)
+# With "sparkplug" the gateway is a Sparkplug B edge node instead: the slope
+# is taken in SparkplugNode::changed and ::refresh over the values the DDATA
+# messages carried (an exchange's changes go in one DDATA; the metrics of
+# each message are counted here with a few lines of protobuf reading).
+#
+#   bash scripts/mqtt-cost.sh [json|sparkplug]
+# Environment: MAROVIN_BUILD_DIR (build/ci-native), MQTT_COST_TAGS (200), MQTT_COST_TICK_MS (500).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -28,6 +34,8 @@ TAGS=${MQTT_COST_TAGS:-200}
 TICK=${MQTT_COST_TICK_MS:-500}
 REFRESH=500
 SLOW_REFRESH=2000
+MODE=${1:-json}
+case "$MODE" in json|sparkplug) ;; *) echo "usage: $0 [json|sparkplug]" >&2; exit 2 ;; esac
 
 bash "$ROOT/scripts/install-deps.sh" mosquitto mosquitto-clients valgrind python3
 [ -x "$HOST" ] || { echo "build $BUILD first (bash scripts/test.sh native)" >&2; exit 1; }
@@ -53,15 +61,43 @@ done
 sleep 1
 LINE=(--quiet --tags "$WORK/line.tags" --sim-args "--memory $WORK/line.mem --tick $TICK")
 MQTT=(--mqtt "mqtt://127.0.0.1:$PORT" --mqtt-prefix cost)
+PUBLISHING=("TagPublisher::changed(" "TagPublisher::catchUp(")
+if [ "$MODE" = sparkplug ]; then
+    MQTT=(--mqtt "mqtt://127.0.0.1:$PORT" --sparkplug cost/edge)
+    PUBLISHING=("SparkplugNode::changed(" "SparkplugNode::refresh(")
+fi
 
-# subscribe NAME: counts what the gateway publishes, into NAME.sub.
+# subscribe NAME: what the gateway publishes, "TOPIC HEX" a line, into NAME.sub.
 subscribe() {
-    stdbuf -oL mosquitto_sub -p "$PORT" -v -t 'cost/#' >"$WORK/$1.sub" &
+    stdbuf -oL mosquitto_sub -p "$PORT" -F '%t %x' -t 'cost/#' -t 'spBv1.0/#' >"$WORK/$1.sub" &
     SUBSCRIBER=$!
     PIDS+=($!)
     sleep 0.5
 }
-messages() { grep -c '^cost/t' "$WORK/$1.sub"; }
+# messages NAME: the values published: one a message in JSON, the metrics of each DDATA in Sparkplug.
+messages() {
+    python3 - "$WORK/$1.sub" <<'PY'
+import sys
+def varint(b, i):
+    v = s = 0
+    while True:
+        v |= (b[i] & 0x7F) << s; s += 7; i += 1
+        if b[i - 1] < 0x80: return v, i
+values = 0
+for line in open(sys.argv[1]):
+    topic, _, hexed = line.strip().partition(' ')
+    if topic.startswith('cost/t'): values += 1
+    if '/DDATA/' not in topic: continue
+    b, i = bytes.fromhex(hexed), 0
+    while i < len(b):  # the payload's top-level fields: field 2 is a metric
+        key, i = varint(b, i)
+        if key & 7 == 0: _, i = varint(b, i)
+        elif key & 7 == 1: i += 8
+        elif key & 7 == 2: n, i = varint(b, i); i += n; values += key >> 3 == 2
+        else: i += 4
+print(values)
+PY
+}
 # inclusive NAME FUNCTION: the inclusive instructions of FUNCTION in a callgrind file.
 inclusive() {
     callgrind_annotate --auto=no --inclusive=yes "$WORK/$1.cg" 2>/dev/null | grep -v "=>" | grep -F "$2" | head -n 1 |
@@ -76,7 +112,7 @@ for seconds in 11 21; do
     kill "$SUBSCRIBER"
 done
 # both NAME: the loop thread's publishing (changes and catch-ups) of a run.
-both() { local a b; a=$(inclusive "$1" "TagPublisher::changed("); b=$(inclusive "$1" "TagPublisher::catchUp("); echo $((${a:-0} + ${b:-0})); }
+both() { local a b; a=$(inclusive "$1" "${PUBLISHING[0]}"); b=$(inclusive "$1" "${PUBLISHING[1]}"); echo $((${a:-0} + ${b:-0})); }
 python3 - "$(messages cg11)" "$(messages cg21)" "$(both cg11)" "$(both cg21)" \
     "$(inclusive cg11 'MqttConnection::run()')" "$(inclusive cg21 'MqttConnection::run()')" \
     "$(inclusive cg11 'Loop::watchRun(')" "$(inclusive cg21 'Loop::watchRun(')" \
@@ -86,7 +122,7 @@ m1, m2, p1, p2, r1, r2, w1, w2, t1, t2 = map(int, sys.argv[1:])
 loop = (p2 - p1) / (m2 - m1)
 thread = (r2 - r1) / (m2 - m1)
 watch = ((w2 - t2) - (w1 - t1)) / (m2 - m1)
-print(f"messages: {m1} and {m2}")
+print(f"values published: {m1} and {m2}")
 print(f"instructions per published change: {loop:,.0f} on the loop thread + {thread:,.0f} in the MQTT thread"
       f" = {loop + thread:,.0f}; finding the change (fetch and compare, loop thread): {watch:,.0f}")
 PY
@@ -117,9 +153,9 @@ wall = float(t1) - float(t0)
 user = (u1 - u0) / int(hz) / wall * 100
 system = (s1 - s0) / int(hz) / wall * 100
 print(f"{name}: CPU {user + system:.1f} % of one core (user {user:.1f} %, system {system:.1f} %),"
-      f" {float(rate):,.0f} exchanges/s, {int(msgs) / 23:,.0f} messages/s")
+      f" {float(rate):,.0f} exchanges/s, {int(msgs) / 23:,.0f} values published/s")
 PY
 }
-cpu with-mqtt "${MQTT[@]}"
+cpu "with-$MODE" "${MQTT[@]}"
 cpu without-mqtt
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

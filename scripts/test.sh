@@ -61,13 +61,15 @@ setup_packages() {
                 libcli11-dev nlohmann-json3-dev man-db help2man ser2net)
     # What the test scripts call beside the tools themselves.
     pkgs+=(curl procps coreutils)
-    # The MQTT gateway and its broker tests.
-    pkgs+=(libmosquitto-dev mosquitto mosquitto-clients openssl)
+    # The MQTT gateway and its broker tests; the Sparkplug payloads (protoc at
+    # build time), jq for the tests' checks of JSON and decoded payloads.
+    pkgs+=(libmosquitto-dev mosquitto mosquitto-clients openssl protobuf-compiler libprotobuf-dev jq)
     # The outbox (SQLite), the historian (libpq) and the PostgreSQL of its test.
     pkgs+=(libsqlite3-dev libpq-dev postgresql)
     # The web panel, its browser test and the metrics check.
     pkgs+=(libcpp-httplib-dev libjs-dygraphs chromium prometheus)
-    # The browser test needs node and npm; a node from elsewhere is kept.
+    # The browser test and the Sparkplug test's decoder (npm ci of
+    # tests/web and tests/sparkplug) need node and npm; a node from elsewhere is kept.
     command -v node >/dev/null 2>&1 || pkgs+=(nodejs npm)
     if wants_leg armhf || wants_leg package; then
         pkgs+=(g++-arm-linux-gnueabihf qemu-user)

@@ -120,3 +120,38 @@ write_memory() {
 MEMORY_VARS=(-v 1:w16:10:4 -v 1:d32:20 -v 1:w16b:30 -v 1:d32b:40 -v 1:float:50
              -v 1:bit:2 -v 1:bit:12 -v 1:bit:25 -v 1:bit:29)
 MEMORY_VALUES=12
+
+# start_broker NAME PORT [CONFIG LINE...]: a mosquitto with a config of its own, no persistence.
+start_broker() {
+    local mosquitto
+    mosquitto=$(PATH=$PATH:/usr/sbin command -v mosquitto) || { echo "FAIL: mosquitto is not installed"; exit 1; }
+    printf '%s\n' "listener $2 127.0.0.1" "user $(id -un)" "${@:3}" >"$WORK/$1.conf"
+    "$mosquitto" -c "$WORK/$1.conf" >"$WORK/$1.log" 2>&1 &
+    BROKER_PID=$!
+    SIM_PIDS+=("$BROKER_PID")
+    wait_for grep -q ' running$' "$WORK/$1.log" || { echo "FAIL: broker $1"; cat "$WORK/$1.log"; exit 1; }
+}
+# sub NAME ARGS...: messages as "topic payload" into NAME.sub, once subscribed.
+sub() {
+    stdbuf -oL mosquitto_sub -d -v "${@:2}" >"$WORK/$1.sub" 2>&1 &
+    SIM_PIDS+=($!)
+    wait_for grep -q SUBACK "$WORK/$1.sub"
+}
+# gateway NAME ARGS...: the host in the background (GW_PID), output into NAME.out.
+gateway() {
+    "$HOST" --quiet --duration 120 --refresh "${REFRESH:-250}" --tags "$WORK/${TAGS:-line.tags}" "${@:2}" >"$WORK/$1.out" 2>&1 &
+    GW_PID=$!
+    SIM_PIDS+=("$GW_PID")
+}
+# stop_gateway NAME [CODE]: SIGTERM; the exit code must be CODE, 0 by default (a sanitizer report makes it 66).
+stop_gateway() {
+    kill -TERM "$GW_PID"
+    wait "$GW_PID"
+    echo $? >"$WORK/$1.rc"
+    check "$1: exit ${2:-0} after SIGTERM" [ "$(rc_of "$1")" -eq "${2:-0}" ] || show "$1"
+}
+# retained_has PATTERN ARGS...: the first message mosquitto_sub gets matches.
+retained_has() { mosquitto_sub -C 1 -W 3 "${@:2}" | grep -q "$1"; }
+count() { grep -c "$1" "$2"; }
+# at_least N PATTERN FILE: N lines or more match (for wait_for, which runs it again and again).
+at_least() { [ "$(count "$2" "$3")" -ge "$1" ]; }

@@ -1,5 +1,5 @@
 // The outputs, in the order they hear of things: store, trace, CSV, table,
-// dump, web panel, MQTT, historian.
+// dump, web panel, MQTT (JSON topics, or a Sparkplug edge node), historian.
 #include "app/Wiring.h"
 
 #include "historian/Historian.h"
@@ -7,6 +7,7 @@
 #include "outputs/CsvOutput.h"
 #include "outputs/TableOutput.h"
 #include "outputs/TraceOutput.h"
+#include "sparkplug/SparkplugNode.h"
 #include "web/WebOutput.h"
 
 #include <unistd.h>
@@ -89,8 +90,15 @@ bool addOutputs(HostOptions &o, const RunState &run, WriteQueue &queue, Outputs 
     }
     if (o.http.enabled() && !addWeb(o, run, queue, kept->store, outputs, failure))
         return false;
-    if (o.mqtt.enabled()) {
-        std::unique_ptr<MqttOutput> mqtt = MqttOutput::create(o.mqtt, run.rows, queue, kept->store, &error);
+    if (o.sparkplug.enabled()) {
+        std::unique_ptr<SparkplugNode> node = SparkplugNode::create(o.mqtt, o.sparkplug, run.rows, queue, &error);
+        if (!node) {
+            *failure = Failure{kUsage, error};
+            return false;
+        }
+        outputs->add(std::move(node));
+    } else if (o.mqtt.enabled()) {
+        std::unique_ptr<MqttOutput> mqtt = MqttOutput::create(o.mqtt, o.ha, run.rows, queue, kept->store, &error);
         if (!mqtt) {
             *failure = Failure{kUsage, error};
             return false;

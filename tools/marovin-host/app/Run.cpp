@@ -42,7 +42,7 @@ std::string linkText(const Link &link)
 
 // The exit code of a finished run, with a message for a runtime failure.
 int exitCode(LoopEnd end, const RunStats &stats, const std::string &portText, SimulatorProcess *simulator,
-             const DumpOutput *dump)
+             const DumpOutput *dump, const std::string &outputFailure)
 {
     int code = kOk;
     if (end == LoopEnd::LinkLost || end == LoopEnd::SimulatorExited) {
@@ -58,6 +58,10 @@ int exitCode(LoopEnd end, const RunStats &stats, const std::string &portText, Si
         report(Failure{kRuntimeFailure, dump->error()});
         code = code == kOk ? kRuntimeFailure : code;
     }
+    // A gateway that never reached its broker failed at what it was run for,
+    // as a lost link does: 1, even when variables were given up too.
+    if (!outputFailure.empty())
+        code = report(Failure{kRuntimeFailure, outputFailure});
     return code;
 }
 
@@ -103,7 +107,7 @@ int runLine(HostOptions &o, Driver &driver, RunState &run, std::vector<WriteRequ
     const LoopSettings settings = loopSettings(o, portText);
     const LoopEnd end = runExchangeLoop(settings, LoopParts{driver, link, started, queue, outputs}, run);
     outputs.finish(RunView{run.rows, run.stats, link.state(), portText, run.stats.endMs});
-    const int code = exitCode(end, run.stats, portText, started, kept.dump);
+    const int code = exitCode(end, run.stats, portText, started, kept.dump, outputs.runFailure());
     if (kept.store)
         kept.store->close();
     printRunSummary(o, run.stats, portText, link, end, kept.store ? kept.store->summaryText() : std::string());

@@ -198,6 +198,7 @@ int parseOptions(int argc, char **argv, HostOptions *o, std::FILE *out, std::FIL
     addHttpOptions(app, &o->http);
     addMqttOptions(app, &o->mqtt);
     addStoreOptions(app, &o->store, &o->historian);
+    CLI::Option *haDiscovery = addPlantOptions(app, o);
 
     const int code = parseWithPlaces(app, argc, argv, out, err);
     if (code >= 0)
@@ -208,6 +209,11 @@ int parseOptions(int argc, char **argv, HostOptions *o, std::FILE *out, std::FIL
     }
     if (!rfc2217.empty() && !splitHostPort(rfc2217, &o->tcpHost, &o->tcpPort)) {
         std::fprintf(err, "marovin-host: --rfc2217: bad value '%s' (expected HOST:PORT)\n", rfc2217.c_str());
+        return 2;
+    }
+    std::string error;
+    if (!completePlantOptions(haDiscovery, o, &error)) {
+        std::fprintf(err, "marovin-host: %s\n", error.c_str());
         return 2;
     }
     o->rfc2217 = !rfc2217.empty();

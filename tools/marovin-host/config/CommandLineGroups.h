@@ -20,6 +20,11 @@ void addMqttOptions(CLI::App &app, MqttOptions *options);
 // The group "Store and historian": the bounds need --store, the historian's
 // options --historian, and --historian needs --store.
 void addStoreOptions(CLI::App &app, StoreOptions *store, HistorianOptions *historian);
+// The group "Sparkplug, Home Assistant", after the MQTT group; hands back
+// --ha-discovery for completePlantOptions.
+CLI::Option *addPlantOptions(CLI::App &app, HostOptions *options);
+// The discovery prefix once the command line is read; false with a message.
+bool completePlantOptions(CLI::Option *haDiscovery, HostOptions *options, std::string *error);
 // Throws CLI11's validation error for an option whose value was refused.
 [[noreturn]] inline void refuse(const std::string &option, const std::string &why)
 {

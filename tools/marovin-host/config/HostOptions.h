@@ -9,6 +9,7 @@
 #include "model/DriverSettings.h"
 #include "model/LoopSettings.h"
 #include "config/StoreOptions.h"
+#include "config/PlantOptions.h"
 
 #include "Port.h"
 
@@ -53,6 +54,8 @@ struct HostOptions {
     MqttOptions mqtt;
     StoreOptions store;  // the outbox
     HistorianOptions historian;
+    SparkplugOptions sparkplug;  // instead of the JSON topics
+    HaDiscoveryOptions ha;       // beside them
 };
 
 // Fills *options from argv and from the --config file. Returns -1 when the

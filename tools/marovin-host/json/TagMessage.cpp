@@ -6,10 +6,10 @@
 
 namespace marovin_host {
 
-void writeTagState(std::string &out, const TagRow &row, long long readWallMs)
+void writeTagState(std::string &out, const TagRow &row, long long readWallMs, const char *status)
 {
     out.assign("{\"status\":\"");
-    out += rowStatusWord(row.lastStatus);
+    out += status ? status : rowStatusWord(row.lastStatus);
     out += "\",\"ts\":\"";
     appendIsoUtc(out, readWallMs);
     out += '"';

@@ -12,7 +12,8 @@ namespace marovin_host {
 // out becomes {"status":"ok","ts":"...Z","value":V}, the keys in the order a
 // JSON tree would write them; no value before the first good read. V is the
 // published number (publishedNumber), ts the read time on the wall clock.
-void writeTagState(std::string &out, const TagRow &row, long long readWallMs);
+// status, when given, stands for the row's own ("link down").
+void writeTagState(std::string &out, const TagRow &row, long long readWallMs, const char *status = nullptr);
 
 }  // namespace marovin_host
 

@@ -37,6 +37,9 @@ public:
     virtual void traceEvent(const std::string &) {}
     // The loop ended; the last refresh has been made.
     virtual void finish(const RunView &) {}
+    // After finish: why the run failed on this output's side (a broker never
+    // reached, say), or empty.
+    virtual std::string runFailure() const { return std::string(); }
 };
 
 }  // namespace marovin_host

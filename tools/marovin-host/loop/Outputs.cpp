@@ -70,4 +70,14 @@ void Outputs::finish(const RunView &view)
     tellCollected();
 }
 
+std::string Outputs::runFailure() const
+{
+    for (const auto &o : all_) {
+        std::string failure = o->runFailure();
+        if (!failure.empty())
+            return failure;
+    }
+    return std::string();
+}
+
 }  // namespace marovin_host

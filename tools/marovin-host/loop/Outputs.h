@@ -26,6 +26,8 @@ public:
     void frameReceived(const std::uint8_t *bytes, std::size_t count, int status, const std::string &note);
     void traceEvent(const std::string &text);
     void finish(const RunView &view);
+    // The first output's run failure after finish, or empty.
+    std::string runFailure() const;
 
 private:
     // Tells every output what the outputs collected for people.

@@ -36,7 +36,7 @@ bool MqttBacklog::publishLive(const std::string &topic, const std::string &paylo
 bool MqttBacklog::publish(const std::string &topic, const std::string &payload, bool retain, std::int64_t seq)
 {
     int mid = 0;
-    if (!connection_.publish(topic, payload, retain, false, &mid))
+    if (!connection_.publish(topic, payload, retain, false, 1, &mid))
         return false;
     pending_[mid] = seq;
     return true;

@@ -17,19 +17,6 @@ namespace marovin_host {
 
 namespace {
 
-// Enough for a burst of tags without waiting for acknowledgements, and for
-// the outbox's history, which may have half the gateway's window at the
-// broker: libmosquitto holds the rest back (100 let a backlog drain at
-// only about 500 messages a second).
-const unsigned kMaxInflight = 1000;
-
-// Starts libmosquitto (and OpenSSL) once per process.
-void initLibrary()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { mosquitto_lib_init(); });
-}
-
 // The last part of an OpenSSL error line: "certificate verify failed".
 std::string openSslReason(const std::string &line)
 {
@@ -47,52 +34,6 @@ MqttConnection::MqttConnection(const MqttOptions &o, Events events)
     where_ = (v6 ? "[" + host_ + "]" : host_) + ":" + std::to_string(port_);
 }
 
-std::unique_ptr<MqttConnection> MqttConnection::create(const MqttOptions &o, const std::string &willTopic,
-                                                       const std::string &willPayload, Events events,
-                                                       std::string *error)
-{
-    initLibrary();
-    std::unique_ptr<MqttConnection> c(new MqttConnection(o, std::move(events)));
-    c->client_ = mosquitto_new(o.clientId.c_str(), true, c.get());
-    if (!c->client_) {
-        *error = "--mqtt-client-id: libmosquitto refused '" + o.clientId + "'";
-        return nullptr;
-    }
-    mosquitto_threaded_set(c->client_, true);
-    mosquitto_max_inflight_messages_set(c->client_, kMaxInflight);
-    mosquitto_connect_callback_set(c->client_, onConnect);
-    mosquitto_disconnect_callback_set(c->client_, onDisconnect);
-    mosquitto_publish_callback_set(c->client_, onPublish);
-    mosquitto_message_callback_set(c->client_, onMessage);
-    mosquitto_log_callback_set(c->client_, onLog);
-    int rc = MOSQ_ERR_SUCCESS;
-    std::string what;
-    if (!o.user.empty()) {
-        what = "user name or password";
-        rc = mosquitto_username_pw_set(c->client_, o.user.c_str(), o.password.empty() ? nullptr : o.password.c_str());
-    }
-    if (rc == MOSQ_ERR_SUCCESS && o.tls) {
-        what = "TLS files (--mqtt-ca, --mqtt-cert, --mqtt-key)";
-        if (o.caFile.empty())
-            rc = mosquitto_int_option(c->client_, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-        if (rc == MOSQ_ERR_SUCCESS)
-            rc = mosquitto_tls_set(c->client_, o.caFile.empty() ? nullptr : o.caFile.c_str(),
-                                   o.caFile.empty() ? "/etc/ssl/certs" : nullptr,
-                                   o.certFile.empty() ? nullptr : o.certFile.c_str(),
-                                   o.keyFile.empty() ? nullptr : o.keyFile.c_str(), nullptr);
-    }
-    if (rc == MOSQ_ERR_SUCCESS) {
-        what = "last will";
-        rc = mosquitto_will_set(c->client_, willTopic.c_str(), static_cast<int>(willPayload.size()),
-                                willPayload.data(), 1, true);
-    }
-    if (rc != MOSQ_ERR_SUCCESS) {
-        *error = "--mqtt: libmosquitto refused the " + what + ": " + mosquitto_strerror(rc);
-        return nullptr;
-    }
-    return c;
-}
-
 MqttConnection::~MqttConnection()
 {
     stop(std::string(), std::string(), 0);
@@ -107,13 +48,19 @@ void MqttConnection::start()
     thread_ = std::thread([this] { run(); });
 }
 
+void MqttConnection::endSession(const std::string &why)
+{
+    endedWhy_ = why;
+    mosquitto_disconnect(client_);
+}
+
 bool MqttConnection::publish(const std::string &topic, const std::string &payload, bool retain, bool keepWhileDown,
-                             int *mid)
+                             int qos, int *mid)
 {
     if (!keepWhileDown && !connected())
         return false;
     const int rc = mosquitto_publish(client_, mid, topic.c_str(), static_cast<int>(payload.size()),
-                                     payload.data(), 1, retain);
+                                     payload.data(), qos, retain);
     // Without a session a QoS 1 message is kept for the next one all the same.
     if (rc == MOSQ_ERR_NO_CONN && !keepWhileDown)
         connected_.store(false, std::memory_order_release);

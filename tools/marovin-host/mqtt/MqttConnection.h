@@ -34,10 +34,13 @@ public:
         std::function<void()> idle;
         // The broker acknowledged the message of that mid.
         std::function<void(int mid)> acknowledged;
+        // Before each attempt to connect: the will may change here (setWill).
+        std::function<void()> beforeConnect;
     };
 
     // The client with credentials, TLS files and the last will (retained,
-    // QoS 1); null with a message when libmosquitto refuses a setting.
+    // QoS 1; none for an empty topic); null with a message when libmosquitto
+    // refuses a setting.
     static std::unique_ptr<MqttConnection> create(const MqttOptions &options, const std::string &willTopic,
                                                   const std::string &willPayload, Events events,
                                                   std::string *error);
@@ -52,13 +55,20 @@ public:
     long session() const { return sessions_.load(std::memory_order_acquire); }
     // Messages handed over since the session began and not yet acknowledged.
     long unacknowledged() const { return unacknowledged_.load(std::memory_order_relaxed); }
-    // Queues a QoS 1 message; false (and nothing queued) without a session,
-    // unless keepWhileDown: then libmosquitto keeps it for the next session.
-    // *mid, when asked for, gets the message's id for Events::acknowledged.
+    // Queues a message (QoS 1 unless told); false (and nothing queued)
+    // without a session, unless keepWhileDown: then libmosquitto keeps a
+    // QoS 1 message for the next session. *mid, when asked for, gets the
+    // message's id for Events::acknowledged.
     bool publish(const std::string &topic, const std::string &payload, bool retain, bool keepWhileDown = false,
-                 int *mid = nullptr);
+                 int qos = 1, int *mid = nullptr);
     // QoS 1 subscription; meant for Events::connected.
     bool subscribe(const std::string &pattern);
+    // The will of the sessions to come (QoS 1); meant for
+    // Events::beforeConnect. False with a message when libmosquitto refuses it.
+    bool setWill(const std::string &topic, const std::string &payload, bool retain, std::string *error);
+    // Ends the session without a will and connects again after the back-off,
+    // telling why; meant for the connection's thread (Events::message).
+    void endSession(const std::string &why);
     // Publishes a last message while connected, waits up to waitMs for every
     // message to be acknowledged, disconnects cleanly and ends the thread.
     void stop(const std::string &topic, const std::string &payload, long long waitMs);
@@ -106,6 +116,7 @@ private:
     std::string lastTlsError_;
     bool sessionUp_ = false;  // the broker accepted the session on this socket
     bool refused_ = false;  // the broker refused the session: its reason was told
+    std::string endedWhy_;  // the session was ended on purpose, for this reason
     long long backOffMs_ = 0;
     long long connectStartMs_ = 0;  // when this socket began to connect
     long long sessionStartMs_ = 0;  // when the broker accepted the session

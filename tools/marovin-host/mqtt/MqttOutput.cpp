@@ -21,14 +21,17 @@ const char *const kOwnTopics[] = {"availability", "status"};
 
 MqttOutput::MqttOutput(MqttOptions options, const std::vector<TagRow> &rows)
     : options_(std::move(options)), rows_(rows), availabilityTopic_(options_.prefix + "/availability"),
-      statusTopic_(options_.prefix + "/status")
+      statusTopic_(options_.prefix + "/status"), watch_(rows)
 {
+    for (std::size_t slot = 0; slot < watch_.count(); ++slot)
+        stationTopics_.push_back(stationAvailabilityTopic(options_.prefix, watch_.number(slot)));
     // Room for two messages of every tag before a slow broker makes changes wait.
     outstandingLimit_ = 1024 + 2 * static_cast<long>(rows.size());
 }
 
-std::unique_ptr<MqttOutput> MqttOutput::create(MqttOptions options, const std::vector<TagRow> &rows,
-                                               WriteQueue &queue, Outbox *store, std::string *error)
+std::unique_ptr<MqttOutput> MqttOutput::create(MqttOptions options, const HaDiscoveryOptions &ha,
+                                               const std::vector<TagRow> &rows, WriteQueue &queue, Outbox *store,
+                                               std::string *error)
 {
     if (!completeMqttOptions(&options, error))
         return nullptr;
@@ -42,11 +45,18 @@ std::unique_ptr<MqttOutput> MqttOutput::create(MqttOptions options, const std::v
         }
     }
     std::unique_ptr<MqttOutput> out(new MqttOutput(std::move(options), rows));
+    if (ha.enabled()) {
+        out->haStatusTopic_ = ha.prefix + "/status";
+        out->haConfigFilter_ = ha.prefix + "/+/" + discoveryNode(out->options_.prefix) + "/+/config";
+        out->discovery_ = discoveryConfigs(ha.prefix, out->options_.prefix, rows, out->options_.writeAll);
+        for (const DiscoveryConfig &c : out->discovery_)
+            out->discoveryTopics_.insert(c.topic);
+    }
     MqttOutput *self = out.get();
     MqttConnection::Events events;
     events.connected = [self] { self->onConnected(); };
     events.message = [self](const std::string &topic, const std::string &payload, bool retained) {
-        self->writes_->onMessage(topic, payload, retained);
+        self->onMessage(topic, payload, retained);
     };
     events.notice = [self](const std::string &text) {
         std::lock_guard<std::mutex> lock(self->noticesMutex_);
@@ -100,10 +110,17 @@ void MqttOutput::refresh(const RunView &view)
     }
     if (!connection_->connected())
         return;
+    const Moment now = momentNow();
+    StationWatch::Turn turn;
+    watch_.refresh(view.rows, &turn);
+    applyTurn(turn, now);
+    if (!connection_->connected())
+        return;
     // The current values go after the history of the outage.
     const bool current = historySent_.load();
     const bool all = current && republish_.exchange(false);
-    const Moment now = momentNow();
+    if (all)
+        publishStations();
     if (all || view.nowMs - statusAtMs_ >= kStatusEveryMs)
         publishStatus(view, now);
     if (current)
@@ -114,17 +131,51 @@ void MqttOutput::changed(const ChangeView &view)
 {
     if (!started_)
         return;
+    StationWatch::Turn turn;
+    watch_.changed(view, &turn);
     // After a (re)connect every tag goes again: here, rather than a whole refresh later.
     if (republish_.load(std::memory_order_relaxed) && connection_->connected() && historySent_.load() &&
-        republish_.exchange(false))
+        republish_.exchange(false)) {
+        publishStations();
         tags_->catchUp(momentNow());
+    }
     tags_->changed(view);
+    if (!turn.empty())
+        applyTurn(turn, momentNow());
 }
 
 void MqttOutput::linkChanged(const RunView &view)
 {
+    const Moment now = momentNow();
+    StationWatch::Turn turn;
+    if (view.link != LinkState::Up)
+        watch_.linkDown(view.nowMs, &turn);
+    applyTurn(turn, now);
     if (connection_->connected())
-        publishStatus(view, momentNow());
+        publishStatus(view, now);
+}
+
+// A station down: its availability says offline, and after a link down
+// every tag of it says "link down" (given-up tags say their status already).
+// Up again: its tags their own status and their value.
+void MqttOutput::applyTurn(const StationWatch::Turn &turn, const Moment &now)
+{
+    for (const std::size_t slot : turn.down) {
+        if (std::string(watch_.downWord(slot)) == "link down")
+            tags_->overrideStatus(watch_.rowsOf(slot), watch_.downWord(slot), now);
+        connection_->publish(stationTopics_[slot], "offline", true);
+    }
+    for (const std::size_t slot : turn.up) {
+        tags_->overrideStatus(watch_.rowsOf(slot), nullptr, now);
+        connection_->publish(stationTopics_[slot], "online", true);
+    }
+}
+
+// Loop thread, after a (re)connect: each station's availability as it is.
+void MqttOutput::publishStations()
+{
+    for (std::size_t slot = 0; slot < watch_.count(); ++slot)
+        connection_->publish(stationTopics_[slot], watch_.up(slot) ? "online" : "offline", true);
 }
 
 void MqttOutput::finish(const RunView &view)
@@ -153,7 +204,44 @@ void MqttOutput::onConnected()
         historySent_.store(false);
         backlog_->sessionBegan();
     }
+    if (!discovery_.empty()) {
+        publishDiscovery();
+        connection_->subscribe(haStatusTopic_);
+        connection_->subscribe(haConfigFilter_);
+    }
     republish_.store(true);
+}
+
+// Home Assistant's birth ("online" on PREFIX/status) asks for the configs
+// again; a retained config of this node that no tag has any more (the tag
+// file changed) is removed with an empty retained message.
+void MqttOutput::onMessage(const std::string &topic, const std::string &payload, bool retained)
+{
+    if (discovery_.empty()) {
+        writes_->onMessage(topic, payload, retained);
+    } else if (topic == haStatusTopic_) {
+        // The retained birth comes with the subscription, right after the configs went.
+        if (payload == "online" && !retained)
+            publishDiscovery();
+    } else if (topic.size() > 7 && topic.compare(topic.size() - 7, 7, "/config") == 0) {
+        if (retained && !payload.empty() && discoveryTopics_.count(topic) == 0)
+            connection_->publish(topic, std::string(), true);
+    } else {
+        writes_->onMessage(topic, payload, retained);
+    }
+}
+
+void MqttOutput::publishDiscovery()
+{
+    for (const DiscoveryConfig &c : discovery_)
+        connection_->publish(c.topic, c.payload, true);
+}
+
+std::string MqttOutput::runFailure() const
+{
+    if (!started_ || connection_->session() > 0)
+        return std::string();
+    return "MQTT: the broker " + options_.host + ":" + std::to_string(options_.port) + " was never reached";
 }
 
 void MqttOutput::collectNotices(std::vector<Notice> &out)

@@ -5,8 +5,11 @@
 #define MAROVIN_HOST_MQTT_MQTT_OUTPUT_H
 
 #include "config/MqttOptions.h"
+#include "config/PlantOptions.h"
+#include "hadiscovery/HaDiscovery.h"
 #include "loop/Output.h"
 #include "mqtt/MqttBacklog.h"
+#include "model/StationWatch.h"
 #include "mqtt/MqttConnection.h"
 #include "mqtt/MqttWriteSource.h"
 #include "mqtt/TagPublisher.h"
@@ -16,6 +19,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,10 +29,12 @@ class MqttOutput : public Output {
 public:
     // Null with a message (a usage error) for options that do not fit
     // together or a tag whose topic would be one of the gateway's own. The
-    // connection starts with the first refresh. With a store (or null), what
-    // was read while the broker was away goes out as history first.
-    static std::unique_ptr<MqttOutput> create(MqttOptions options, const std::vector<TagRow> &rows,
-                                              WriteQueue &queue, Outbox *store, std::string *error);
+    // connection starts with the first refresh. With ha enabled, Home
+    // Assistant discovery configs go too. With a store (or null), what was
+    // read while the broker was away goes out as history first.
+    static std::unique_ptr<MqttOutput> create(MqttOptions options, const HaDiscoveryOptions &ha,
+                                              const std::vector<TagRow> &rows, WriteQueue &queue, Outbox *store,
+                                              std::string *error);
     ~MqttOutput() override;
 
     bool wantsChanges() const override { return true; }
@@ -41,11 +47,18 @@ public:
     void collectNotices(std::vector<Notice> &out) override;
     // Answers writes still open, publishes the status and "offline", disconnects.
     void finish(const RunView &view) override;
+    std::string runFailure() const override;
 
 private:
     MqttOutput(MqttOptions options, const std::vector<TagRow> &rows);
     // On the connection's thread.
     void onConnected();
+    void onMessage(const std::string &topic, const std::string &payload, bool retained);
+    void publishDiscovery();
+    // Loop thread: what stations went down or came up shows in their tags
+    // and availability topics.
+    void applyTurn(const StationWatch::Turn &turn, const Moment &now);
+    void publishStations();
     void publishStatus(const RunView &view, const Moment &now);
     void close(const RunView *view);
 
@@ -59,6 +72,13 @@ private:
     std::atomic<bool> historySent_{true};  // the backlog is out: the current values may go
     std::string availabilityTopic_;
     std::string statusTopic_;
+    StationWatch watch_;  // loop thread
+    std::vector<std::string> stationTopics_;
+    // Home Assistant: made before the run, read-only after.
+    std::string haStatusTopic_;
+    std::string haConfigFilter_;
+    std::vector<DiscoveryConfig> discovery_;
+    std::set<std::string> discoveryTopics_;
     long outstandingLimit_ = 0;
     long long statusAtMs_ = 0;
     bool started_ = false;

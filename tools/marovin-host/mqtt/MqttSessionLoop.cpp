@@ -44,6 +44,8 @@ void MqttConnection::run()
             break;
         }
         if (!open) {
+            if (events_.beforeConnect)
+                events_.beforeConnect();
             errno = 0;
             mosquitto_log_callback_set(client_, onLog);
             const int rc = tried ? mosquitto_reconnect_async(client_)
@@ -72,12 +74,18 @@ void MqttConnection::run()
         if (closing_.load())
             continue;
         connected_.store(false);
-        if (sessionUp_)
+        if (!endedWhy_.empty()) {
+            // Ended on purpose: no sign of a second client, the back-off starts again.
+            tell("MQTT: session ended: " + endedWhy_ + "; connecting again");
+            backOffMs_ = kFirstBackOffMs;
+        } else if (sessionUp_) {
             sessionLost(rc, err);
-        else if (!refused_)  // a refusal was told with its reason
+        } else if (!refused_) {  // a refusal was told with its reason
             tell("MQTT: cannot connect to " + where_ + ": " + failureText(rc, err) + "; retrying");
+        }
         refused_ = false;
         sessionUp_ = false;
+        endedWhy_.clear();
         backOff();
     }
     connected_.store(false);

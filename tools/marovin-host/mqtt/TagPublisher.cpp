@@ -11,7 +11,7 @@ namespace marovin_host {
 TagPublisher::TagPublisher(const std::string &prefix, const std::vector<TagRow> &rows, MqttConnection &connection,
                            long outstandingLimit, long long maxAgeMs)
     : rows_(rows), connection_(connection), outstandingLimit_(outstandingLimit), maxAgeMs_(maxAgeMs), gate_(rows),
-      published_(rows.size()), held_(rows.size())
+      published_(rows.size()), held_(rows.size()), override_(rows.size(), nullptr)
 {
     for (const TagRow &row : rows)
         topics_.push_back(prefix + "/" + row.tag.name);
@@ -28,7 +28,7 @@ void TagPublisher::changed(const ChangeView &view)
 void TagPublisher::offer(std::size_t i, const TagRow &row, long long readWallMs, long long nowMs, std::int64_t seq)
 {
     Published &last = published_[i];
-    const char *status = rowStatusWord(row.lastStatus);
+    const char *status = override_[i] ? override_[i] : rowStatusWord(row.lastStatus);
     const bool hasValue = row.reads > 0;
     const bool statusChanged = last.hadValue != hasValue || std::strcmp(last.status, status) != 0;
     const double value = publishedNumber(row.ref.area, row.tag, row.value);
@@ -45,7 +45,7 @@ void TagPublisher::offer(std::size_t i, const TagRow &row, long long readWallMs,
         last.pending = true;
         return;
     }
-    writeTagState(payload_, row, readWallMs);
+    writeTagState(payload_, row, readWallMs, status);
     if (verdict == ChangeGate::Send) {
         send(i, payload_, value, status, hasValue, nowMs, seq);
         return;
@@ -97,9 +97,26 @@ void TagPublisher::resend(std::size_t i, const TagRow &row, const Moment &now)
 {
     // A republished value says when it was read, not when it was sent.
     const long long readWallMs = row.reads > 0 ? now.wallMs - (now.monoMs - row.lastReadMs) : now.wallMs;
-    writeTagState(payload_, row, readWallMs);
-    send(i, payload_, publishedNumber(row.ref.area, row.tag, row.value), rowStatusWord(row.lastStatus),
-         row.reads > 0, now.monoMs);
+    const char *status = override_[i] ? override_[i] : rowStatusWord(row.lastStatus);
+    writeTagState(payload_, row, readWallMs, status);
+    send(i, payload_, publishedNumber(row.ref.area, row.tag, row.value), status, row.reads > 0, now.monoMs);
+}
+
+void TagPublisher::overrideStatus(const std::vector<std::uint32_t> &rows, const char *status, const Moment &now)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const std::uint32_t i : rows) {
+        override_[i] = status;
+        // A held change would go out with the status it had when it was made.
+        if (held_[i].waiting) {
+            held_[i].waiting = false;
+            --heldCount_;
+        }
+        if (ready())
+            resend(i, rows_[i], now);
+        else
+            published_[i].pending = true;
+    }
 }
 
 void TagPublisher::releaseHeld(long long nowMs)

@@ -32,6 +32,9 @@ public:
     void catchUp(const Moment &now);
     // Any thread: held changes whose interval has ended.
     void releaseHeld(long long nowMs);
+    // Loop thread: the rows say status instead of their own from now on
+    // (null: their own again), published again at once.
+    void overrideStatus(const std::vector<std::uint32_t> &rows, const char *status, const Moment &now);
 
 private:
     // What was last published of a row.
@@ -72,6 +75,7 @@ private:
     ChangeGate gate_;
     std::vector<Published> published_;
     std::vector<Held> held_;
+    std::vector<const char *> override_;  // per row: a status that stands for its own, or null
     std::size_t heldCount_ = 0;
     std::size_t nextRow_ = 0;  // where the next catch-up starts when the last one was cut short
     std::string payload_;      // reused for each message

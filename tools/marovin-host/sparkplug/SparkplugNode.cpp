@@ -97,8 +97,9 @@ void SparkplugNode::onConnected()
         std::lock_guard<std::mutex> lock(mutex_);
         willUsed_ = true;
         session_ = connection_->session();
+        // Online only once its STATE says so; the newest STATE taken stays
+        // the measure across sessions (a stale retained one is left alone).
         hostOnline_ = stateTopic_.empty();
-        hostStateMs_ = -1;
     }
     if (!stateTopic_.empty())
         connection_->subscribe(stateTopic_);

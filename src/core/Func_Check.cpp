@@ -27,6 +27,22 @@ inline std::uint64_t load8(const unsigned char *bytes)
     return w;
 }
 
+// Whether a data reply of `length` bytes names a request other than the local
+// read `frame`. A reply that repeats a read request's header in its bytes 1 to
+// 8 (node word, a read command 0xB0xx, node word + 1, register) says which
+// request it answers; one that names another is a late answer to an earlier
+// request, not this one's. A reply without such a header is not judged.
+inline bool namesAnotherRequest(const QByteArray &frame, const unsigned char *reply, int length)
+{
+    if (length < 9 || frame.size() != 10 || frame.at(0) != 0x08)
+        return false;
+    if (std::memcmp(reply + 1, frame.constData() + 1, 8) == 0)
+        return false;
+    const unsigned node = (static_cast<unsigned>(reply[1]) << 8) | reply[2];
+    const unsigned nodePlusOne = (static_cast<unsigned>(reply[5]) << 8) | reply[6];
+    return reply[3] == 0xB0 && (node & 0xF00Fu) == 0 && nodePlusOne == node + 1;
+}
+
 // Sum of `count` bytes. A reply's 9 to 16 summed bytes take two loads, the
 // second one's bytes already counted shifted out.
 unsigned int byteSum(const unsigned char *bytes, int count)
@@ -101,7 +117,8 @@ int ASCIIToDigital(int character)
 }
 
 // Is `reply` (of `length` bytes) an intact answer to the request at the front
-// of the frame queue? 1: data reply passed its sum; 2: write acknowledged; 0: failed.
+// of the frame queue? 1: data reply passed its sum; 2: write acknowledged; 0:
+// failed, or the reply names another request.
 int CheckGetData(QByteArray *reply, int length)
 {
     if (!reply || PLC_driver.frameQueue.isEmpty())
@@ -125,6 +142,8 @@ int checkReplyTo(const Protocol &request, const QByteArray &reply, int length)
         return 0;
     const unsigned char *bytes = reinterpret_cast<const unsigned char *>(reply.constData());
     if ((byteSum(bytes + 1, length - 2) & 0xFF) != bytes[length - 1])
+        return 0;
+    if (namesAnotherRequest(request.frame, bytes, length))
         return 0;
     // A write's own frame carries no data to store; a write variable read by
     // a read frame still gets its data stored.

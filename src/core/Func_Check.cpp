@@ -27,20 +27,29 @@ inline std::uint64_t load8(const unsigned char *bytes)
     return w;
 }
 
-// Whether a data reply of `length` bytes names a request other than the local
-// read `frame`. A reply that repeats a read request's header in its bytes 1 to
-// 8 (node word, a read command 0xB0xx, node word + 1, register) says which
-// request it answers; one that names another is a late answer to an earlier
-// request, not this one's. A reply without such a header is not judged.
+// Bytes 1 to 8 of a frame, byte 1 lowest: one load on a little-endian machine.
+inline std::uint64_t headerBytes(const unsigned char *p)
+{
+    return static_cast<std::uint64_t>(p[1]) | static_cast<std::uint64_t>(p[2]) << 8 |
+           static_cast<std::uint64_t>(p[3]) << 16 | static_cast<std::uint64_t>(p[4]) << 24 |
+           static_cast<std::uint64_t>(p[5]) << 32 | static_cast<std::uint64_t>(p[6]) << 40 |
+           static_cast<std::uint64_t>(p[7]) << 48 | static_cast<std::uint64_t>(p[8]) << 56;
+}
+
+// Whether a data reply of `length` bytes names a request other than the
+// 10-byte local request `frame`. A reply that repeats a read request's header
+// in its bytes 1 to 8 (node word N, a read command 0xB0xx, N + 1, register)
+// says which request it answers; one that names another is a late answer to
+// an earlier request, not this one's. A reply without such a header is not judged.
 inline bool namesAnotherRequest(const QByteArray &frame, const unsigned char *reply, int length)
 {
-    if (length < 9 || frame.size() != 10 || frame.at(0) != 0x08)
+    if (__builtin_expect(length < 9 || frame.size() != 10, 0))
         return false;
-    if (std::memcmp(reply + 1, frame.constData() + 1, 8) == 0)
+    const std::uint64_t named = headerBytes(reply);
+    if (named == headerBytes(reinterpret_cast<const unsigned char *>(frame.constData())))
         return false;
-    const unsigned node = (static_cast<unsigned>(reply[1]) << 8) | reply[2];
-    const unsigned nodePlusOne = (static_cast<unsigned>(reply[5]) << 8) | reply[6];
-    return reply[3] == 0xB0 && (node & 0xF00Fu) == 0 && nodePlusOne == node + 1;
+    // N's top and bottom four bits are 0, so N + 1 differs from N in bit 0 only.
+    return ((named ^ (named >> 32)) & 0xFFFFu) == 0x0100u && (named & 0xFF0FF0u) == 0xB00000u;
 }
 
 // Sum of `count` bytes. A reply's 9 to 16 summed bytes take two loads, the

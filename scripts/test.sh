@@ -14,7 +14,7 @@
 # Debian packages for amd64 and armhf, installed and checked in a bare Debian
 # 12 chroot and under qemu-arm; needs root).
 # Environment: MAROVIN_JOBS (default 2), MAROVIN_TEST_TIMEOUT (seconds per
-# test, default 300), MAROVIN_FUZZ_SECONDS (per fuzz target, default 30),
+# test, default 300), MAROVIN_FUZZ_SECONDS (per fuzz target, default 20; two run at once),
 # MAROVIN_STRESS_SCALE (thread soak size in the tsan leg, default 20).
 set -uo pipefail
 
@@ -190,7 +190,7 @@ run_leg() {
     case "$leg" in
         # valgrind over the native leg's tests and a host run (its own build when native is not run).
         memcheck) run_script_leg memcheck bash scripts/memcheck.sh "$(wants_leg native && echo build/ci-native || echo build/ci-memcheck/build)"; return ;;
-        fuzz) run_script_leg fuzz env MAROVIN_FUZZ_DIR=build/ci-fuzz/build bash scripts/fuzz.sh "${MAROVIN_FUZZ_SECONDS:-30}"; return ;;
+        fuzz) run_script_leg fuzz env MAROVIN_FUZZ_DIR=build/ci-fuzz/build bash scripts/fuzz.sh "${MAROVIN_FUZZ_SECONDS:-20}"; return ;;
         bench) run_script_leg bench env MAROVIN_BENCH_DIR=build/ci-bench/build bash scripts/bench-smoke.sh; return ;;
         package) run_script_leg package bash -c 'bash scripts/package.sh && bash scripts/check-packages.sh'; return ;;
     esac

@@ -11,7 +11,7 @@
 # build/fuzz/artifacts/<target>. --keep merges them into fuzz/corpus/<target>
 # afterwards, minimised (libFuzzer's -merge: the fewest inputs that reach
 # every feature), and fails when a corpus grows past MAROVIN_FUZZ_CORPUS_KB
-# (default 512). Every run is appended to build/fuzz/campaign.tsv (date,
+# (default 256). Every run is appended to build/fuzz/campaign.tsv (date,
 # target, seconds, executions, result). Environment: MAROVIN_JOBS (build
 # jobs, default 2), MAROVIN_FUZZ_JOBS (targets at once, default 2),
 # MAROVIN_FUZZ_DIR (build folder, default build/fuzz).
@@ -50,7 +50,7 @@ JOBS=${MAROVIN_JOBS:-2}
 # The time one input may take (sanitized build, so generous) before it counts as a hang.
 UNIT_TIMEOUT=${MAROVIN_FUZZ_UNIT_TIMEOUT:-20}
 RSS_LIMIT_MB=${MAROVIN_FUZZ_RSS_MB:-2048}
-CORPUS_KB=${MAROVIN_FUZZ_CORPUS_KB:-512}
+CORPUS_KB=${MAROVIN_FUZZ_CORPUS_KB:-256}
 
 note() { printf '==> %s\n' "$*"; }
 
@@ -119,7 +119,7 @@ keep_corpus() {
         "$merged" "fuzz/corpus/$t" "$DIR/corpus/$t" >"$DIR/$t.merge.log" 2>&1 || return 1
     rm -rf "fuzz/corpus/$t"
     mv "$merged" "fuzz/corpus/$t"
-    [ "$(du -sk "fuzz/corpus/$t" | cut -f1)" -le "$CORPUS_KB" ] ||
+    [ "$(du -s --apparent-size -k "fuzz/corpus/$t" | cut -f1)" -le "$CORPUS_KB" ] ||
         { echo "fuzz/corpus/$t is over ${CORPUS_KB} KB after the merge" >&2; return 1; }
 }
 

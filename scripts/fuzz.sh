@@ -117,10 +117,11 @@ keep_corpus() {
     mkdir -p "$merged"
     "$DIR/fuzz/$t" -merge=1 -max_len="${MAX_LEN[$t]}" -timeout="$UNIT_TIMEOUT" -rss_limit_mb="$RSS_LIMIT_MB" \
         "$merged" "fuzz/corpus/$t" "$DIR/corpus/$t" >"$DIR/$t.merge.log" 2>&1 || return 1
+    # An oversized merge leaves the repository's corpus as it was.
+    [ "$(du -s --apparent-size -k "$merged" | cut -f1)" -le "$CORPUS_KB" ] ||
+        { echo "$t: the merged corpus is over ${CORPUS_KB} KB; fuzz/corpus/$t left as it was (merged in $merged)" >&2; return 1; }
     rm -rf "fuzz/corpus/$t"
     mv "$merged" "fuzz/corpus/$t"
-    [ "$(du -s --apparent-size -k "fuzz/corpus/$t" | cut -f1)" -le "$CORPUS_KB" ] ||
-        { echo "fuzz/corpus/$t is over ${CORPUS_KB} KB after the merge" >&2; return 1; }
 }
 
 declare -A RESULT EXECS RATE COV

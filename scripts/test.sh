@@ -16,7 +16,7 @@
 # Debian packages for amd64 and armhf, installed and checked in a bare Debian
 # 12 chroot and under qemu-arm; needs root).
 # Environment: MAROVIN_SOAK_MINUTES (default 2), MAROVIN_JOBS (default 2), MAROVIN_TEST_TIMEOUT (seconds per
-# test, default 300), MAROVIN_FUZZ_SECONDS (per fuzz target, default 30),
+# test, default 300), MAROVIN_FUZZ_SECONDS (per fuzz target, default 20; two run at once),
 # MAROVIN_STRESS_SCALE (thread soak size in the tsan leg, default 20).
 set -uo pipefail
 
@@ -196,7 +196,7 @@ run_leg() {
     case "$leg" in
         # valgrind over the native leg's tests and a host run (its own build when native is not run).
         memcheck) run_script_leg memcheck bash scripts/memcheck.sh "$(wants_leg native && echo build/ci-native || echo build/ci-memcheck/build)"; return ;;
-        fuzz) run_script_leg fuzz env MAROVIN_FUZZ_DIR=build/ci-fuzz/build bash scripts/fuzz.sh "${MAROVIN_FUZZ_SECONDS:-30}"; return ;;
+        fuzz) run_script_leg fuzz env MAROVIN_FUZZ_DIR=build/ci-fuzz/build bash scripts/fuzz.sh "${MAROVIN_FUZZ_SECONDS:-20}"; return ;;
         # The native leg's build through faults, broker restarts and clients for a while.
         soak) run_script_leg soak env MAROVIN_BUILD_DIR=build/ci-native bash scripts/soak.sh "${MAROVIN_SOAK_MINUTES:-2}"; return ;;
         bench) run_script_leg bench env MAROVIN_BENCH_DIR=build/ci-bench/build bash scripts/bench-smoke.sh; return ;;

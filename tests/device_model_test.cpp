@@ -96,6 +96,10 @@ TEST(DeviceLocalFrames, AnswersEachCommandAndWritesLand)
     }
     EXPECT_FALSE(dev::isStatusBit(13) || dev::isWritableStatusBit(2));
     EXPECT_TRUE(dev::isWritableStatusBit(31));
+    DeviceModel bare;  // replies without the request's header
+    bare.setHeaderEcho(false);
+    bare.setAreaValue(1, 1, 0x10, 0x1234);
+    EXPECT_EQ(toHex(bare.handle(bytes("08 00 10 B0 04 00 11 00 10 ED"))), "0B 00 00 00 00 00 00 00 00 00 12 34 46");
 }
 
 // Decimal floats: the encoding loses leading fraction zeros and signs of small

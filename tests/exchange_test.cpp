@@ -197,6 +197,38 @@ TEST_F(Exchange, StatusOfEveryKindOfReply)
         EXPECT_EQ(GetDriverReturnValue(o[0]), o[1]) << o[0];
 }
 
+// A read reply that repeats another request's header is a late answer to that
+// one: refused, nothing stored. Replies without such a header are not judged.
+TEST_F(Exchange, ReplyNamingAnotherRequestIsRefused)
+{
+    const struct {
+        const char *header;  // reply bytes 0..9 to a read of station 1, area 1, 0x10
+        int expected;
+    } rows[] = {
+        {"0B 00 10 B0 04 00 11 00 10 02", 1},   // its own header
+        {"0B 00 00 00 00 00 00 00 00 00", 1},   // none
+        {"0B 0B 00 10 B0 04 00 11 00 10", 1},   // shifted by a byte: no header
+        {"0B 00 10 B1 04 00 11 00 11 02", 1},   // no read command
+        {"0B 00 10 B0 04 00 12 00 11 02", 1},   // node + 1 missing
+        {"0B 00 10 B0 04 00 11 00 11 02", 11},  // another register
+        {"0B 00 10 B0 08 00 11 00 10 02", 11},  // another area
+        {"0B 00 20 B0 04 00 21 00 10 02", 11},  // another station
+        {"0B 0F F0 B0 04 0F F1 00 10 02", 11},
+    };
+    word(retryLimit) = 0;
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.header);
+        PLC_driver.readList.clear();
+        PLC_driver.extendList.clear();
+        PLC_driver.readList << makeVar(1, 0x10);
+        ASSERT_NE(ComCommunication(), nullptr);
+        QByteArray reply = hex(r.header) + hex("12 34 00");
+        fixSum(reply);
+        EXPECT_EQ(DataCom(&reply, reply.size())->status, r.expected);
+        EXPECT_EQ(cached(1, 1, 0x10), r.expected == 1 ? "34 12" : "absent");
+    }
+}
+
 TEST_F(Exchange, MultiRequestVariableAdvancesOnlyAtItsLastReply)
 {
     PLC_driver.readList << makeVar(0, 2) << makeVar(1, 0x10);

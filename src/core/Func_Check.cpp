@@ -27,6 +27,31 @@ inline std::uint64_t load8(const unsigned char *bytes)
     return w;
 }
 
+// Bytes 1 to 8 of a frame, byte 1 lowest: one load on a little-endian machine.
+inline std::uint64_t headerBytes(const unsigned char *p)
+{
+    return static_cast<std::uint64_t>(p[1]) | static_cast<std::uint64_t>(p[2]) << 8 |
+           static_cast<std::uint64_t>(p[3]) << 16 | static_cast<std::uint64_t>(p[4]) << 24 |
+           static_cast<std::uint64_t>(p[5]) << 32 | static_cast<std::uint64_t>(p[6]) << 40 |
+           static_cast<std::uint64_t>(p[7]) << 48 | static_cast<std::uint64_t>(p[8]) << 56;
+}
+
+// Whether a data reply of `length` bytes names a request other than the
+// 10-byte local request `frame`. A reply that repeats a read request's header
+// in its bytes 1 to 8 (node word N, a read command 0xB0xx, N + 1, register)
+// says which request it answers; one that names another is a late answer to
+// an earlier request, not this one's. A reply without such a header is not judged.
+inline bool namesAnotherRequest(const QByteArray &frame, const unsigned char *reply, int length)
+{
+    if (__builtin_expect(length < 9 || frame.size() != 10, 0))
+        return false;
+    const std::uint64_t named = headerBytes(reply);
+    if (named == headerBytes(reinterpret_cast<const unsigned char *>(frame.constData())))
+        return false;
+    // N's top and bottom four bits are 0, so N + 1 differs from N in bit 0 only.
+    return ((named ^ (named >> 32)) & 0xFFFFu) == 0x0100u && (named & 0xFF0FF0u) == 0xB00000u;
+}
+
 // Sum of `count` bytes. A reply's 9 to 16 summed bytes take two loads, the
 // second one's bytes already counted shifted out.
 unsigned int byteSum(const unsigned char *bytes, int count)
@@ -101,7 +126,8 @@ int ASCIIToDigital(int character)
 }
 
 // Is `reply` (of `length` bytes) an intact answer to the request at the front
-// of the frame queue? 1: data reply passed its sum; 2: write acknowledged; 0: failed.
+// of the frame queue? 1: data reply passed its sum; 2: write acknowledged; 0:
+// failed, or the reply names another request.
 int CheckGetData(QByteArray *reply, int length)
 {
     if (!reply || PLC_driver.frameQueue.isEmpty())
@@ -125,6 +151,8 @@ int checkReplyTo(const Protocol &request, const QByteArray &reply, int length)
         return 0;
     const unsigned char *bytes = reinterpret_cast<const unsigned char *>(reply.constData());
     if ((byteSum(bytes + 1, length - 2) & 0xFF) != bytes[length - 1])
+        return 0;
+    if (namesAnotherRequest(request.frame, bytes, length))
         return 0;
     // A write's own frame carries no data to store; a write variable read by
     // a read frame still gets its data stored.

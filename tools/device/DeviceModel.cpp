@@ -389,15 +389,17 @@ std::vector<std::uint8_t> DeviceModel::readReply(int station, std::uint16_t comm
     std::vector<std::uint8_t> r(length, 0);
     const unsigned node = static_cast<unsigned>(station & 0xFF) * 16u;
     r[0] = static_cast<std::uint8_t>(length - 2);
-    r[1] = static_cast<std::uint8_t>(node >> 8);
-    r[2] = static_cast<std::uint8_t>(node & 0xFF);
-    r[3] = static_cast<std::uint8_t>(command >> 8);
-    r[4] = static_cast<std::uint8_t>(command & 0xFF);
-    r[5] = static_cast<std::uint8_t>((node + 1) >> 8);
-    r[6] = static_cast<std::uint8_t>((node + 1) & 0xFF);
-    r[7] = static_cast<std::uint8_t>(register16 >> 8);
-    r[8] = static_cast<std::uint8_t>(register16 & 0xFF);
-    r[9] = static_cast<std::uint8_t>(word ? 2 : 4);
+    if (echo_) {
+        r[1] = static_cast<std::uint8_t>(node >> 8);
+        r[2] = static_cast<std::uint8_t>(node & 0xFF);
+        r[3] = static_cast<std::uint8_t>(command >> 8);
+        r[4] = static_cast<std::uint8_t>(command & 0xFF);
+        r[5] = static_cast<std::uint8_t>((node + 1) >> 8);
+        r[6] = static_cast<std::uint8_t>((node + 1) & 0xFF);
+        r[7] = static_cast<std::uint8_t>(register16 >> 8);
+        r[8] = static_cast<std::uint8_t>(register16 & 0xFF);
+        r[9] = static_cast<std::uint8_t>(word ? 2 : 4);
+    }
     if (known) {
         const std::uint32_t v = get(station, space, address);
         if (word) {

@@ -121,6 +121,10 @@ public:
     void setRemote(bool remote);
     bool remote() const { return remote_; }
 
+    // Whether a read reply repeats its request's bytes 1 to 8 and then the
+    // number of data bytes (the default), or carries zeros there.
+    void setHeaderEcho(bool echo) { echo_ = echo; }
+
     // Stations answered; the default is all (0..255).
     void serveAllStations();
     void setStations(const std::set<int> &stations);
@@ -194,6 +198,7 @@ private:
                           std::uint32_t address, int count);
 
     bool remote_ = false;
+    bool echo_ = true;
     bool allStations_ = true;
     std::set<int> stations_;
     std::map<Key, Stored> memory_;

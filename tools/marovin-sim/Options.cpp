@@ -226,6 +226,7 @@ void addDeviceOptions(CLI::App &app, Options *o)
         ->type_name("LIST")
         ->group(g);
     app.add_flag("--remote", o->remote, "descriptor frames (remote mode) instead of local requests")->group(g);
+    app.add_flag("--no-echo", o->noEcho, "read replies carry zeros where they repeat the request's header")->group(g);
     app.add_option_function<std::vector<std::string>>(
            "--set",
            [o](const std::vector<std::string> &all) {
@@ -283,6 +284,31 @@ void addDeviceOptions(CLI::App &app, Options *o)
         ->group(g);
 }
 
+// An option "P:MS": a fault rate in percent and a time.
+void addPercentAndMs(CLI::App &app, const char *name, double *percent, int *ms, const char *help)
+{
+    app.add_option_function<std::string>(
+           name,
+           [percent, ms](const std::string &v) {
+               const auto colon = v.find(':');
+               long long n = 0;
+               parsePercent(v.substr(0, colon), percent);
+               parseInt(v.substr(colon + 1), 0, 600000, &n);
+               *ms = static_cast<int>(n);
+           },
+           help)
+        ->check(checkWith([](const std::string &v, std::string *why) {
+            const auto colon = v.find(':');
+            double p = 0;
+            long long n = 0;
+            *why = "takes P:MS, e.g. 10:500";
+            return colon != std::string::npos && parsePercent(v.substr(0, colon), &p) &&
+                   parseInt(v.substr(colon + 1), 0, 600000, &n);
+        }))
+        ->type_name("P:MS")
+        ->group("Faults");
+}
+
 void addFaultOptions(CLI::App &app, Options *o)
 {
     const char *g = "Faults";
@@ -290,26 +316,9 @@ void addFaultOptions(CLI::App &app, Options *o)
     addPercent(app, "--noise", &o->faults.noise, "random bytes instead of the reply");
     addPercent(app, "--short", &o->faults.shortReply, "the reply cut short");
     addPercent(app, "--corrupt", &o->faults.corrupt, "a wrong sum byte (a wrong byte instead of \"O\")");
-    app.add_option_function<std::string>(
-           "--delay",
-           [o](const std::string &v) {
-               const auto colon = v.find(':');
-               long long ms = 0;
-               parsePercent(v.substr(0, colon), &o->faults.delay);
-               parseInt(v.substr(colon + 1), 0, 600000, &ms);
-               o->faults.delayMs = static_cast<int>(ms);
-           },
-           "the reply sent MS milliseconds late")
-        ->check(checkWith([](const std::string &v, std::string *why) {
-            const auto colon = v.find(':');
-            double p = 0;
-            long long ms = 0;
-            *why = "takes P:MS, e.g. 10:500";
-            return colon != std::string::npos && parsePercent(v.substr(0, colon), &p) &&
-                   parseInt(v.substr(colon + 1), 0, 600000, &ms);
-        }))
-        ->type_name("P:MS")
-        ->group(g);
+    addPercentAndMs(app, "--delay", &o->faults.delay, &o->faults.delayMs, "the reply sent MS milliseconds late");
+    addPercentAndMs(app, "--duplicate", &o->faults.duplicate, &o->faults.duplicateMs,
+                    "the reply sent again, MS milliseconds after it");
     app.add_option("--fault-station", o->faults.station, "inject faults only into replies for station N")
         ->check(marovin_port::integerIn(0, 255))
         ->type_name("N")

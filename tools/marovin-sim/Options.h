@@ -22,8 +22,9 @@ struct Animation {
 };
 
 struct FaultRates {
-    double drop = 0, corrupt = 0, shortReply = 0, delay = 0, noise = 0;  // percent
+    double drop = 0, corrupt = 0, shortReply = 0, delay = 0, noise = 0, duplicate = 0;  // percent
     int delayMs = 0;
+    int duplicateMs = 0;  // the second copy of a duplicated reply this long after the first
     int station = -1;  // -1: every station
     long long forReplies = 0;  // faults only in the first N replies; 0: always
 };
@@ -38,6 +39,7 @@ struct Options {
     std::set<int> stations = {1};
     bool allStations = false;
     bool remote = false;
+    bool noEcho = false;  // read replies without their request's header
     bool demo = false;
     std::vector<std::string> memoryFiles;
     std::vector<marovin_device::Assignment> sets;

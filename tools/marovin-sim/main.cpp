@@ -75,7 +75,7 @@ std::string bracketed(const std::vector<std::uint8_t> &bytes, char open)
 }
 
 struct FaultCounts {
-    unsigned long long drop = 0, corrupt = 0, shortReply = 0, delay = 0, noise = 0;
+    unsigned long long drop = 0, corrupt = 0, shortReply = 0, delay = 0, noise = 0, duplicate = 0;
 };
 
 class Simulator {
@@ -160,10 +160,11 @@ public:
                      "  bad sums      %llu\n"
                      "  garbage bytes %llu\n"
                      "  unknown cmds  %llu\n"
-                     "  faults        drop %llu, corrupt %llu, short %llu, delay %llu, noise %llu (seed %llu)\n",
+                     "  faults        drop %llu, corrupt %llu, short %llu, delay %llu, noise %llu, duplicate %llu"
+                     " (seed %llu)\n",
                      static_cast<double>(monotonicMs() - start_) / 1000.0, ull(c.requests), sent_, ull(c.skipped),
                      ull(c.broadcasts), ull(c.badSums), ull(c.garbageBytes), ull(c.unknown), faults_.drop,
-                     faults_.corrupt, faults_.shortReply, faults_.delay, faults_.noise,
+                     faults_.corrupt, faults_.shortReply, faults_.delay, faults_.noise, faults_.duplicate,
                      static_cast<unsigned long long>(o_.seed));
     }
 
@@ -237,6 +238,7 @@ private:
     {
         const char *fault = nullptr;
         int delayMs = 0;
+        bool twice = false;
         const marovin_sim::FaultRates &f = o_.faults;
         ++repliesDue_;
         const bool faultWindow = f.forReplies == 0 || repliesDue_ <= f.forReplies;
@@ -279,13 +281,24 @@ private:
                     std::fprintf(stderr, "%s -- fault: delay %d ms\n", timestamp().c_str(), f.delayMs);
                 delayMs = f.delayMs;
             }
+            twice = f.duplicate > 0 && percent(rng_) < f.duplicate;
         }
         if (reply.empty()) {
             if (o_.trace)
                 std::fprintf(stderr, "%s -- fault: %s, nothing sent\n", timestamp().c_str(), fault ? fault : "");
             return;
         }
-        const bool ok = pace_.send(*port_, reply.data(), reply.size(), delayMs);
+        transmit(reply, delayMs, fault);
+        if (twice) {
+            ++faults_.duplicate;
+            transmit(reply, o_.faults.duplicateMs, "duplicate");
+        }
+    }
+
+    // Puts a reply on the line, extraMs after its turnaround, with a trace line.
+    void transmit(const std::vector<std::uint8_t> &reply, int extraMs, const char *fault)
+    {
+        const bool ok = pace_.send(*port_, reply.data(), reply.size(), extraMs);
         if (ok)
             ++sent_;
         if (o_.trace)
@@ -465,6 +478,7 @@ int main(int argc, char **argv)
     Simulator sim(o, std::move(port), server);
     DeviceModel &model = sim.model();
     model.setRemote(o.remote);
+    model.setHeaderEcho(!o.noEcho);
     if (o.allStations)
         model.serveAllStations();
     else

@@ -17,11 +17,14 @@ namespace {
 const std::size_t kMaxPrefix = 200;
 const std::size_t kMaxCredential = 256;
 
-// Undoes %XX escapes; false for a broken escape or a NUL.
+// Undoes %XX escapes; false for a broken escape or a NUL, escaped or not
+// (either would cut the C string libmosquitto takes).
 bool percentDecode(const std::string &text, std::string *out)
 {
     out->clear();
     for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\0')
+            return false;
         if (text[i] != '%') {
             *out += text[i];
             continue;
@@ -30,7 +33,7 @@ bool percentDecode(const std::string &text, std::string *out)
             !std::isxdigit(static_cast<unsigned char>(text[i + 2])))
             return false;
         const int c = std::stoi(text.substr(i + 1, 2), nullptr, 16);
-        if (c == 0)  // would cut the C string libmosquitto takes
+        if (c == 0)
             return false;
         *out += static_cast<char>(c);
         i += 2;

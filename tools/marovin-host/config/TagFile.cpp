@@ -165,6 +165,11 @@ bool readTagFile(const std::string &path, std::vector<VariableSpec> *out, std::s
         *error = "cannot read tag file " + path;
         return false;
     }
+    return readTagText(in, path, out, error);
+}
+
+bool readTagText(std::istream &in, const std::string &path, std::vector<VariableSpec> *out, std::string *error)
+{
     std::set<std::string> names;
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {

@@ -5,6 +5,7 @@
 
 #include "model/Specs.h"
 
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@ namespace marovin_host {
 
 // Reads a tag file ('#' comments); false with "FILE:LINE: ..." in *error.
 bool readTagFile(const std::string &path, std::vector<VariableSpec> *out, std::string *error);
+// The same for a tag file's text, read from `in`; `path` names it in messages.
+bool readTagText(std::istream &in, const std::string &path, std::vector<VariableSpec> *out, std::string *error);
 
 }  // namespace marovin_host
 

@@ -98,7 +98,7 @@ bool Loop::exchange(const DriverRequest &request)
     const bool success = isSuccess(reply.status);
     // A good reply of the expected length leaves nothing behind to drop.
     if (!success || request.replyLength == 0)
-        line_.unusualExchange(success, received == request.replyLength);
+        line_.unusualExchange(success, request.replyLength, received);
     if (line_.timesExchanges())
         line_.exchangeEnded();
     // A simulator that stopped answering may be stuck on a full pipe.
@@ -117,6 +117,8 @@ int Loop::receive(const DriverRequest &request, marovin_port::Port &port)
 {
     QByteArray &reply = replyBytes_;
     if (request.replyLength > 0) {
+        if (line_.outOfStep())
+            return receiveOutOfStep(request, port);
         if (reply.size() != request.replyLength)
             reply.resize(request.replyLength);
         const long count = port.readInto(reinterpret_cast<std::uint8_t *>(reply.data()),
@@ -144,6 +146,22 @@ int Loop::receive(const DriverRequest &request, marovin_port::Port &port)
     reply.resize(received);
     if (received > 0)
         std::memcpy(reply.data(), replyCopy_.data(), replyCopy_.size());
+    return received;
+}
+
+// Out of step the reply is read with what follows it; a reply with bytes
+// behind it goes to DataCom whole, as a wrong length.
+int Loop::receiveOutOfStep(const DriverRequest &request, marovin_port::Port &port)
+{
+    if (!line_.readOutOfStep(port, request.replyLength, replyCopy_))
+        return -1;
+    const int received = static_cast<int>(replyCopy_.size());
+    replyBytes_.resize(received);
+    if (received > 0)
+        std::memcpy(replyBytes_.data(), replyCopy_.data(), replyCopy_.size());
+    if (received > request.replyLength)
+        outputs_.traceEvent("out of step: " + std::to_string(received - request.replyLength) +
+                            " bytes behind the reply, which is no answer then");
     return received;
 }
 

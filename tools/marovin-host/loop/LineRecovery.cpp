@@ -13,9 +13,35 @@ void LineRecovery::enter(State state)
     due_ = state_ != State::Clean || turnaroundUs_ > 0;
 }
 
-void LineRecovery::unusualExchange(bool success, bool complete)
+void LineRecovery::unusualExchange(bool success, int expected, int received)
 {
-    enter(success ? State::Flush : complete ? State::DrainTail : State::DrainReply);
+    enter(success ? State::Flush : received == expected ? State::DrainTail : State::DrainReply);
+    if (received < expected)
+        owedBytes_ += expected - received;
+}
+
+void LineRecovery::paid(std::size_t bytes)
+{
+    owedBytes_ = std::max(0LL, owedBytes_ - static_cast<long long>(std::min<std::size_t>(bytes, 1u << 30)));
+}
+
+bool LineRecovery::readOutOfStep(marovin_port::Port &port, int expected, std::vector<std::uint8_t> &out)
+{
+    if (!port.read(out, expected, timeoutMs_, interByteMs_))
+        return false;
+    if (out.size() < static_cast<std::size_t>(expected))
+        return true;
+    // A device owing answers sends them one after another, each within a timeout.
+    std::vector<std::uint8_t> behind;
+    if (!port.read(behind, -1, timeoutMs_, interByteMs_))
+        return false;
+    if (behind.empty()) {
+        owedBytes_ = 0;
+        return true;
+    }
+    out.insert(out.end(), behind.begin(), behind.end());
+    paid(behind.size());
+    return true;
 }
 
 void LineRecovery::exchangeEnded()
@@ -43,8 +69,11 @@ void LineRecovery::prepare(marovin_port::Port &port, LineWatcher &watcher)
         drainLateReplies(port, watcher, interByteMs_);
     else if (state_ == State::DrainReply)
         drainLateReplies(port, watcher, timeoutMs_);
-    if (state_ != State::Clean)
-        watcher.dropped(port.flushInput(), false);
+    if (state_ != State::Clean) {
+        const std::size_t flushed = port.flushInput();
+        paid(flushed);
+        watcher.dropped(flushed, false);
+    }
     enter(State::Clean);
 }
 
@@ -61,6 +90,7 @@ void LineRecovery::drainLateReplies(marovin_port::Port &port, LineWatcher &watch
     while (monotonicMs() < deadline && !watcher.stopDue()) {
         if (!port.read(late, -1, quietMs, interByteMs_) || late.empty())
             break;
+        paid(late.size());
         watcher.dropped(late.size(), true);
     }
 }

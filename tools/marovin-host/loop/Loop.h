@@ -50,6 +50,8 @@ private:
     [[gnu::always_inline]] inline bool exchange(const DriverRequest &request);
     // Reads the reply into replyBytes_; its length, or -1 when the link failed.
     [[gnu::always_inline]] inline int receive(const DriverRequest &request, marovin_port::Port &port);
+    // receive() while answers to earlier requests may be on their way.
+    [[gnu::cold]] int receiveOutOfStep(const DriverRequest &request, marovin_port::Port &port);
     // Counts the outcome and brings rows, writes and once-reads up to date.
     [[gnu::always_inline]] inline void afterReply(const DriverRequest &request, const DriverReply &reply);
     // Sets the status of the variable's rows; counts a finished good read when counted.

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# A device that stalls, answers late or answers twice never has one
+# register's value stored as another's: over a pty, TCP and RFC 2217 through
+# ser2net, stalls of several lengths (kill -STOP / -CONT of the simulator),
+# then late and duplicated replies. Every good read in the trace carries the
+# value of the register its request named, and the values are read again.
+source "$(dirname "$0")/host_common.sh" "$1"
+command -v ser2net >/dev/null || { echo "FAIL: ser2net is not installed (scripts/test.sh installs it)"; exit 1; }
+
+# Each register holds a value that names it: 0x1AA at area 1's address AA, 0x3AA at area 3's.
+VARS=()
+for a in 0 1 2 3 4 5; do printf '1:1:1%s=%d\n1:3:3%s=%d\n' $a $((0x110 + a)) $a $((0x330 + a)); VARS+=(-v "1:w16:1$a" -v "1:w16b:3$a"); done \
+    >"$WORK/memory.txt"
+FAST=(--timeout 100 --inter-byte 20 --retries 2)
+
+# Good 13-byte replies whose value is not their request's register's; prints them, fails if any or none good.
+values_named() {
+    awk '/ TX \[08\]\[00\]\[10\]\[B0\]\[0[48]\]\[00\]\[11\]\[00\]/ {
+             gsub(/[][]/, " ", $3); split($3, t, " "); want = (t[5] == "04" ? "01 " : "03 ") t[9]; next }
+         / TX / { want = ""; next }
+         / RX </ && $NF == "1" && $(NF - 1) == "status" && want != "" {
+             gsub(/[<>]/, " ", $3); n = split($3, r, " ");
+             if (n != 13 || r[11] " " r[12] != want) { print "  wrong: " $0; bad++ } else good++ }
+         END { print "  " good + 0 " good reads, " bad + 0 " wrong"; exit !(good > 0 && bad == 0) }' "$1"
+}
+
+# Runs the host on NAME's port for S seconds while the simulator PID stalls for each of STALLS seconds.
+run_with_stalls() {
+    local name=$1 pid=$2 seconds=$3 stall
+    shift 3
+    run_host "$name" "${FAST[@]}" --quiet --duration "$seconds" "${VARS[@]}" --trace "$WORK/$name.trace" \
+        --dump "$WORK/$name.host" "${PORT_ARGS[@]}" &
+    local host=$!
+    sleep 0.5
+    for stall in "$@"; do
+        kill -STOP "$pid"; sleep "$stall"; kill -CONT "$pid"; sleep 0.7
+    done
+    wait "$host"
+}
+
+# Checks a finished run NAME against the simulator's memory.
+check_run() {
+    check "$1: exit 0 or 3" [ "$(rc_of "$1")" -le 3 ] || show "$1"
+    check "$1: every good read carries its register's value" values_named "$WORK/$1.trace"
+    check "$1: values held at the end are the device's" dump_within "$WORK/$1.host" "$WORK/memory.txt"
+}
+
+STALLS=(0.05 0.3 1.2 2.5)
+start_sim tcp --tcp 0 --memory "$WORK/memory.txt" || exit 1
+PORT_ARGS=(--tcp "127.0.0.1:$SIM_LINE")
+run_with_stalls tcp "$SIM_PID" 7 "${STALLS[@]}"
+check_run tcp
+check "tcp: a stall's late answers were no answers" grep -qE 'out of step: [0-9]+ bytes behind the reply' "$WORK/tcp.trace"
+
+# A device whose replies do not repeat their request's header: only the host keeps the line in step.
+start_sim bare --tcp 0 --no-echo --memory "$WORK/memory.txt" || exit 1
+PORT_ARGS=(--tcp "127.0.0.1:$SIM_LINE")
+run_with_stalls bare "$SIM_PID" 7 "${STALLS[@]}"
+check_run bare
+
+start_sim pty --pty --memory "$WORK/memory.txt" || exit 1
+PORT_ARGS=(--serial "$SIM_LINE")
+run_with_stalls pty "$SIM_PID" 7 "${STALLS[@]}"
+check_run pty
+
+start_sim rfc --pty --memory "$WORK/memory.txt" || exit 1
+RFC=$(free_port)
+printf 'connection: &rfc2217\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,9600n81,local\n' \
+    "$RFC" "$SIM_LINE" >"$WORK/ser2net.yaml"
+ser2net -n -u -P "$WORK/ser2net.pid" -c "$WORK/ser2net.yaml" >"$WORK/ser2net.log" 2>&1 &
+SIM_PIDS+=($!)
+wait_for bash -c ": >/dev/tcp/127.0.0.1/$RFC"
+PORT_ARGS=(--rfc2217 "127.0.0.1:$RFC")
+run_with_stalls rfc "$SIM_PID" 7 "${STALLS[@]}"
+check_run rfc
+
+# Late replies (a stall per reply) and replies sent twice, right behind or after the host gave up waiting.
+n=0
+for faults in "--delay 10:250" "--duplicate 10:0" "--duplicate 10:150 --delay 3:400"; do
+    name=faults$((++n))
+    PORT_ARGS=(--sim-args "--memory $WORK/memory.txt $faults --seed $n")
+    run_host "$name" "${FAST[@]}" --quiet --duration 3 "${VARS[@]}" --trace "$WORK/$name.trace" \
+        --dump "$WORK/$name.host" "${PORT_ARGS[@]}"
+    check_run "$name"
+done
+check "duplicates came when another reply was awaited" grep -qE 'out of step|late reply dropped' "$WORK/faults3.trace"
+
+finish

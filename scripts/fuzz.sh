@@ -39,9 +39,11 @@ shift $(($# > 0 ? 1 : 0))
 # Longest input per target.
 declare -A MAX_LEN=([fuzz_exchange]=256 [fuzz_session]=2048 [fuzz_address]=64 [fuzz_sim_frames]=1024
                     [fuzz_tag_file]=2048 [fuzz_config_file]=2048 [fuzz_variable_text]=128 [fuzz_write_payload]=300
-                    [fuzz_mqtt_url]=300 [fuzz_telnet]=512 [fuzz_http]=4096 [fuzz_memory_text]=2048)
+                    [fuzz_mqtt_url]=300 [fuzz_telnet]=512 [fuzz_http]=4096 [fuzz_memory_text]=2048
+                    [fuzz_historian_url]=300 [fuzz_sparkplug_command]=1024)
 ALL_TARGETS=(fuzz_exchange fuzz_session fuzz_address fuzz_sim_frames fuzz_tag_file fuzz_config_file
-             fuzz_variable_text fuzz_write_payload fuzz_mqtt_url fuzz_telnet fuzz_http fuzz_memory_text)
+             fuzz_variable_text fuzz_write_payload fuzz_mqtt_url fuzz_telnet fuzz_http fuzz_memory_text
+             fuzz_historian_url fuzz_sparkplug_command)
 TARGETS=("$@")
 [ "${#TARGETS[@]}" -eq 0 ] && TARGETS=("${ALL_TARGETS[@]}")
 

@@ -13,12 +13,15 @@ namespace {
 
 const std::size_t kMaxPassword = 256;
 
-// The URL with the password between "USER:" and "@" as "***", for messages.
+// The URL with the password between "USER:" and the last '@' before the
+// path as "***", for messages (a password may hold '@' itself).
 std::string hidePassword(const std::string &url)
 {
     const std::string::size_type start = url.find("://");
-    const std::string::size_type at = url.find('@');
-    if (start == std::string::npos || at == std::string::npos)
+    if (start == std::string::npos)
+        return url;
+    const std::string::size_type at = url.rfind('@', url.find('/', start + 3));
+    if (at == std::string::npos || at < start + 3)
         return url;
     const std::string::size_type colon = url.find(':', start + 3);
     return colon < at ? url.substr(0, colon + 1) + "***" + url.substr(at) : url;

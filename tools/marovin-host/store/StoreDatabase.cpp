@@ -94,9 +94,9 @@ StoreDatabase::Result StoreDatabase::open(const std::string &path)
 
 StoreDatabase::Result StoreDatabase::prepare()
 {
-    const char *sql[] = {"INSERT INTO entries(seq, tag, at, value, status) VALUES(?, ?, ?, ?, ?)",
-                         "INSERT INTO consumers(name, confirmed) VALUES(?, ?) ON CONFLICT(name) DO UPDATE"
-                         " SET confirmed = excluded.confirmed",
+    static const char kPlace[] = "INSERT INTO consumers(name, confirmed) VALUES(?, ?) ON CONFLICT(name) DO UPDATE"
+                                 " SET confirmed = excluded.confirmed";
+    const char *sql[] = {"INSERT INTO entries(seq, tag, at, value, status) VALUES(?, ?, ?, ?, ?)", kPlace,
                          "SELECT seq, tag, at, value, status FROM entries WHERE seq > ? ORDER BY seq LIMIT ?"};
     sqlite3_stmt **out[] = {&insert_, &place_, &after_};
     for (int i = 0; i < 3; ++i) {

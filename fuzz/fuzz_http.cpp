@@ -60,7 +60,7 @@ bool start(Panel &p, bool loopback)
     p.options.trace = true;
     p.options.token = loopback ? "" : "0123456789abcdef";
     p.options.history = 8;
-    p.context.reset(new WebContext(p.options, rows, p.queue));
+    p.context.reset(new WebContext(p.options, rows, p.queue, nullptr));
     RunStats stats;
     const std::string port = "sim";
     p.context->feed.publish(RunView{rows, stats, LinkState::Up, port, monotonicMs()}, Moment{monotonicMs(), 0});

@@ -20,7 +20,7 @@ const char *const kOwnTopics[] = {"availability", "status"};
 }  // namespace
 
 MqttOutput::MqttOutput(MqttOptions options, const std::vector<TagRow> &rows)
-    : options_(std::move(options)), rows_(rows), availabilityTopic_(options_.prefix + "/availability"),
+    : options_(std::move(options)), availabilityTopic_(options_.prefix + "/availability"),
       statusTopic_(options_.prefix + "/status"), watch_(rows)
 {
     for (std::size_t slot = 0; slot < watch_.count(); ++slot)

@@ -63,7 +63,6 @@ private:
     void close(const RunView *view);
 
     MqttOptions options_;
-    const std::vector<TagRow> &rows_;
     std::unique_ptr<MqttConnection> connection_;
     std::unique_ptr<MqttWriteSource> writes_;
     std::unique_ptr<TagPublisher> tags_;

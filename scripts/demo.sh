@@ -16,7 +16,8 @@ BUILD="$ROOT/build"
 note() { printf '==> %s\n' "$*"; }
 
 # Debian packages, installed only when missing.
-bash "$ROOT/scripts/install-deps.sh" build-essential cmake pkg-config qtbase5-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev libjs-dygraphs libmosquitto-dev
+bash "$ROOT/scripts/install-deps.sh" build-essential cmake pkg-config qtbase5-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev \
+    libjs-dygraphs libmosquitto-dev protobuf-compiler libprotobuf-dev libsqlite3-dev libpq-dev
 
 # Build output goes to a log, shown only when a step fails.
 mkdir -p "$BUILD"

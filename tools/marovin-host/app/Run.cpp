@@ -33,14 +33,14 @@ void countRejectedOnceReads(RunState *run)
     }
 }
 
-// The summary's link line: final state, losses, reopen attempts.
+}  // namespace
+
 std::string linkText(const Link &link)
 {
     return std::string(linkStateName(link.state())) + ", " + std::to_string(link.losses()) + " losses, " +
            std::to_string(link.reopenAttempts()) + " reopen attempts";
 }
 
-// The exit code of a finished run, with a message for a runtime failure.
 int exitCode(LoopEnd end, const RunStats &stats, const std::string &portText, SimulatorProcess *simulator,
              const DumpOutput *dump, const std::string &outputFailure)
 {
@@ -64,6 +64,8 @@ int exitCode(LoopEnd end, const RunStats &stats, const std::string &portText, Si
         code = report(Failure{kRuntimeFailure, outputFailure});
     return code;
 }
+
+namespace {
 
 // The summary: figures of the run, and the line's efficiency where its rate is known.
 void printRunSummary(const HostOptions &o, const RunStats &stats, const std::string &portText, Link &link,

@@ -20,6 +20,8 @@
 
 namespace marovin_host {
 
+class Link;
+
 enum ExitCode { kOk = 0, kRuntimeFailure = 1, kUsage = 2, kGivenUp = 3 };
 
 // A failure of the wiring: its exit code and one line for people.
@@ -51,6 +53,13 @@ bool addOutputs(HostOptions &o, const RunState &run, WriteQueue &queue, Outputs 
 // Opens the port the options name; for the simulator, starts it first.
 std::unique_ptr<marovin_port::Port> openPort(const HostOptions &o, SimulatorProcess *simulator,
                                              std::string *portText, Failure *failure);
+
+// The summary's link line: final state, losses, reopen attempts.
+std::string linkText(const Link &link);
+
+// The exit code of a finished run, with a message for a runtime failure.
+int exitCode(LoopEnd end, const RunStats &stats, const std::string &portText, SimulatorProcess *simulator,
+             const DumpOutput *dump, const std::string &outputFailure);
 
 }  // namespace marovin_host
 

@@ -8,9 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -38,64 +35,58 @@ bool until(const std::function<bool()> &done, const std::function<void()> &turn 
     return true;
 }
 
-// Whether something listens on the loopback port.
-bool listening(int port)
+// Port 0: a free loopback port. Otherwise the port when something listens on it, or 0.
+int loopback(int port)
 {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<std::uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    auto *sa = reinterpret_cast<sockaddr *>(&a);
+    const bool ok = port ? ::connect(fd, sa, len) == 0 : ::bind(fd, sa, len) == 0 && ::getsockname(fd, sa, &len) == 0;
     ::close(fd);
-    return ok;
+    return ok ? ntohs(a.sin_port) : 0;
 }
 
 // A mosquitto of its own in a temporary folder.
 struct Broker {
     char dir[32] = "/tmp/mqtt-unit-XXXXXX";
-    int port = 0;
+    const int port = loopback(0);
     pid_t pid = -1;
     Broker()
     {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-        ::close(fd);
-        port = ntohs(a.sin_port);
         EXPECT_TRUE(::mkdtemp(dir));
-        std::ofstream(conf()) << "listener " << port << " 127.0.0.1\nallow_anonymous true\nuser "
-                              << ::getpwuid(::geteuid())->pw_name << "\n";
-        pid = ::fork();
-        if (pid == 0) {
-            const int log = ::open((std::string(dir) + "/log").c_str(), O_WRONLY | O_CREAT, 0600);
-            ::dup2(log, 1);
-            ::dup2(log, 2);
+        std::ofstream(conf()) << "listener " << port << " 127.0.0.1\nallow_anonymous true\nlog_dest none\n";
+        if ((pid = ::fork()) == 0) {
             ::execl("/usr/sbin/mosquitto", "mosquitto", "-c", conf().c_str(), static_cast<char *>(nullptr));
             ::_exit(127);
         }
-        EXPECT_TRUE(until([this] { return listening(port); })) << "mosquitto did not start";
+        EXPECT_TRUE(until([this] { return loopback(port) == port; })) << "mosquitto did not start";
     }
     ~Broker()
     {
         ::kill(pid, SIGTERM);
         ::waitpid(pid, nullptr, 0);
         ::unlink(conf().c_str());
-        ::unlink((std::string(dir) + "/log").c_str());
         ::rmdir(dir);
     }
     std::string conf() const { return std::string(dir) + "/mosquitto.conf"; }
 };
 
-struct Message {
-    std::string topic, payload;
-    bool retained;
-    long long atMs;
-};
+MqttOptions options(int port, const std::string &clientId)
+{
+    MqttOptions o;
+    o.url = "mqtt://127.0.0.1";
+    o.host = "127.0.0.1";
+    o.port = port;
+    o.prefix = "t";
+    o.clientId = clientId;
+    return o;
+}
+
+struct Message { std::string topic, payload; bool retained; long long atMs; };
 
 // A client of the test's own that records what comes on its filter, subscribed once constructed.
 struct Client {
@@ -104,17 +95,13 @@ struct Client {
     std::unique_ptr<MqttConnection> c;
     Client(int port, const std::string &id, const std::string &filter)
     {
-        MqttOptions o;
-        o.host = "127.0.0.1";
-        o.port = port;
-        o.clientId = id;
         MqttConnection::Events e;
         e.message = [this](const std::string &t, const std::string &p, bool r) {
             std::lock_guard<std::mutex> lock(mutex);
             got.push_back(Message{t, p, r, monotonicMs()});
         };
         std::string error;
-        c = MqttConnection::create(o, "", "", e, &error);
+        c = MqttConnection::create(options(port, id), "", "", e, &error);
         c->start();
         EXPECT_TRUE(until([this] { return c->connected(); }));
         if (filter.empty())
@@ -134,17 +121,22 @@ struct Client {
                 out.push_back(m);
         return out;
     }
+    std::vector<std::string> payloads(const std::string &topic)
+    {
+        std::vector<std::string> out;
+        for (const Message &m : on(topic))
+            out.push_back(m.payload);
+        return out;
+    }
     bool has(const std::string &topic, const std::string &payload)
     {
-        for (const Message &m : on(topic))
-            if (m.payload == payload)
-                return true;
-        return false;
+        const std::vector<std::string> all = payloads(topic);
+        return std::find(all.begin(), all.end(), payload) != all.end();
     }
     std::string last(const std::string &topic)
     {
-        const std::vector<Message> all = on(topic);
-        return all.empty() ? std::string() : all.back().payload;
+        const std::vector<std::string> all = payloads(topic);
+        return all.empty() ? std::string() : all.back();
     }
 };
 
@@ -166,32 +158,19 @@ protected:
 
     void SetUp() override
     {
-        // NAME AREA ADDRESS WRITABLE SCALE DEAD-BAND MIN-INTERVAL
-        const struct { const char *name; int area, address; bool rw; double scale, deadband; long long minMs; } tags[] = {
-            {"speed", 1, 0x11, true, 0.1, 0, 0}, {"big", 2, 0x20, false, 1, 0, 0}, {"cnt", 2, 0x28, false, 1, 3, 0},
-            {"held", 1, 0x13, true, 1, 0, 300}, {"sp", 5, 0x50, true, 1, 0, 0},
+        // STATION AREA ADDRESS, NAME WRITABLE UNSIGNED SCALE OFFSET UNIT DEAD-BAND MIN-INTERVAL, UNREAD
+        rows = {
+            {{1, 1, 0x11}, {"speed", true, false, 0.1, 0, "", 0, 0}, -1, 0, 0, {}},
+            {{1, 2, 0x20}, {"big", false, false, 1, 0, "", 0, 0}, -1, 0, 0, {}},
+            {{1, 2, 0x28}, {"cnt", false, false, 1, 0, "", 3, 0}, -1, 0, 0, {}},
+            {{1, 1, 0x13}, {"held", true, false, 1, 0, "", 0, 300}, -1, 0, 0, {}},
+            {{1, 5, 0x50}, {"sp", true, false, 1, 0, "", 0, 0}, -1, 0, 0, {}},
         };
-        for (const auto &t : tags) {
-            TagRow row;
-            row.ref = ValueRef{1, t.area, t.address};
-            row.tag.name = t.name;
-            row.tag.writable = t.rw;
-            row.tag.scale = t.scale;
-            row.tag.deadband = t.deadband;
-            row.tag.minIntervalMs = t.minMs;
-            rows.push_back(row);
-        }
         // A write the broker kept from before: not acted on when it arrives.
         sub.c->publish("t/sp/set", "1", true);
         ASSERT_TRUE(until([&] { return sub.has("t/sp/set", "1"); }));
-        MqttOptions o;
-        o.url = "mqtt://127.0.0.1";
-        o.host = "127.0.0.1";
-        o.port = broker.port;
-        o.prefix = "t";
-        o.clientId = "gw";
         std::string error;
-        out = MqttOutput::create(o, HaDiscoveryOptions(), rows, queue, nullptr, &error);
+        out = MqttOutput::create(options(broker.port, "gw"), HaDiscoveryOptions(), rows, queue, nullptr, &error);
         ASSERT_TRUE(out) << error;
         EXPECT_TRUE(queue.open());
         ASSERT_TRUE(until([&] { return sub.on("t/sp").size() == 1; }, [&] { refresh(); }));
@@ -240,6 +219,10 @@ TEST_F(MqttOutputTest, ChangesGoAsReadRetainedWithStatusAndAvailability)
     out->finish(view(LinkState::Down));
     EXPECT_TRUE(until([&] { return sub.last("t/availability") == "offline"; }));
     EXPECT_EQ(out->runFailure(), "");
+    rows[0].tag.name = "status";  // a tag on the gateway's own topic
+    std::string error;
+    EXPECT_FALSE(MqttOutput::create(options(broker.port, "x"), HaDiscoveryOptions(), rows, queue, nullptr, &error));
+    EXPECT_EQ(error, "tag 'status' would publish on t/status, the gateway's own topic: rename it");
 }
 
 TEST_F(MqttOutputTest, DeadBandAndMinIntervalThinTheChanges)
@@ -250,9 +233,7 @@ TEST_F(MqttOutputTest, DeadBandAndMinIntervalThinTheChanges)
     change(2, 20, 100);  // the same value with another status goes
     change(0, 7);       // a fence: what cnt got came before
     ASSERT_TRUE(until([&] { return sub.has("t/speed", state("0.7")); }));
-    std::vector<std::string> cnt;
-    for (const Message &m : sub.on("t/cnt"))
-        cnt.push_back(m.payload);
+    std::vector<std::string> cnt = sub.payloads("t/cnt");
     cnt.erase(cnt.begin());  // the first, pending, after connecting
     EXPECT_EQ(cnt, (std::vector<std::string>{state("10"), state("13"), state("20"), state("20", "accepted")}));
     // held: at most one message per 300 ms, and the latest value goes when it ends.
@@ -268,9 +249,8 @@ TEST_F(MqttOutputTest, DeadBandAndMinIntervalThinTheChanges)
 
 TEST_F(MqttOutputTest, SetWritesReachTheQueueAndEachIsAnswered)
 {
-    EXPECT_TRUE(until([&] {
-        return sub.has("t/sp/set/result", "{\"error\":\"a retained write is not acted on\",\"ok\":false}");
-    }));
+    const std::string retained = "{\"error\":\"a retained write is not acted on\",\"ok\":false}";
+    EXPECT_TRUE(until([&] { return sub.has("t/sp/set/result", retained); }));
     // TAG PAYLOAD BYTES (none: refused) OUTCOME ANSWER
     const WriteOutcome open = WriteOutcome::Dropped;  // left open until the output finishes
     const struct { const char *tag, *payload; std::string bytes; WriteOutcome outcome; const char *answer; } cases[] = {
@@ -293,14 +273,10 @@ TEST_F(MqttOutputTest, SetWritesReachTheQueueAndEachIsAnswered)
             EXPECT_EQ(taken[0].bytes, c.bytes) << c.payload;
             EXPECT_EQ(taken[0].label, c.tag);
             EXPECT_EQ(taken[0].count, static_cast<int>(c.bytes.size() + 1) / 2);
-            if (c.outcome == open) {
+            if (c.outcome == open)
                 out->finish(view());
-            } else {
-                WriteResult result;
-                result.outcome = c.outcome;
-                result.text = "not acknowledged";
-                taken[0].done(result);
-            }
+            else
+                taken[0].done(WriteResult{c.outcome, 0, "not acknowledged"});
         }
         EXPECT_TRUE(until([&] { return sub.has(topic + "/result", c.answer); })) << c.answer;
     }
@@ -314,31 +290,19 @@ TEST_F(MqttOutputTest, ALostSessionSaysOfflineAndEveryTagGoesAgain)
     change(1, 123456);
     ASSERT_TRUE(until([&] { return sub.has("t/big", state("123456")); }));
     // A second client with the gateway's id takes the session over: the broker tells the will.
-    {
-        Client twin(broker.port, "gw", "");
-        twin.c->stop("", "", 0);
-    }
+    Client(broker.port, "gw", "").c->stop("", "", 0);
     EXPECT_TRUE(until([&] { return sub.last("t/availability") == "offline"; }, [&] { refresh(); }));
     EXPECT_TRUE(until([&] { return sub.last("t/availability") == "online"; }, [&] { refresh(); }));
     EXPECT_TRUE(until([&] { return sub.on("t/big").size() >= 3; }, [&] { refresh(); }));
     EXPECT_NE(sub.last("t/big").find("\"value\":123456}"), std::string::npos) << sub.last("t/big");
     std::vector<Notice> notices;
     out->collectNotices(notices);
-    const std::string where = "127.0.0.1:" + std::to_string(broker.port);
     std::vector<std::string> texts;
-    for (const Notice &n : notices)
-        texts.push_back(n.text);
+    std::transform(notices.begin(), notices.end(), std::back_inserter(texts), [](const Notice &n) { return n.text; });
+    const std::string where = "127.0.0.1:" + std::to_string(broker.port);
     EXPECT_EQ(texts, (std::vector<std::string>{"MQTT connected to " + where,
                                                "MQTT: connection to " + where + " lost; reconnecting",
                                                "MQTT connected to " + where}));
-}
-
-TEST_F(MqttOutputTest, ATagOnTheGatewaysOwnTopicIsRefused)
-{
-    rows[0].tag.name = "status";
-    std::string error;
-    EXPECT_FALSE(MqttOutput::create(MqttOptions(), HaDiscoveryOptions(), rows, queue, nullptr, &error));
-    EXPECT_EQ(error, "tag 'status' would publish on marovin/status, the gateway's own topic: rename it");
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // here on a free loopback port: each change's message, dead-band and
 // min-interval, retained state, availability and the will, the status, /set
 // writes and their answers, and every tag again after a lost session.
-#include "model/Status.h"
 #include "mqtt/MqttOutput.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +14,7 @@
 
 #include <fstream>
 #include <functional>
+#include <map>
 
 using namespace marovin_host;
 
@@ -86,19 +86,19 @@ MqttOptions options(int port, const std::string &clientId)
     return o;
 }
 
-struct Message { std::string topic, payload; bool retained; long long atMs; };
+struct Message { std::string payload; bool retained; long long atMs; };
 
 // A client of the test's own that records what comes on its filter, subscribed once constructed.
 struct Client {
     std::mutex mutex;
-    std::vector<Message> got;
+    std::map<std::string, std::vector<Message>> got;  // by topic
     std::unique_ptr<MqttConnection> c;
     Client(int port, const std::string &id, const std::string &filter)
     {
         MqttConnection::Events e;
         e.message = [this](const std::string &t, const std::string &p, bool r) {
             std::lock_guard<std::mutex> lock(mutex);
-            got.push_back(Message{t, p, r, monotonicMs()});
+            got[t].push_back(Message{p, r, monotonicMs()});
         };
         std::string error;
         c = MqttConnection::create(options(port, id), "", "", e, &error);
@@ -115,11 +115,7 @@ struct Client {
     std::vector<Message> on(const std::string &topic)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        std::vector<Message> out;
-        for (const Message &m : got)
-            if (m.topic == topic)
-                out.push_back(m);
-        return out;
+        return got[topic];
     }
     std::vector<std::string> payloads(const std::string &topic)
     {
@@ -282,7 +278,7 @@ TEST_F(MqttOutputTest, SetWritesReachTheQueueAndEachIsAnswered)
     }
     EXPECT_EQ(sub.on("t/speed/set/result").size(), 2u);
     Client late(broker.port, "late", "t/+/set/result");
-    EXPECT_EQ(late.got.size(), 1u);  // the probe only: answers are not retained
+    EXPECT_EQ(late.got.size(), 1u);  // the probe's only: answers are not retained
 }
 
 TEST_F(MqttOutputTest, ALostSessionSaysOfflineAndEveryTagGoesAgain)

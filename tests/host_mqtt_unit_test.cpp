@@ -75,15 +75,10 @@ struct Broker {
     std::string conf() const { return std::string(dir) + "/mosquitto.conf"; }
 };
 
+// A broker URL, TLS, host, port, user, password and its file, three TLS files, prefix, client id.
 MqttOptions options(int port, const std::string &clientId)
 {
-    MqttOptions o;
-    o.url = "mqtt://127.0.0.1";
-    o.host = "127.0.0.1";
-    o.port = port;
-    o.prefix = "t";
-    o.clientId = clientId;
-    return o;
+    return MqttOptions{"mqtt://127.0.0.1", false, "127.0.0.1", port, "", "", "", "", "", "", "t", clientId};
 }
 
 struct Message { std::string payload; bool retained; long long atMs; };
@@ -117,22 +112,10 @@ struct Client {
         std::lock_guard<std::mutex> lock(mutex);
         return got[topic];
     }
-    std::vector<std::string> payloads(const std::string &topic)
-    {
-        std::vector<std::string> out;
-        for (const Message &m : on(topic))
-            out.push_back(m.payload);
-        return out;
-    }
-    bool has(const std::string &topic, const std::string &payload)
-    {
-        const std::vector<std::string> all = payloads(topic);
-        return std::find(all.begin(), all.end(), payload) != all.end();
-    }
     std::string last(const std::string &topic)
     {
-        const std::vector<std::string> all = payloads(topic);
-        return all.empty() ? std::string() : all.back();
+        const std::vector<Message> all = on(topic);
+        return all.empty() ? std::string() : all.back().payload;
     }
 };
 
@@ -164,7 +147,7 @@ protected:
         };
         // A write the broker kept from before: not acted on when it arrives.
         sub.c->publish("t/sp/set", "1", true);
-        ASSERT_TRUE(until([&] { return sub.has("t/sp/set", "1"); }));
+        ASSERT_TRUE(until([&] { return sub.last("t/sp/set") == "1"; }));
         std::string error;
         out = MqttOutput::create(options(broker.port, "gw"), HaDiscoveryOptions(), rows, queue, nullptr, &error);
         ASSERT_TRUE(out) << error;
@@ -228,8 +211,10 @@ TEST_F(MqttOutputTest, DeadBandAndMinIntervalThinTheChanges)
         change(2, raw);
     change(2, 20, 100);  // the same value with another status goes
     change(0, 7);       // a fence: what cnt got came before
-    ASSERT_TRUE(until([&] { return sub.has("t/speed", state("0.7")); }));
-    std::vector<std::string> cnt = sub.payloads("t/cnt");
+    ASSERT_TRUE(until([&] { return sub.last("t/speed") == state("0.7"); }));
+    std::vector<std::string> cnt;
+    for (const Message &m : sub.on("t/cnt"))
+        cnt.push_back(m.payload);
     cnt.erase(cnt.begin());  // the first, pending, after connecting
     EXPECT_EQ(cnt, (std::vector<std::string>{state("10"), state("13"), state("20"), state("20", "accepted")}));
     // held: at most one message per 300 ms, and the latest value goes when it ends.
@@ -246,7 +231,7 @@ TEST_F(MqttOutputTest, DeadBandAndMinIntervalThinTheChanges)
 TEST_F(MqttOutputTest, SetWritesReachTheQueueAndEachIsAnswered)
 {
     const std::string retained = "{\"error\":\"a retained write is not acted on\",\"ok\":false}";
-    EXPECT_TRUE(until([&] { return sub.has("t/sp/set/result", retained); }));
+    EXPECT_TRUE(until([&] { return sub.last("t/sp/set/result") == retained; }));
     // TAG PAYLOAD BYTES (none: refused) OUTCOME ANSWER
     const WriteOutcome open = WriteOutcome::Dropped;  // left open until the output finishes
     const struct { const char *tag, *payload; std::string bytes; WriteOutcome outcome; const char *answer; } cases[] = {
@@ -274,7 +259,7 @@ TEST_F(MqttOutputTest, SetWritesReachTheQueueAndEachIsAnswered)
             else
                 taken[0].done(WriteResult{c.outcome, 0, "not acknowledged"});
         }
-        EXPECT_TRUE(until([&] { return sub.has(topic + "/result", c.answer); })) << c.answer;
+        EXPECT_TRUE(until([&] { return sub.last(topic + "/result") == c.answer; })) << c.answer;
     }
     EXPECT_EQ(sub.on("t/speed/set/result").size(), 2u);
     Client late(broker.port, "late", "t/+/set/result");
@@ -284,7 +269,7 @@ TEST_F(MqttOutputTest, SetWritesReachTheQueueAndEachIsAnswered)
 TEST_F(MqttOutputTest, ALostSessionSaysOfflineAndEveryTagGoesAgain)
 {
     change(1, 123456);
-    ASSERT_TRUE(until([&] { return sub.has("t/big", state("123456")); }));
+    ASSERT_TRUE(until([&] { return sub.last("t/big") == state("123456"); }));
     // A second client with the gateway's id takes the session over: the broker tells the will.
     Client(broker.port, "gw", "").c->stop("", "", 0);
     EXPECT_TRUE(until([&] { return sub.last("t/availability") == "offline"; }, [&] { refresh(); }));
@@ -293,12 +278,11 @@ TEST_F(MqttOutputTest, ALostSessionSaysOfflineAndEveryTagGoesAgain)
     EXPECT_NE(sub.last("t/big").find("\"value\":123456}"), std::string::npos) << sub.last("t/big");
     std::vector<Notice> notices;
     out->collectNotices(notices);
-    std::vector<std::string> texts;
-    std::transform(notices.begin(), notices.end(), std::back_inserter(texts), [](const Notice &n) { return n.text; });
-    const std::string where = "127.0.0.1:" + std::to_string(broker.port);
-    EXPECT_EQ(texts, (std::vector<std::string>{"MQTT connected to " + where,
-                                               "MQTT: connection to " + where + " lost; reconnecting",
-                                               "MQTT connected to " + where}));
+    std::string told;
+    for (const Notice &n : notices)
+        told += n.text + "\n";
+    const std::string up = "MQTT connected to 127.0.0.1:" + std::to_string(broker.port) + "\n";
+    EXPECT_EQ(told, up + "MQTT: connection to 127.0.0.1:" + std::to_string(broker.port) + " lost; reconnecting\n" + up);
 }
 
 }  // namespace

@@ -59,16 +59,30 @@ bool MqttConnection::publish(const std::string &topic, const std::string &payloa
 {
     if (!keepWhileDown && !connected())
         return false;
+    // Counted before the hand-over: the connection's thread may take the
+    // acknowledgement before mosquitto_publish returns, and a decrement that
+    // came first would be lost (the count would creep up to the limit).
+    unacknowledged_.fetch_add(1, std::memory_order_relaxed);
     const int rc = mosquitto_publish(client_, mid, topic.c_str(), static_cast<int>(payload.size()),
                                      payload.data(), qos, retain);
     // Without a session a QoS 1 message is kept for the next one all the same.
     if (rc == MOSQ_ERR_NO_CONN && !keepWhileDown)
         connected_.store(false, std::memory_order_release);
-    if (rc != MOSQ_ERR_SUCCESS && !(rc == MOSQ_ERR_NO_CONN && keepWhileDown))
+    if (rc != MOSQ_ERR_SUCCESS && !(rc == MOSQ_ERR_NO_CONN && keepWhileDown)) {
+        settleOne();
         return false;
-    unacknowledged_.fetch_add(1, std::memory_order_relaxed);
+    }
     wake();
     return true;
+}
+
+// One message less to wait for; a session that began again starts from 0, so
+// late acknowledgements must not go below.
+void MqttConnection::settleOne()
+{
+    long v = unacknowledged_.load(std::memory_order_relaxed);
+    while (v > 0 && !unacknowledged_.compare_exchange_weak(v, v - 1, std::memory_order_relaxed))
+        ;
 }
 
 bool MqttConnection::subscribe(const std::string &pattern)
@@ -160,11 +174,7 @@ void MqttConnection::onPublish(mosquitto *, void *self, int mid)
     auto *c = static_cast<MqttConnection *>(self);
     if (c->events_.acknowledged)
         c->events_.acknowledged(mid);
-    std::atomic<long> &n = c->unacknowledged_;
-    long v = n.load(std::memory_order_relaxed);
-    // A session that began again starts from 0; late acknowledgements must not go below.
-    while (v > 0 && !n.compare_exchange_weak(v, v - 1, std::memory_order_relaxed))
-        ;
+    c->settleOne();
 }
 
 void MqttConnection::onMessage(mosquitto *, void *self, const mosquitto_message *m)

@@ -78,6 +78,7 @@ private:
     void run();
     // Tells a state once: the same text twice in a row is said once.
     void tell(const std::string &text);
+    void settleOne();
     // Why an attempt or a session failed, in words.
     std::string failureText(int rc, int err) const;
     // Sleeps for the back-off (or until stop) and doubles it.

@@ -822,6 +822,7 @@ def main():
     report = os.path.join(ROOT, args.report) if not os.path.isabs(args.report) else args.report
     # Each result is saved as it comes, so that an interrupted run can be resumed.
     saved = os.path.splitext(report)[0] + ".jsonl"
+    os.makedirs(os.path.dirname(report), exist_ok=True)
     if args.resume and os.path.exists(saved):
         with open(saved, encoding="utf-8") as f:
             for line in f:

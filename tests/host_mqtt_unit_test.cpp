@@ -1,8 +1,12 @@
 // The MQTT output driven as the loop drives it, against a mosquitto started
 // here on a free loopback port: each change's message, dead-band and
 // min-interval, retained state, availability and the will, the status, /set
-// writes and their answers, and every tag again after a lost session.
+// writes and their answers, every tag again after a lost session; and the
+// Sparkplug edge node on the same broker.
 #include "mqtt/MqttOutput.h"
+#include "sparkplug/SparkplugNode.h"
+
+#include "SparkplugB.pb.h"
 
 #include <gtest/gtest.h>
 
@@ -291,3 +295,63 @@ TEST_F(MqttOutputTest, ALostSessionSaysOfflineAndEveryTagGoesAgain)
 }
 
 }  // namespace
+
+// The Sparkplug edge node on the same broker: births (seq 0, bdSeq, a metric
+// per tag with its alias and datatype), a DDATA by alias with the read time
+// and the next seq, a Rebirth on NCMD without a new session, NDEATH at a stop.
+TEST(SparkplugNodeTest, BirthsDataRebirthAndDeath)
+{
+    namespace spb = marovin::sparkplug;
+    Broker broker;
+    Client sub(broker.port, "spsub", "spBv1.0/#");
+    std::vector<TagRow> rows = {
+        {{1, 1, 0x11}, {"speed", true, false, 0.1, 0, "", 0, 0}, -1, 0, 0, {}},
+        {{2, 2, 0x20}, {"big", false, true, 1, 0, "", 0, 0}, -1, 0, 0, {}},
+    };
+    WriteQueue queue;
+    std::string error;
+    auto node = SparkplugNode::create(options(broker.port, "edge"), SparkplugOptions{"g", "n", "", ""}, rows, queue, &error);
+    ASSERT_TRUE(node) << error;
+    RunStats stats;
+    const std::string port = "tcp:plc";
+    const auto view = [&] { return RunView{rows, stats, LinkState::Up, port, monotonicMs()}; };
+    const auto got = [&](const std::string &kind, std::size_t k) {
+        spb::Payload p;
+        const std::vector<Message> all = sub.on("spBv1.0/g/" + kind);
+        EXPECT_TRUE(k < all.size() && p.ParseFromString(all[k].payload) && !all[k].retained) << kind << " " << k;
+        return p;
+    };
+    ASSERT_TRUE(until([&] { return !sub.on("spBv1.0/g/DBIRTH/n/station2").empty(); }, [&] { node->refresh(view()); }));
+    const spb::Payload birth = got("NBIRTH/n", 0), s1 = got("DBIRTH/n/station1", 0), s2 = got("DBIRTH/n/station2", 0);
+    EXPECT_EQ(birth.seq(), 0u);
+    EXPECT_EQ(birth.metrics(0).name(), "bdSeq");
+    EXPECT_EQ(birth.metrics(0).long_value(), 0u);
+    EXPECT_EQ(s1.seq() + s2.seq(), 3u);
+    ASSERT_EQ(s1.metrics_size(), 1);
+    EXPECT_EQ(s1.metrics(0).name() + "/" + std::to_string(s1.metrics(0).alias()), "speed/100");
+    EXPECT_TRUE(s1.metrics(0).datatype() == spb::Double && s1.metrics(0).is_null());
+    EXPECT_TRUE(s2.metrics(0).alias() == 101 && s2.metrics(0).datatype() == spb::UInt32);
+    rows[0].value = decodeValue(rows[0].ref.area, rows[0].tag, 1234);
+    rows[0].lastStatus = 1;
+    rows[0].reads = 1;
+    const std::uint32_t changed[] = {0};
+    node->changed(ChangeView{rows, changed, 1, Moment{monotonicMs(), kWall}});
+    ASSERT_TRUE(until([&] { return !sub.on("spBv1.0/g/DDATA/n/station1").empty(); }));
+    const spb::Payload data = got("DDATA/n/station1", 0);
+    ASSERT_EQ(data.metrics_size(), 1);
+    EXPECT_TRUE(data.seq() == 3 && !data.metrics(0).has_name() && data.metrics(0).alias() == 100);
+    EXPECT_EQ(data.metrics(0).double_value(), 123.4);
+    EXPECT_EQ(data.metrics(0).timestamp(), static_cast<unsigned long long>(kWall));
+    spb::Payload rebirth;
+    spb::Payload::Metric *m = rebirth.add_metrics();
+    m->set_name("Node Control/Rebirth");
+    m->set_datatype(spb::Boolean);
+    m->set_boolean_value(true);
+    sub.c->publish("spBv1.0/g/NCMD/n", rebirth.SerializeAsString(), false);
+    ASSERT_TRUE(until([&] { return sub.on("spBv1.0/g/DBIRTH/n/station1").size() == 2; }, [&] { node->refresh(view()); }));
+    EXPECT_TRUE(got("NBIRTH/n", 1).seq() == 0 && got("NBIRTH/n", 1).metrics(0).long_value() == 0);
+    EXPECT_EQ(got("DBIRTH/n/station1", 1).metrics(0).double_value(), 123.4);
+    node->finish(view());
+    ASSERT_TRUE(until([&] { return !sub.on("spBv1.0/g/NDEATH/n").empty(); }));
+    EXPECT_EQ(got("NDEATH/n", 0).metrics(0).long_value(), 0u);
+}

@@ -1,9 +1,8 @@
 // What marovin-host shows and hands back at its edges: the summary, the exit
-// code, the port and output wiring, the CSV, table, trace and dump lines, the
-// Home Assistant configs and the argument splitting of --sim-args.
+// code, the port and output wiring, the CSV, table, trace and dump lines and
+// the argument splitting of --sim-args.
 #include "app/Summary.h"
 #include "app/Wiring.h"
-#include "hadiscovery/HaDiscovery.h"
 #include "line/Link.h"
 #include "model/Areas.h"
 #include "outputs/CsvOutput.h"
@@ -206,30 +205,6 @@ TEST(HostOutputs, CsvTableTraceAndDumpLines)
     DumpOutput(dir + "/o.dump", once).finish(view);
     EXPECT_EQ(fileText(dir + "/o.dump"),
               "# marovin-host values: STATION:AREA:ADDRESS=VALUE (address hex, status bit decimal)\n1:1:E=1\n1:1:F=2\n1:1:10=65529\n");
-}
-
-TEST(HostApp, HomeAssistantConfigs)
-{
-    std::vector<TagRow> rows = kRows;
-    rows.push_back(tagRow({1, kBits, 12}, "door:2", true));
-    rows.push_back(tagRow({1, kWord16, 17}, "door_2", false, false, 1, 0, "bar"));
-    const std::vector<DiscoveryConfig> configs = discoveryConfigs("ha", "plant/a", rows, false);
-    ASSERT_EQ(configs.size(), 4u);
-    const char *topics[] = {"ha/number/plant_a/speed/config", "ha/binary_sensor/plant_a/door/config",
-                            "ha/switch/plant_a/door_2/config", "ha/sensor/plant_a/door_2_3/config"};
-    for (std::size_t i = 0; i < 4; ++i)
-        EXPECT_EQ(configs[i].topic, topics[i]);
-    EXPECT_EQ(configs[0].payload,
-              "{\"availability\":[{\"topic\":\"plant/a/availability\"},{\"topic\":\"plant/a/station1/availability\"}],"
-              "\"availability_mode\":\"all\",\"command_topic\":\"plant/a/speed/set\",\"device\":{\"identifiers\":"
-              "[\"marovin_plant_a_station1\"],\"manufacturer\":\"marovin-host\",\"model\":\"PLC station 1\",\"name\":"
-              "\"plant/a station1\"},\"max\":16383.5,\"min\":-16384.0,\"mode\":\"box\",\"name\":\"speed\",\"origin\":"
-              "{\"name\":\"marovin-host\"},\"qos\":1,\"state_topic\":\"plant/a/speed\",\"step\":0.5,\"unique_id\":"
-              "\"marovin_plant_a_speed\",\"unit_of_measurement\":\"rpm\",\"value_template\":\"{{ value_json.value }}\"}");
-    EXPECT_NE(configs[1].payload.find("\"payload_off\":\"0\",\"payload_on\":\"1\""), std::string::npos);
-    EXPECT_NE(configs[3].payload.find("\"state_class\":\"measurement\""), std::string::npos);
-    EXPECT_EQ(discoveryConfigs("ha", "p", rows, true)[3].topic, "ha/number/p/door_2_3/config");
-    EXPECT_EQ(stationAvailabilityTopic("p", 7), "p/station7/availability");
 }
 
 TEST(HostUtil, Text)

@@ -1,0 +1,118 @@
+// The command line and the config file through parseOptions, and the web
+// panel's address check: what is refused with which message and exit code,
+// and what an accepted option sets.
+#include "config/HostOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+using namespace marovin_host;
+
+namespace {
+
+// The exit code and the first line said on stderr; *o gets the options.
+std::pair<int, std::string> parse(std::vector<std::string> args, HostOptions *o)
+{
+    args.insert(args.begin(), "marovin-host");
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(&a[0]);
+    char *text = nullptr;
+    std::size_t size = 0;
+    std::FILE *err = open_memstream(&text, &size);
+    std::FILE *out = std::fopen("/dev/null", "w");
+    const int code = parseOptions(static_cast<int>(argv.size()), argv.data(), o, out, err);
+    std::fclose(out);
+    std::fclose(err);
+    std::string said(text, size);
+    std::free(text);
+    return {code, said.substr(0, said.find('\n'))};
+}
+
+}  // namespace
+
+TEST(HostOptions, RefusalsAndTheirMessages)
+{
+    const std::string conf = ::testing::TempDir() + "opts.conf";
+    std::ofstream(conf) << "quiet = true\ntimeout = soon\n";
+    // ARGS, MESSAGE (exit 2; empty: accepted)
+    const struct { std::vector<std::string> args; std::string message; } rows[] = {
+        {{"--bogus"}, "marovin-host: unknown option --bogus"},
+        {{"--timeout", "soon"}, "marovin-host: --timeout: bad value 'soon' (expected 1..600000)"},
+        {{"--serial", "/dev/null", "--tcp", "1"}, "marovin-host: --serial excludes --tcp"},
+        {{"--config", conf}, "marovin-host: " + conf + ":2: --timeout: bad value 'soon' (expected 1..600000)"},
+        {{"--http-writes"}, "marovin-host: --http-writes requires --http"},
+        {{"--mqtt-prefix", "x"}, "marovin-host: --mqtt-prefix requires --mqtt"},
+        {{"--rfc2217", "x"}, "marovin-host: --rfc2217: bad value 'x' (expected HOST:PORT)"},
+        {{"--max-units", "0"}, "marovin-host: --max-units: bad value '0' (expected 1..1024)"},
+        {{"--write-mode", "cache"}, ""},
+        {{"--store-max-mb", "5"}, "marovin-host: --store-max-mb requires --store"},
+        {{"--store", "s.db", "--historian", "mysql://h/db"},
+         "marovin-host: --historian: bad value 'mysql://h/db' (expected postgresql://[USER[:PASS]@]HOST[:PORT]/DB)"},
+        {{"--store", "s.db", "--historian", "postgres://u:pw@h/db"}, ""},
+        {{"--historian", "postgres://h/db"}, "marovin-host: --historian requires --store"},
+        {{"--mqtt", "mqtt://h", "--sparkplug", "g/n", "--mqtt-prefix", "p"},
+         "marovin-host: --mqtt-prefix excludes --sparkplug"},
+        {{"--mqtt", "mqtt://h", "--sparkplug", "g+/n"}, "marovin-host: --sparkplug: "},
+        {{"--mqtt", "mqtt://h", "--ha-discovery", "a/#"}, "marovin-host: --ha-discovery: "},
+        {{"--ha-discovery"}, "marovin-host: --ha-discovery requires --mqtt"},
+        {{"--mqtt", "http://b"}, "marovin-host: --mqtt: bad value 'http://b'"},
+        {{"--mqtt", "mqtt://u:secret@b:70000"}, "marovin-host: --mqtt: bad value 'mqtt://u:***@b:70000'"},
+        {{"--mqtt", "mqtt://:pw@b"}, "marovin-host: --mqtt: bad value"},
+        {{"--mqtt", "mqtt://b", "--mqtt-prefix", "a/+"}, "marovin-host: --mqtt-prefix: bad value 'a/+' (no wildcards"},
+        {{"--mqtt", "mqtt://b", "--mqtt-max-age", "0"}, "marovin-host: --mqtt-max-age: bad value '0'"},
+        {{"--mqtt-ca", conf}, "marovin-host: --mqtt-ca requires --mqtt"},
+    };
+    for (const auto &r : rows) {
+        HostOptions o;
+        const auto [code, said] = parse(r.args, &o);
+        EXPECT_EQ(code, r.message.empty() ? -1 : 2) << r.args[0] << ": " << said;
+        EXPECT_EQ(said.substr(0, r.message.size()), r.message) << said;
+    }
+}
+
+TEST(HostOptions, WhatAcceptedOptionsSet)
+{
+    HostOptions o;
+    EXPECT_EQ(parse({"--mqtt", "mqtt://h", "--ha-discovery", "--write-mode", "cache"}, &o).first, -1);
+    EXPECT_EQ(o.mqtt.port, 1883);
+    EXPECT_EQ(o.ha.prefix, "homeassistant");
+    EXPECT_EQ(o.driver.writeMode, 1);
+    HostOptions tls;
+    EXPECT_EQ(parse({"--mqtt", "mqtts://u:p@h", "--sparkplug", "g/n", "--rfc2217", "box:4000", "--store", "s.db"}, &tls).first,
+              -1);
+    EXPECT_TRUE(tls.mqtt.tls && tls.mqtt.port == 8883 && tls.sparkplug.group == "g" && tls.sparkplug.node == "n");
+    EXPECT_TRUE(tls.rfc2217 && tls.portKind == PortKind::Tcp && tls.tcpHost == "box" && tls.tcpPort == 4000);
+    EXPECT_TRUE(tls.store.enabled() && tls.store.maxMb == 1024 && o.portKind == PortKind::Simulator);
+}
+
+TEST(HostOptions, WebPanelBeyondLoopback)
+{
+    // LISTEN TOKEN CERT INSECURE, ERROR (empty: accepted) LOOPBACK
+    const struct { const char *listen, *token, *cert; bool insecure; std::string error; bool loopback; } rows[] = {
+        {"8080", "", "", false, "", true},
+        {"127.0.0.2:0", "", "", false, "", true},
+        {"[::1]:0", "", "", false, "", true},
+        {"x:y", "", "", false, "--http: bad value 'x:y' (expected [ADDR:]PORT)", true},
+        {"0.0.0.0:0", "", "", false, "--http 0.0.0.0:0 is reachable beyond this machine: give a token", false},
+        {"0.0.0.0:0", "short", "", false, "--http-token: the token needs at least 16", false},
+        {"0.0.0.0:0", "abcdefghijklmnop", "", false,
+         "--http 0.0.0.0:0 is reachable beyond this machine, and its token and writes would cross the network in clear", false},
+        {"0.0.0.0:0", "abcdefghijklmnop", "", true, "", false},
+        {"0.0.0.0:0", "abcdefghijklmnop", "c.pem", false, "", false},
+    };
+    for (const auto &r : rows) {
+        HttpOptions o;
+        o.listen = r.listen;
+        o.token = r.token;
+        o.certFile = o.keyFile = r.cert;
+        o.insecure = r.insecure;
+        std::string error;
+        EXPECT_EQ(resolveHttpOptions(&o, 1, &error), r.error.empty()) << r.listen << ": " << error;
+        EXPECT_EQ(error.substr(0, r.error.size()), r.error) << error;
+        EXPECT_EQ(o.loopback, r.loopback) << r.listen;
+    }
+}

@@ -363,8 +363,8 @@ check_two_lines() {
     echo 'mqtt-prefix = "plant/line1"' >>"$JAIL/etc/marovin/line1.conf"
     echo 'sparkplug = "plant/line2"' >>"$JAIL/etc/marovin/line2.conf"
     head -n 20 "$JAIL"/etc/marovin/line?.conf
-    background chroot "$JAIL" "${ROOT_ENV[@]}" mosquitto_sub -p "$broker" -v -t 'plant/#' -W 8 >"$WORK/line1.sub" 2>&1
-    background chroot "$JAIL" "${ROOT_ENV[@]}" mosquitto_sub -p "$broker" -F '%t %x' -t 'spBv1.0/#' -W 8 \
+    background chroot "$JAIL" "${ROOT_ENV[@]}" mosquitto_sub -h 127.0.0.1 -p "$broker" -v -t 'plant/#' -W 8 >"$WORK/line1.sub" 2>&1
+    background chroot "$JAIL" "${ROOT_ENV[@]}" mosquitto_sub -h 127.0.0.1 -p "$broker" -F '%t %x' -t 'spBv1.0/#' -W 8 \
         >"$WORK/line2.sub" 2>&1
     sleep 0.5
     for n in 1 2; do
@@ -382,6 +382,8 @@ check_two_lines() {
     grep -q '^spBv1.0/plant/DBIRTH/line2/station1 .*6c6576656c32.*50e221' "$WORK/line2.sub" ||
         { echo "line2's value missing"; ok=1; }
     [ -s "$JAIL/var/lib/marovin/line2/sparkplug-plant-line2.bdseq" ] || { echo "line2 kept no bdSeq"; ok=1; }
+    # An admin's own files outlive a purge: take this check's away so the purge check sees the package's.
+    rm -f "$JAIL"/etc/marovin/line?.conf "$JAIL"/etc/marovin/line?.tags
     return $ok
 }
 

@@ -71,6 +71,7 @@ fi
 note "configure $DIR"
 mkdir -p "$DIR"
 if ! CC=clang CXX=clang++ cmake -S . -B "$DIR" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" \
         -DMAROVIN_BUILD_FUZZ=ON "-DMAROVIN_SANITIZE=address;undefined" \
         -DMAROVIN_BUILD_TESTS=OFF -DMAROVIN_BUILD_TOOLS=ON -DMAROVIN_BUILD_EXAMPLES=OFF -DMAROVIN_WERROR=ON \
         >"$DIR/configure.log" 2>&1; then

@@ -15,9 +15,9 @@
 # bounded time), bench (a short smoke run of every benchmark) and package (the
 # Debian packages for amd64 and armhf, installed and checked in a bare Debian
 # 12 chroot and under qemu-arm; needs root).
-# Environment: MAROVIN_SOAK_MINUTES (default 2), MAROVIN_JOBS (default 2), MAROVIN_TEST_TIMEOUT (seconds per
-# test, default 300), MAROVIN_FUZZ_SECONDS (per fuzz target, default 20; two run at once),
-# MAROVIN_STRESS_SCALE (thread soak size in the tsan leg, default 20).
+# Environment: MAROVIN_SOAK_MINUTES (default 2), MAROVIN_JOBS (default 2), MAROVIN_TEST_JOBS (tests at
+# once, default twice MAROVIN_JOBS), MAROVIN_TEST_TIMEOUT (seconds per test, default 300),
+# MAROVIN_FUZZ_SECONDS (per fuzz target, default 20; two run at once), MAROVIN_STRESS_SCALE (thread soak size in the tsan leg, default 20).
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -25,6 +25,8 @@ cd "$ROOT"
 
 ALL_LEGS=(native soak memcheck asan tsan armhf fuzz bench package)
 JOBS=${MAROVIN_JOBS:-2}
+# The scripted tests wait on brokers, browsers and lines about half the time: two per core.
+TEST_JOBS=${MAROVIN_TEST_JOBS:-$((JOBS * 2))}
 TEST_TIMEOUT=${MAROVIN_TEST_TIMEOUT:-300}
 
 usage() {
@@ -261,7 +263,7 @@ run_leg() {
         note "[$leg] test (log: $dir/test.log)"
         local rc=0
         env "${envs[@]}" "${prefix[@]}" ctest --test-dir "$dir" --output-on-failure \
-            -j"$JOBS" --timeout "$TEST_TIMEOUT" --no-tests=error >"$dir/test.log" 2>&1 || rc=$?
+            -j"$TEST_JOBS" --timeout "$TEST_TIMEOUT" --no-tests=error >"$dir/test.log" 2>&1 || rc=$?
 
         local line total
         line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$dir/test.log" | tail -n 1)

@@ -44,7 +44,7 @@ ro = 1:w16:13 type=u16
 s2 = 2:w16:10 rw
 TAGS
 start_sim line --tcp 127.0.0.1:0 --stations 1,2 --set 1:1:11=1234 --set 1:5:50=12.5 --set 1:0:12=1 \
-    --set 1:1:13=65535 --set 2:1:10=-7 --animate 1:2:24=counter --tick 40 --trace --dump-on-exit "$WORK/sim.dump"
+    --set 1:1:13=65535 --set 2:1:10=-7 --animate 1:2:24=counter --tick 10 --trace --dump-on-exit "$WORK/sim.dump"
 mkdir -p "$WORK/state"
 G=(--sparkplug plant/edge1 --mqtt "mqtt://127.0.0.1:$PORT" --state-dir "$WORK/state" --multi-station
    --tcp "127.0.0.1:$SIM_LINE" --timeout 400 --retries 1)

@@ -17,7 +17,8 @@
 # 12 chroot and under qemu-arm; needs root).
 # Environment: MAROVIN_SOAK_MINUTES (default 2), MAROVIN_JOBS (default 2), MAROVIN_TEST_JOBS (tests at
 # once, default twice MAROVIN_JOBS), MAROVIN_TEST_TIMEOUT (seconds per test, default 300),
-# MAROVIN_FUZZ_SECONDS (per fuzz target, default 20; two run at once), MAROVIN_STRESS_SCALE (thread soak size in the tsan leg, default 20).
+# MAROVIN_FUZZ_SECONDS (per fuzz target, default 20; two run at once), MAROVIN_STRESS_SCALE (thread
+# soak size in the tsan leg, default 20).
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -14,7 +14,9 @@
 # MQTT_TICK_MS (997: not a multiple of the refresh, so that changes come at every
 # phase of it), MQTT_REFRESH_MS (250), MQTT_TURNAROUND_MS (2: about
 # 400 exchanges/s per line, so that K lines do not just fight for the CPU),
-# MQTT_HOST_ARGS (more options for every gateway, e.g. "--rt-priority 10").
+# MQTT_HOST_ARGS (more options for every gateway, e.g. "--rt-priority 10"), MQTT_LINE (pty, the
+# default: the gateway starts its simulator on a pseudo-terminal; tcp: a simulator of its own on a
+# loopback port, which answers about ten times as fast, so a poll cycle is that much shorter).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -26,6 +28,9 @@ TICK=${MQTT_TICK_MS:-997}
 REFRESH=${MQTT_REFRESH_MS:-250}
 TURNAROUND=${MQTT_TURNAROUND_MS:-2}
 HOST="$BUILD/tools/marovin-host/marovin-host"
+SIM="$BUILD/tools/marovin-sim/marovin-sim"
+LINE=${MQTT_LINE:-pty}
+case "$LINE" in pty|tcp) ;; *) echo "MQTT_LINE: pty or tcp" >&2; exit 2 ;; esac
 MOSQUITTO=$(PATH=$PATH:/usr/sbin command -v mosquitto)
 
 note() { printf '==> %s\n' "$*" >&2; }
@@ -91,8 +96,16 @@ run() {
     done
     for ((k = 1; k <= K; k++)); do
         port=${ports[k]}
+        local line=(--sim-args "--memory $WORK/line.mem --tick $TICK")
+        if [ "$LINE" = tcp ]; then
+            "$SIM" --tcp 127.0.0.1:0 --memory "$WORK/line.mem" --tick "$TICK" \
+                >"$WORK/$mode.sim$k.out" 2>&1 &
+            PIDS+=($!)
+            wait_for grep -q '^marovin-sim: tcp ' "$WORK/$mode.sim$k.out"
+            line=(--tcp "$(sed -n 's/^marovin-sim: tcp //p' "$WORK/$mode.sim$k.out")")
+        fi
         "$HOST" --quiet --duration "$SECONDS_TO_RUN" --refresh "$REFRESH" --turnaround "$TURNAROUND" \
-            --tags "$WORK/line.tags" --sim-args "--memory $WORK/line.mem --tick $TICK" \
+            --tags "$WORK/line.tags" "${line[@]}" \
             --mqtt "mqtt://127.0.0.1:$port" --mqtt-prefix "plant/line$k" ${MQTT_HOST_ARGS:-} >"$WORK/$mode.gw$k.out" 2>&1 &
         gateways+=($!)
         PIDS+=($!)

@@ -1,6 +1,7 @@
 // What marovin-host shows and hands back at its edges: the summary, the exit
 // code, the port and output wiring, the CSV, table, trace and dump lines and
 // the argument splitting of --sim-args.
+#include "HostRows.h"
 #include "app/Summary.h"
 #include "app/Wiring.h"
 #include "line/Link.h"
@@ -24,17 +25,6 @@ using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
 namespace {
-
-// A tag on station:area:address.
-TagRow tagRow(ValueRef ref, const char *name, bool writable = false, bool unsignedInt = false, double scale = 1,
-              double offset = 0, const char *unit = "")
-{
-    TagRow row;
-    row.ref = ref;
-    row.tag.name = name, row.tag.writable = writable, row.tag.unsignedInt = unsignedInt, row.tag.scale = scale;
-    row.tag.offset = offset, row.tag.unit = unit;
-    return row;
-}
 
 std::string fileText(const std::string &path)
 {

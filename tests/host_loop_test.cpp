@@ -2,6 +2,7 @@
 // scripted port: replies, silences, junk, a lost link, writes and their
 // answers, changes as they are read, stop rules. No waits on a real line.
 #include "DeviceModel.h"
+#include "HostRows.h"
 #include "driver/Driver.h"
 #include "line/Link.h"
 #include "loop/ExchangeLoop.h"
@@ -115,12 +116,8 @@ struct Harness {
         std::string error;
         driver = Driver::load(MAROVIN_LIBRARY_PATH, &error);
         EXPECT_TRUE(driver) << error;
-        for (const ValueRef &ref : refs) {
-            TagRow row;
-            row.ref = ref;
-            row.tag.name = canonicalName(ref);
-            run.rows.push_back(row);
-        }
+        for (const ValueRef &ref : refs)
+            run.rows.push_back(tagRow(ref, canonicalName(ref)));
         recorder->changes.resize(refs.size());
         outputs.add(std::unique_ptr<Output>(recorder));
         settings.cycles = 3;

@@ -1,5 +1,6 @@
 // What the web panel serves from the loop's data: the trend's history, the
 // metrics text, and the feed that carries changes between refreshes.
+#include "HostRows.h"
 #include "web/TagHistory.h"
 #include "web/WebFeed.h"
 #include "web/routes/MetricsText.h"
@@ -16,10 +17,7 @@ namespace {
 // A read tag of area 1 with the scale given, holding raw.
 TagRow readRow(const std::string &name, std::uint32_t raw, double scale = 1.0)
 {
-    TagRow row;
-    row.ref = ValueRef{1, 1, 0x10};
-    row.tag.name = name;
-    row.tag.scale = scale;
+    TagRow row = tagRow(ValueRef{1, 1, 0x10}, name, false, false, scale);
     row.reads = 1;
     row.lastStatus = 1;
     row.value = decodeValue(1, row.tag, raw);

@@ -1,5 +1,6 @@
 // The Sparkplug node's parts that need no broker: commands into the real write
 // queue, tag values into metrics and back, and the bdSeq kept across restarts.
+#include "HostRows.h"
 #include "model/Areas.h"
 #include "sparkplug/BdSeqFile.h"
 #include "sparkplug/MetricValues.h"
@@ -14,17 +15,6 @@ using namespace marovin_host;
 using namespace marovin::sparkplug;
 
 namespace {
-
-// A tag on station:area:address.
-TagRow tagRow(ValueRef ref, const char *name, bool writable = false, bool unsignedInt = false, double scale = 1,
-              double offset = 0, const char *unit = "")
-{
-    TagRow row;
-    row.ref = ref;
-    row.tag.name = name, row.tag.writable = writable, row.tag.unsignedInt = unsignedInt, row.tag.scale = scale;
-    row.tag.offset = offset, row.tag.unit = unit;
-    return row;
-}
 
 // A command's metric: field 'i' int, 'l' long, 'f' float, 'd' double, 'b'
 // boolean, 'n' null, '-' none; an empty name, alias 0 and type -1 are left out.

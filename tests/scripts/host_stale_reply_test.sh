@@ -46,17 +46,14 @@ check_run() {
 }
 
 STALLS=(0.05 0.3 1.2 2.5)
-start_sim tcp --tcp 0 --memory "$WORK/memory.txt" || exit 1
-PORT_ARGS=(--tcp "127.0.0.1:$SIM_LINE")
-run_with_stalls tcp "$SIM_PID" 7 "${STALLS[@]}"
-check_run tcp
+# bare: a device whose replies do not repeat their request's header: only the host keeps the line in step.
+for name in tcp bare; do
+    start_sim "$name" --tcp 0 --memory "$WORK/memory.txt" $([ "$name" = bare ] && echo --no-echo) || exit 1
+    PORT_ARGS=(--tcp "127.0.0.1:$SIM_LINE")
+    run_with_stalls "$name" "$SIM_PID" 7 "${STALLS[@]}"
+    check_run "$name"
+done
 check "tcp: a stall's late answers were no answers" grep -qE 'out of step: [0-9]+ bytes behind the reply' "$WORK/tcp.trace"
-
-# A device whose replies do not repeat their request's header: only the host keeps the line in step.
-start_sim bare --tcp 0 --no-echo --memory "$WORK/memory.txt" || exit 1
-PORT_ARGS=(--tcp "127.0.0.1:$SIM_LINE")
-run_with_stalls bare "$SIM_PID" 7 "${STALLS[@]}"
-check_run bare
 
 start_sim pty --pty --memory "$WORK/memory.txt" || exit 1
 PORT_ARGS=(--serial "$SIM_LINE")

@@ -57,7 +57,10 @@ std::string changeEvent(const WebContext &ctx, const std::vector<std::pair<std::
     const Moment now = momentNow();
     std::string data = "{\"tags\":[";
     for (std::size_t k = 0; k < changes.size(); ++k) {
-        TagRow row = ctx.rows[changes[k].first];
+        // Only ref and tag of the loop's row: the rest is the loop's to write, and comes from the feed.
+        TagRow row;
+        row.ref = ctx.rows[changes[k].first].ref;
+        row.tag = ctx.rows[changes[k].first].tag;
         const RowState &s = changes[k].second;
         row.lastStatus = s.lastStatus;
         row.reads = s.reads;

@@ -23,7 +23,7 @@ using namespace marovin_host;
 namespace {
 
 // Writes text to a file and reads it as a tag file.
-bool readTags(const std::string &text, std::vector<VariableSpec> *out, std::string *error)
+bool readTags(const std::string &text, std::vector<VariableEntry> *out, std::string *error)
 {
     const std::string path = testing::TempDir() + "tags.txt";
     std::ofstream(path) << text;
@@ -82,7 +82,7 @@ TEST(TagFile, LinesAndTheirErrors)
         {"a = 1:w16:10 min-interval=1.5\n", ":1: min-interval must be whole milliseconds"},
     };
     for (const Row &r : rows) {
-        std::vector<VariableSpec> tags;
+        std::vector<VariableEntry> tags;
         std::string error;
         const bool ok = readTags(r.text, &tags, &error);
         EXPECT_EQ(ok, *r.error == '\0') << r.text << " -> " << error;
@@ -90,7 +90,7 @@ TEST(TagFile, LinesAndTheirErrors)
             EXPECT_NE(error.find(r.error), std::string::npos) << error;
         }
     }
-    std::vector<VariableSpec> tags;
+    std::vector<VariableEntry> tags;
     std::string error;
     ASSERT_TRUE(readTags("speed = 2:d32:0x20:3 rw scale=0.5 offset=1 unit=bar\n", &tags, &error)) << error;
     ASSERT_EQ(tags.size(), 1u);

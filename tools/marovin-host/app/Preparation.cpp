@@ -11,14 +11,14 @@ namespace marovin_host {
 namespace {
 
 // Parses -v, --vars, --tags, -o and -w into their records.
-bool parseSpecs(const HostOptions &o, std::vector<VariableSpec> *variables, std::vector<VariableSpec> *onceReads,
-                std::vector<WriteSpec> *writes, std::string *error)
+bool parseEntries(const HostOptions &o, std::vector<VariableEntry> *variables, std::vector<VariableEntry> *onceReads,
+                std::vector<WriteEntry> *writes, std::string *error)
 {
     for (const std::string &text : o.variables) {
-        VariableSpec spec;
-        if (!parseVariable(text, &spec, error))
+        VariableEntry entry;
+        if (!parseVariable(text, &entry, error))
             return false;
-        variables->push_back(spec);
+        variables->push_back(entry);
     }
     for (const std::string &path : o.variableFiles) {
         if (!readVariableFile(path, variables, error))
@@ -29,16 +29,16 @@ bool parseSpecs(const HostOptions &o, std::vector<VariableSpec> *variables, std:
             return false;
     }
     for (const std::string &text : o.onceReads) {
-        VariableSpec spec;
-        if (!parseVariable(text, &spec, error, "once-read"))
+        VariableEntry entry;
+        if (!parseVariable(text, &entry, error, "once-read"))
             return false;
-        onceReads->push_back(spec);
+        onceReads->push_back(entry);
     }
     for (const std::string &text : o.writes) {
-        WriteSpec spec;
-        if (!parseWrite(text, &spec, error))
+        WriteEntry entry;
+        if (!parseWrite(text, &entry, error))
             return false;
-        writes->push_back(spec);
+        writes->push_back(entry);
     }
     return true;
 }
@@ -66,21 +66,21 @@ bool prepareVariables(const HostOptions &o, std::unique_ptr<Driver> *driver, Hos
                       std::vector<WriteRequest> *writes, Failure *failure)
 {
     std::string error;
-    std::vector<VariableSpec> variables;
-    std::vector<VariableSpec> onceReads;
-    std::vector<WriteSpec> writeSpecs;
-    if (!parseSpecs(o, &variables, &onceReads, &writeSpecs, &error))
+    std::vector<VariableEntry> variables;
+    std::vector<VariableEntry> onceReads;
+    std::vector<WriteEntry> writeEntries;
+    if (!parseEntries(o, &variables, &onceReads, &writeEntries, &error))
         return fail(failure, kUsage, error);
     if (variables.empty()) {
         if (o.portKind == PortKind::Simulator)
             variables = demoVariables();
-        else if (onceReads.empty() && writeSpecs.empty())
+        else if (onceReads.empty() && writeEntries.empty())
             return fail(failure, kUsage, "no variables: give -v STATION:AREA:ADDR, --vars FILE, --tags FILE, -w or -o");
     }
     *driver = Driver::load(o.libraryPath, &error);
     if (!*driver)
         return fail(failure, kRuntimeFailure, error);
-    if (!setUpVariables(**driver, o.driver, variables, onceReads, writeSpecs, vars, &error))
+    if (!setUpVariables(**driver, o.driver, variables, onceReads, writeEntries, vars, &error))
         return fail(failure, kUsage, error);
     if (!encodeCommandLineWrites(vars->writes, o.driver.writeMode == 2, o.driver.maxUnits, writes, &error))
         return fail(failure, kUsage, error);

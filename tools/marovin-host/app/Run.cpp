@@ -28,7 +28,7 @@ void countRejectedOnceReads(RunState *run)
     for (const OnceRead &item : run->onceReads) {
         if (item.state == OnceRead::Rejected) {
             ++run->stats.onceReadsFailed;
-            std::fprintf(stderr, "marovin-host: once-read '%s' refused by the driver\n", item.spec.source.c_str());
+            std::fprintf(stderr, "marovin-host: once-read '%s' refused by the driver\n", item.entry.source.c_str());
         }
     }
 }

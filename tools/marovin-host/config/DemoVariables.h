@@ -2,14 +2,14 @@
 #ifndef MAROVIN_HOST_CONFIG_DEMO_VARIABLES_H
 #define MAROVIN_HOST_CONFIG_DEMO_VARIABLES_H
 
-#include "model/Specs.h"
+#include "model/Entries.h"
 
 #include <vector>
 
 namespace marovin_host {
 
 // Station 1: w16 0x10..0x13, d32 0x20, w16b 0x30, d32b 0x40, float 0x50, status bits 2, 12, 25, 29.
-std::vector<VariableSpec> demoVariables();
+std::vector<VariableEntry> demoVariables();
 
 }  // namespace marovin_host
 

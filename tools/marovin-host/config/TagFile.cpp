@@ -94,28 +94,28 @@ bool parseField(const std::string &field, TagInfo *tag, int *typeBits, std::set<
 
 // What the fields ask of the area: a type of its width, scaling of a number,
 // writes to bits that can be written.
-bool checkFits(const VariableSpec &spec, int typeBits, std::string *error)
+bool checkFits(const VariableEntry &entry, int typeBits, std::string *error)
 {
-    if (spec.area == kBits && spec.tag.scaled()) {
+    if (entry.area == kBits && entry.tag.scaled()) {
         *error = "scale and offset do not apply to status bits";
         return false;
     }
-    const bool integerArea = spec.area != kBits && spec.area != kDecimalFloat;
+    const bool integerArea = entry.area != kBits && entry.area != kDecimalFloat;
     if (typeBits != 0 && !integerArea) {
-        *error = std::string("type does not apply to ") + areaName(spec.area) + " values";
+        *error = std::string("type does not apply to ") + areaName(entry.area) + " values";
         return false;
     }
-    const std::string width = std::to_string(16 * wordsPerValue(spec.area));
-    if (typeBits != 0 && typeBits != 16 * wordsPerValue(spec.area)) {
-        *error = "type must be s" + width + " or u" + width + " for " + areaName(spec.area) + " values";
+    const std::string width = std::to_string(16 * wordsPerValue(entry.area));
+    if (typeBits != 0 && typeBits != 16 * wordsPerValue(entry.area)) {
+        *error = "type must be s" + width + " or u" + width + " for " + areaName(entry.area) + " values";
         return false;
     }
     // A bit's address text is its decimal number (the driver refuses others
     // later); counted bits follow one by one.
-    if (spec.area == kBits && spec.tag.writable &&
-        spec.addressText.find_first_not_of("0123456789") == std::string::npos && spec.addressText.size() < 6) {
-        const long first = std::strtol(spec.addressText.c_str(), nullptr, 10);
-        for (long bit = first; bit < first + spec.count; ++bit) {
+    if (entry.area == kBits && entry.tag.writable &&
+        entry.addressText.find_first_not_of("0123456789") == std::string::npos && entry.addressText.size() < 6) {
+        const long first = std::strtol(entry.addressText.c_str(), nullptr, 10);
+        for (long bit = first; bit < first + entry.count; ++bit) {
             if (!isWritableBit(static_cast<int>(bit))) {
                 *error = "status bit " + std::to_string(bit) + " cannot be written (writable: " +
                          writableBitsText() + "): drop rw";
@@ -127,7 +127,7 @@ bool checkFits(const VariableSpec &spec, int typeBits, std::string *error)
 }
 
 // One tag line after its comment was cut off.
-bool parseTagLine(const std::string &line, VariableSpec *out, std::string *error)
+bool parseTagLine(const std::string &line, VariableEntry *out, std::string *error)
 {
     const std::string::size_type eq = line.find('=');
     if (eq == std::string::npos) {
@@ -158,7 +158,7 @@ bool parseTagLine(const std::string &line, VariableSpec *out, std::string *error
 
 }  // namespace
 
-bool readTagFile(const std::string &path, std::vector<VariableSpec> *out, std::string *error)
+bool readTagFile(const std::string &path, std::vector<VariableEntry> *out, std::string *error)
 {
     std::ifstream in(path);
     if (!in) {
@@ -168,7 +168,7 @@ bool readTagFile(const std::string &path, std::vector<VariableSpec> *out, std::s
     return readTagText(in, path, out, error);
 }
 
-bool readTagText(std::istream &in, const std::string &path, std::vector<VariableSpec> *out, std::string *error)
+bool readTagText(std::istream &in, const std::string &path, std::vector<VariableEntry> *out, std::string *error)
 {
     std::set<std::string> names;
     std::string line;
@@ -181,7 +181,7 @@ bool readTagText(std::istream &in, const std::string &path, std::vector<Variable
         const std::string text = trim(line.substr(0, line.find('#')));
         if (text.empty())
             continue;
-        VariableSpec arg;
+        VariableEntry arg;
         if (!parseTagLine(text, &arg, error)) {
             *error = where + *error;
             return false;

@@ -3,7 +3,7 @@
 #ifndef MAROVIN_HOST_CONFIG_TAG_FILE_H
 #define MAROVIN_HOST_CONFIG_TAG_FILE_H
 
-#include "model/Specs.h"
+#include "model/Entries.h"
 
 #include <istream>
 #include <string>
@@ -12,9 +12,9 @@
 namespace marovin_host {
 
 // Reads a tag file ('#' comments); false with "FILE:LINE: ..." in *error.
-bool readTagFile(const std::string &path, std::vector<VariableSpec> *out, std::string *error);
+bool readTagFile(const std::string &path, std::vector<VariableEntry> *out, std::string *error);
 // The same for a tag file's text, read from `in`; `path` names it in messages.
-bool readTagText(std::istream &in, const std::string &path, std::vector<VariableSpec> *out, std::string *error);
+bool readTagText(std::istream &in, const std::string &path, std::vector<VariableEntry> *out, std::string *error);
 
 }  // namespace marovin_host
 

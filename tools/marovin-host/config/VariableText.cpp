@@ -56,14 +56,14 @@ bool parseKey(const char *kind, const std::vector<std::string> &parts, const std
 
 }  // namespace
 
-bool parseVariable(const std::string &text, VariableSpec *out, std::string *error, const char *kind)
+bool parseVariable(const std::string &text, VariableEntry *out, std::string *error, const char *kind)
 {
     const std::vector<std::string> parts = split(text, ':');
     if (parts.size() < 3 || parts.size() > 4) {
         *error = std::string("bad ") + kind + " '" + text + "': expected STATION:AREA:ADDR[:COUNT]";
         return false;
     }
-    VariableSpec arg;
+    VariableEntry arg;
     if (!parseKey(kind, parts, text, &arg.station, &arg.area, &arg.addressText, error))
         return false;
     if (parts.size() == 4) {
@@ -79,7 +79,7 @@ bool parseVariable(const std::string &text, VariableSpec *out, std::string *erro
     return true;
 }
 
-bool parseWrite(const std::string &text, WriteSpec *out, std::string *error)
+bool parseWrite(const std::string &text, WriteEntry *out, std::string *error)
 {
     const std::string::size_type equals = text.find('=');
     if (equals == std::string::npos) {
@@ -91,7 +91,7 @@ bool parseWrite(const std::string &text, WriteSpec *out, std::string *error)
         *error = "bad write '" + text + "': expected STATION:AREA:ADDR=VALUE[,VALUE...]";
         return false;
     }
-    WriteSpec arg;
+    WriteEntry arg;
     if (!parseKey("write", parts, text, &arg.station, &arg.area, &arg.addressText, error))
         return false;
     for (const std::string &value : split(text.substr(equals + 1), ',')) {
@@ -132,7 +132,7 @@ WriteValue parseWriteValue(int area, const std::string &text)
     return value;
 }
 
-bool readVariableFile(const std::string &path, std::vector<VariableSpec> *out, std::string *error)
+bool readVariableFile(const std::string &path, std::vector<VariableEntry> *out, std::string *error)
 {
     std::ifstream in(path);
     if (!in) {
@@ -147,7 +147,7 @@ bool readVariableFile(const std::string &path, std::vector<VariableSpec> *out, s
         const std::string text = trim(line.substr(0, hash));
         if (text.empty())
             continue;
-        VariableSpec arg;
+        VariableEntry arg;
         std::string message;
         if (!parseVariable(text, &arg, &message)) {
             *error = path + ":" + std::to_string(number) + ": " + message;

@@ -69,12 +69,12 @@ void Driver::registerOnceReads(std::vector<OnceRead> *items)
         var.accessMode = 0;
         var.remoteFlag = remote_ ? 1 : 0;
         var.linkNo = linkNo_;
-        var.hostText = QString::fromStdString(item.spec.source);
+        var.hostText = QString::fromStdString(item.entry.source);
         var.addressText = QString::fromStdString(addressText(item.first.area, item.first.address));
         var.areaCode = item.first.area;
         var.address = item.first.address;
         var.station = item.first.station;
-        var.count = item.spec.count * wordsPerValue(item.first.area);
+        var.count = item.entry.count * wordsPerValue(item.first.area);
         if (api_->addListOnceReadVar(&var, 0) == 0)
             item.state = OnceRead::Rejected;
     }

@@ -58,11 +58,11 @@ int effectiveStation(const DriverSettings &options, int station, const std::stri
 }
 
 // Each value of each variable as a row; false on a bad address or a tag name given twice.
-bool addRows(const Driver &driver, const DriverSettings &options, const std::vector<VariableSpec> &variables,
+bool addRows(const Driver &driver, const DriverSettings &options, const std::vector<VariableEntry> &variables,
              HostVariables *out, std::string *error)
 {
     std::set<std::string> names;
-    for (const VariableSpec &v : variables) {
+    for (const VariableEntry &v : variables) {
         const std::string what = (v.origin.empty() ? "" : v.origin + ": ") + "bad variable '" + v.source + "'";
         int first = 0;
         if (!checkAddress(driver, v.area, v.addressText, what, &first, error) ||
@@ -90,17 +90,17 @@ bool addRows(const Driver &driver, const DriverSettings &options, const std::vec
 }
 
 // Each once-read, its addresses checked; owner ids count from 1.
-bool addOnceReads(const Driver &driver, const DriverSettings &options, const std::vector<VariableSpec> &onceReads,
+bool addOnceReads(const Driver &driver, const DriverSettings &options, const std::vector<VariableEntry> &onceReads,
                   HostVariables *out, std::string *error)
 {
     int ownerId = 0;
-    for (const VariableSpec &v : onceReads) {
+    for (const VariableEntry &v : onceReads) {
         const std::string what = "bad once-read '" + v.source + "'";
         OnceRead item;
         if (!checkAddress(driver, v.area, v.addressText, what, &item.first.address, error) ||
             !checkFollowing(driver, v.area, item.first.address, v.count, what, error))
             return false;
-        item.spec = v;
+        item.entry = v;
         item.first.station = effectiveStation(options, v.station, v.source, &out->warnings);
         item.first.area = v.area;
         item.ownerId = ++ownerId;
@@ -110,10 +110,10 @@ bool addOnceReads(const Driver &driver, const DriverSettings &options, const std
 }
 
 // Each value of each write at its own address; the values are checked by the write check.
-bool addWrites(const Driver &driver, const DriverSettings &options, const std::vector<WriteSpec> &writes,
+bool addWrites(const Driver &driver, const DriverSettings &options, const std::vector<WriteEntry> &writes,
                HostVariables *out, std::string *error)
 {
-    for (const WriteSpec &w : writes) {
+    for (const WriteEntry &w : writes) {
         const std::string what = "bad write '" + w.source + "'";
         int first = 0;
         if (!checkAddress(driver, w.area, w.addressText, what, &first, error) ||
@@ -135,8 +135,8 @@ bool addWrites(const Driver &driver, const DriverSettings &options, const std::v
 
 }  // namespace
 
-bool setUpVariables(const Driver &driver, const DriverSettings &settings, const std::vector<VariableSpec> &variables,
-                    const std::vector<VariableSpec> &onceReads, const std::vector<WriteSpec> &writes,
+bool setUpVariables(const Driver &driver, const DriverSettings &settings, const std::vector<VariableEntry> &variables,
+                    const std::vector<VariableEntry> &onceReads, const std::vector<WriteEntry> &writes,
                     HostVariables *out, std::string *error)
 {
     return addRows(driver, settings, variables, out, error) && addOnceReads(driver, settings, onceReads, out, error) &&

@@ -4,7 +4,7 @@
 
 #include "driver/Driver.h"
 #include "model/OnceRead.h"
-#include "model/Specs.h"
+#include "model/Entries.h"
 #include "model/TagRow.h"
 
 #include <string>
@@ -24,8 +24,8 @@ struct HostVariables {
 // of other stations to the default one unless settings.multiStation (with a
 // warning); false with a one-line message in *error (a tag name given twice
 // among them).
-bool setUpVariables(const Driver &driver, const DriverSettings &settings, const std::vector<VariableSpec> &variables,
-                    const std::vector<VariableSpec> &onceReads, const std::vector<WriteSpec> &writes,
+bool setUpVariables(const Driver &driver, const DriverSettings &settings, const std::vector<VariableEntry> &variables,
+                    const std::vector<VariableEntry> &onceReads, const std::vector<WriteEntry> &writes,
                     HostVariables *out, std::string *error);
 
 }  // namespace marovin_host

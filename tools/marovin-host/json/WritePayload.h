@@ -3,7 +3,7 @@
 #ifndef MAROVIN_HOST_JSON_WRITE_PAYLOAD_H
 #define MAROVIN_HOST_JSON_WRITE_PAYLOAD_H
 
-#include "model/Specs.h"
+#include "model/Entries.h"
 
 #include <nlohmann/json.hpp>
 

@@ -59,11 +59,11 @@ void Loop::onceReadEnded(int ownerId, bool done)
         if (done) {
             item.state = OnceRead::Done;
             ++s.onceReadsDone;
-            notice(Notice::OnceRead, "once-read " + item.spec.source + " done: " + onceReadValues(item));
+            notice(Notice::OnceRead, "once-read " + item.entry.source + " done: " + onceReadValues(item));
         } else {
             item.state = OnceRead::Failed;
             ++s.onceReadsFailed;
-            notice(Notice::GiveUp, "once-read " + item.spec.source + " given up");
+            notice(Notice::GiveUp, "once-read " + item.entry.source + " given up");
         }
     }
 }
@@ -79,7 +79,7 @@ void Loop::dropPendingOfStation(int station)
             item.state = OnceRead::Failed;
             ++s.onceReadsFailed;
             notice(Notice::GiveUp,
-                   "once-read " + item.spec.source + " dropped: station " + std::to_string(station) + " given up");
+                   "once-read " + item.entry.source + " dropped: station " + std::to_string(station) + " given up");
         }
     }
     writes_.dropStation(station, all);
@@ -88,8 +88,8 @@ void Loop::dropPendingOfStation(int station)
 std::string Loop::onceReadValues(OnceRead &item)
 {
     std::string text;
-    item.values.assign(static_cast<std::size_t>(item.spec.count), TagValue());
-    for (int k = 0; k < item.spec.count; ++k) {
+    item.values.assign(static_cast<std::size_t>(item.entry.count), TagValue());
+    for (int k = 0; k < item.entry.count; ++k) {
         const ValueRef ref = item.at(k);
         TagValue &value = item.values[static_cast<std::size_t>(k)];
         driver_.fetch(ref, TagInfo(), &value);
@@ -106,7 +106,7 @@ void Loop::refetchOnceReads()
     for (OnceRead &item : run_.onceReads) {
         if (item.state != OnceRead::Done)
             continue;
-        for (int k = 0; k < item.spec.count; ++k)
+        for (int k = 0; k < item.entry.count; ++k)
             driver_.fetch(item.at(k), TagInfo(), &item.values[static_cast<std::size_t>(k)]);
     }
 }

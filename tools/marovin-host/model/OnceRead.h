@@ -2,7 +2,7 @@
 #ifndef MAROVIN_HOST_MODEL_ONCE_READ_H
 #define MAROVIN_HOST_MODEL_ONCE_READ_H
 
-#include "model/Specs.h"
+#include "model/Entries.h"
 #include "model/TagValue.h"
 
 #include <vector>
@@ -11,11 +11,11 @@ namespace marovin_host {
 
 struct OnceRead {
     enum State { Pending, Done, Failed, Rejected };
-    VariableSpec spec;
+    VariableEntry entry;
     ValueRef first;  // first value; further values follow at the area's address step
     int ownerId = 0;
     State state = Pending;
-    std::vector<TagValue> values;  // spec.count of them once Done
+    std::vector<TagValue> values;  // entry.count of them once Done
     // The ref of value k.
     ValueRef at(int k) const;
 };

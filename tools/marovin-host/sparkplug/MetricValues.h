@@ -4,7 +4,7 @@
 #ifndef MAROVIN_HOST_SPARKPLUG_METRIC_VALUES_H
 #define MAROVIN_HOST_SPARKPLUG_METRIC_VALUES_H
 
-#include "model/Specs.h"
+#include "model/Entries.h"
 #include "model/TagRow.h"
 
 #include "SparkplugB.pb.h"

@@ -3,7 +3,7 @@
 #ifndef MAROVIN_HOST_WRITES_COMMAND_LINE_WRITES_H
 #define MAROVIN_HOST_WRITES_COMMAND_LINE_WRITES_H
 
-#include "model/Specs.h"
+#include "model/Entries.h"
 #include "writes/WriteQueue.h"
 
 #include <functional>

@@ -5,7 +5,7 @@
 #ifndef MAROVIN_HOST_WRITES_WRITE_CHECK_H
 #define MAROVIN_HOST_WRITES_WRITE_CHECK_H
 
-#include "model/Specs.h"
+#include "model/Entries.h"
 #include "model/TagRow.h"
 #include "writes/WriteRequest.h"
 

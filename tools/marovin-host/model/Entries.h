@@ -1,7 +1,7 @@
 // Variables, writes and once-reads as given on the command line or in a file,
 // before the driver has checked their addresses.
-#ifndef MAROVIN_HOST_MODEL_SPECS_H
-#define MAROVIN_HOST_MODEL_SPECS_H
+#ifndef MAROVIN_HOST_MODEL_ENTRIES_H
+#define MAROVIN_HOST_MODEL_ENTRIES_H
 
 #include "model/Tag.h"
 
@@ -11,7 +11,7 @@
 namespace marovin_host {
 
 // STATION:AREA:ADDR[:COUNT] (COUNT in values), or a tag file's line.
-struct VariableSpec {
+struct VariableEntry {
     int station = 1;
     int area = 0;
     std::string addressText;  // bare digits: decimal for area 0, hex otherwise
@@ -31,7 +31,7 @@ struct WriteValue {
 };
 
 // STATION:AREA:ADDR=VALUE[,VALUE...]
-struct WriteSpec {
+struct WriteEntry {
     int station = 1;
     int area = 0;
     std::string addressText;

@@ -16,14 +16,14 @@ using namespace marovin_host;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     std::istringstream in(marovin_fuzz::text(data, size));
-    std::vector<VariableSpec> specs;
+    std::vector<VariableEntry> entries;
     std::string error;
-    if (!readTagText(in, "tags", &specs, &error)) {
+    if (!readTagText(in, "tags", &entries, &error)) {
         check(error.compare(0, 5, "tags:") == 0);
         return 0;
     }
     std::set<std::string> names;
-    for (const VariableSpec &s : specs) {
+    for (const VariableEntry &s : entries) {
         check(s.named && validTagName(s.tag.name) && names.insert(s.tag.name).second);
         check(s.station >= 0 && s.station <= 255 && s.area >= 0 && s.area <= kDecimalFloat);
         check(s.count >= 1 && s.count <= 4096 && !s.addressText.empty());

@@ -24,7 +24,7 @@ void checkKey(int station, int area, const std::string &address)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string text = marovin_fuzz::text(data, size);
-    VariableSpec v;
+    VariableEntry v;
     std::string error;
     if (parseVariable(text, &v, &error)) {
         checkKey(v.station, v.area, v.addressText);
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     } else {
         check(!error.empty());
     }
-    WriteSpec w;
+    WriteEntry w;
     error.clear();
     if (parseWrite(text, &w, &error)) {
         checkKey(w.station, w.area, w.addressText);

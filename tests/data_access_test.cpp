@@ -128,11 +128,7 @@ TEST_F(Access, RefusedReadsAndWritesTouchNothing)
     word(S::remoteMode) = 1;
     EXPECT_EQ(set(9, "10", INT_MAX, "01 02"), 0);
     EXPECT_EQ(get(1, "10", 1, nullptr) + SetRegisterData("h", 1, "10", 1, nullptr, 1, 0, 0), 0);
-    SetComInfo(nullptr);
-    QByteArray out;
-    EXPECT_EQ(get(1, "10", 1, &out) + set(1, "10", 1, "01 00"), 0);
-    EXPECT_TRUE(out.isEmpty() && PLC_driver.extendList.isEmpty() && PLC_driver.writeList.isEmpty());
-    EXPECT_EQ(QueryFinishFlag(), 1);
+    // Without settings: host_contract_test's BeforeSetup.
 }
 
 TEST_F(Access, CacheOnlyWritesStoreWhatIsSupplied)

@@ -16,12 +16,9 @@ protected:
     // Queues a read of `dataLength` bytes at offset 10 (its remoteArg1 given).
     void queueRead(int areaCode, int address, int dataLength, int station = 1, int remoteArg1 = 0)
     {
-        Protocol p;
-        p.dataOffset = 10;
-        p.dataLength = dataLength;
-        p.var = makeVar(areaCode, address, station);
-        p.var.remoteArg1 = remoteArg1;
-        PLC_driver.frameQueue.append(p);
+        RW_VAR v = makeVar(areaCode, address, station);
+        v.remoteArg1 = remoteArg1;
+        PLC_driver.frameQueue.append(Protocol{QByteArray(), 0, 0, 10, dataLength, v, 0, 0, 0});
     }
     // Stores a reply of ten header bytes, `data` and (unless cut short) a sum byte.
     void store(int areaCode, int address, int dataLength, const char *data, bool sumByte = true, int station = 1)
@@ -84,11 +81,13 @@ TEST_F(Storage, RepliesStoreValuesLeastSignificantByteFirst)
 
 TEST_F(Storage, StatusBitsFollowTheAnsweredRequest)
 {
-    const std::map<int, int> allClear = {{36, 0}, {37, 0}, {38, 0}, {39, 0}, {25, 1}, {28, 1}, {29, 1}, {30, 1}, {31, 1}};
+    // Bits in the order the driver stores them.
+    const std::vector<std::pair<int, int>> allClear = {{36, 0}, {37, 0}, {38, 0}, {39, 0}, {25, 1},
+                                                       {28, 1}, {29, 1}, {30, 1}, {31, 1}};
     const struct {
         int framesDone;
         const char *data;
-        std::map<int, int> bits;
+        std::vector<std::pair<int, int>> bits;
     } rows[] = {
         {0, "00 10 00 08", {{36, 1}, {37, 0}, {38, 0}, {39, 0}, {25, 1}, {28, 1}, {29, 0}, {30, 1}, {31, 1}}},
         {0, "00 7F 00 78", {{36, 1}, {37, 1}, {38, 1}, {39, 1}, {25, 0}, {28, 0}, {29, 0}, {30, 0}, {31, 0}}},
@@ -104,16 +103,11 @@ TEST_F(Storage, StatusBitsFollowTheAnsweredRequest)
         word(MarovinSettings::framesDone) = r.framesDone;
         store(0, 0, 4, r.data, false, 3);
         EXPECT_EQ(PLC_driver.extendList.size(), static_cast<int>(r.bits.size()));
-        for (const auto &bit : r.bits)
-            EXPECT_EQ(cached(3, 0, bit.first), bit.second ? "01" : "00") << "bit " << bit.first;
+        for (std::size_t i = 0; i < r.bits.size(); ++i) {
+            EXPECT_EQ(PLC_driver.extendList.at(static_cast<int>(i)).address, r.bits[i].first);
+            EXPECT_EQ(cached(3, 0, r.bits[i].first), r.bits[i].second ? "01" : "00") << "bit " << r.bits[i].first;
+        }
     }
-    // Written in table order.
-    PLC_driver.extendList.clear();
-    word(MarovinSettings::framesDone) = 0;
-    store(0, 0, 4, "00 00 00 00");
-    const int order[] = {36, 37, 38, 39, 25, 28, 29, 30, 31};
-    for (int i = 0; i < 9; ++i)
-        EXPECT_EQ(PLC_driver.extendList.at(i).address, order[i]);
 }
 
 TEST_F(Storage, LookupFindsOrAppendsAndFollowsTheList)
@@ -128,22 +122,15 @@ TEST_F(Storage, LookupFindsOrAppendsAndFollowsTheList)
     // Emptied, and entries appended behind the lookup's back: found, first one first.
     PLC_driver.extendList.clear();
     EXPECT_EQ(ExtendFindSameVar(1, 1, 12), 0);
-    EXTENDVAR e;
-    e.station = 1;
-    e.areaCode = 2;
-    e.address = 40;
+    const EXTENDVAR e{1, 2, 40, QByteArray()};
     PLC_driver.extendList << e << e;
     EXPECT_EQ(ExtendFindSameVar(1, 2, 40), 1);
-    e.areaCode = 1;
-    e.address = 12;
-    PLC_driver.extendList << e;  // a duplicate of entry 0
+    PLC_driver.extendList << EXTENDVAR{1, 1, 12, QByteArray()};  // a duplicate of entry 0
     EXPECT_EQ(ExtendFindSameVar(1, 1, 12), 0);
     // Refilled to the same size with other keys: stale positions are not trusted.
     PLC_driver.extendList.clear();
-    for (int address : {50, 12, 51, 52}) {
-        e.address = address;
-        PLC_driver.extendList << e;
-    }
+    for (int address : {50, 12, 51, 52})
+        PLC_driver.extendList << EXTENDVAR{1, 1, address, QByteArray()};
     EXPECT_EQ(ExtendFindSameVar(1, 2, 40), 4);
     EXPECT_EQ(ExtendFindSameVar(1, 1, 12), 1);
     EXPECT_EQ(ExtendFindSameVar(1, 1, 52), 3);
@@ -183,10 +170,7 @@ TEST_F(Storage, SpecialSaveCopiesWordsAndMergesThePendingBit)
         PLC_driver.frameQueue.clear();
         PLC_driver.writeList.clear();
         queueRead(1, 5, r.dataLength, 1, r.remoteArg1);
-        Protocol w;
-        w.frame = hex(r.frameIn);
-        w.requestLength = 77;
-        PLC_driver.frameQueue.append(w);
+        PLC_driver.frameQueue.append(Protocol{hex(r.frameIn), 77, 0, 0, 0, RW_VAR(), 0, 0, 0});
         if (r.writeData)
             PLC_driver.writeList << writeVar(0, r.writeAddress, r.writeData);
         std::vector<unsigned short> words(16, 0xAAAA);

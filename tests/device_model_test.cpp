@@ -22,6 +22,15 @@ namespace {
 std::uint8_t hi(unsigned v) { return static_cast<std::uint8_t>(v >> 8); }
 std::uint8_t lo(unsigned v) { return static_cast<std::uint8_t>(v); }
 
+// The byte strings one after another.
+Bytes cat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes &p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
 // Appends the request sum byte (over every byte, byte 0 included).
 Bytes withSum(Bytes f)
 {
@@ -42,10 +51,9 @@ Bytes localFrame(int station, std::uint16_t command, std::uint16_t reg, std::uin
 // A remote descriptor frame for (station, area, address, count), with `data` when it writes.
 Bytes remoteFrame(bool write, int station, int area, std::uint32_t address, int count, const char *data = "")
 {
-    Bytes f = {0, 1, lo(write), 2, lo(station), 0, lo(area), lo(address >> 24), lo(address >> 16), hi(address),
-               lo(address), 0, lo(count), 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
-    const Bytes d = bytes(data);
-    f.insert(f.end(), d.begin(), d.end());
+    Bytes f = cat({{0, 1, lo(write), 2, lo(station), 0, lo(area), lo(address >> 24), lo(address >> 16), hi(address),
+                    lo(address), 0, lo(count), 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0},
+                   bytes(data)});
     f[0] = static_cast<std::uint8_t>(f.size() + 1);
     return withSum(f);
 }
@@ -206,11 +214,8 @@ TEST(DeviceStream, FramesSkipsAndResynchronises)
 {
     const Bytes good1 = localFrame(1, 0xB004, 0x10), good2 = localFrame(1, 0x9005, 0x20, 0x12345678);
     // A multi-drop line: frames for other stations are skipped, whatever the chunks.
-    const Bytes frames[] = {good1, localFrame(2, 0xB004, 0x10), localFrame(5, 0xB005, 0x20),
-                            localFrame(7, 0x5C00, 0x7095, 0x0000FFEF), localFrame(1, 0x9005, 0x11, 0x0102)};
-    Bytes stream;
-    for (const Bytes &f : frames)
-        stream.insert(stream.end(), f.begin(), f.end());
+    const Bytes stream = cat({good1, localFrame(2, 0xB004, 0x10), localFrame(5, 0xB005, 0x20),
+                              localFrame(7, 0x5C00, 0x7095, 0x0000FFEF), localFrame(1, 0x9005, 0x11, 0x0102)});
     for (std::size_t chunk : {stream.size(), std::size_t(1), std::size_t(7)}) {
         DeviceModel m;
         m.setStations({1, 5});
@@ -237,9 +242,7 @@ TEST(DeviceStream, FramesSkipsAndResynchronises)
         for (bool byteWise : {false, true}) {  // all at once, and one byte at a time as over a slow line
             SCOPED_TRACE(toHex(r.junk) + (byteWise ? ", byte-wise" : ", whole"));
             DeviceModel m;
-            Bytes rest = r.junk;
-            rest.insert(rest.end(), good2.begin(), good2.end());
-            rest.insert(rest.end(), good1.begin(), good1.end());
+            Bytes rest = cat({r.junk, good2, good1});
             std::vector<Bytes> got = m.feed(good1.data(), good1.size());
             Bytes dropped;
             for (std::size_t at = 0; at < rest.size(); at += byteWise ? 1 : rest.size())
@@ -254,8 +257,7 @@ TEST(DeviceStream, FramesSkipsAndResynchronises)
     // A junk length byte would make the framer wait past the request that ends the input.
     for (const char *junk : {"0A", "0A 00"}) {
         DeviceModel m;
-        Bytes s = bytes(junk);
-        s.insert(s.end(), good1.begin(), good1.end());
+        Bytes s = cat({bytes(junk), good1});
         EXPECT_EQ(m.feed(s.data(), s.size()), std::vector<Bytes>{good1}) << junk;
     }
     // An incomplete frame alone waits; a silence on the line drops it.
@@ -267,9 +269,7 @@ TEST(DeviceStream, FramesSkipsAndResynchronises)
     DeviceModel remote;
     remote.setRemote(true);
     const Bytes read = remoteFrame(false, 5, 1, 0x1234, 1), write = remoteFrame(true, 5, 1, 0x1234, 1, "CD AB");
-    Bytes s = bytes("0B 4F 00");
-    s.insert(s.end(), write.begin(), write.end());
-    s.insert(s.end(), read.begin(), read.end());
+    Bytes s = cat({bytes("0B 4F 00"), write, read});
     EXPECT_EQ(remote.feed(s.data(), s.size()), (std::vector<Bytes>{write, read}));
     EXPECT_EQ(remote.counters().garbageBytes, 3u);
 }

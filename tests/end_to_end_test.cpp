@@ -95,9 +95,8 @@ TEST_F(EndToEnd, WritesLandWholeAndReadBack)
     run(40);
     for (int k = 0; k < 5; ++k)
         EXPECT_EQ(device.areaValue(1, 1, 0x100 + k), 0x1111u * (k + 1)) << k;
-    EXPECT_EQ(device.areaValue(1, 4, 0x200), 0x10000001u);
-    EXPECT_EQ(device.areaValue(1, 4, 0x202), 0x20000002u);
-    EXPECT_EQ(device.areaValue(1, 4, 0x204), 0x30000003u);
+    for (unsigned k = 0; k < 3; ++k)
+        EXPECT_EQ(device.areaValue(1, 4, 0x200 + 2 * k), 0x10000001u * (k + 1)) << k;
     EXPECT_FALSE(device.has(1, marovin_device::Space32B, 0x201)) << "no half values";
     EXPECT_FLOAT_EQ(device.decimalFloat(1, 0x50), 3.25f);
     EXPECT_TRUE(device.statusBit(1, 28) && !device.statusBit(1, 29) && device.statusBit(1, 30));
@@ -147,9 +146,8 @@ TEST_F(EndToEnd, RemoteModeReadsAndWrites)
     word(remoteMode) = 1;
     device.setRemote(true);
     device.setAreaValue(3, 1, 0x10, 0x2468);
-    RW_VAR r = makeVar(1, 0x10, 3, 1);
-    r.remoteArg1 = -1;
-    r.linkNo = 1;  // the other end of the link serves it
+    // RW_VAR's fields in order; link 1: the other end of the link serves it.
+    RW_VAR r{0, 0, 0, 0, 1, 0, "", "10", 1, 0x10, 3, 1, -1, 0, QByteArray()};
     AddListReadVar(&r);
     run(3);
     EXPECT_EQ(get(1, "10", 1, 3), "68 24");

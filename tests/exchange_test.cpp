@@ -32,10 +32,8 @@ protected:
     }
     static RW_VAR onceVar(int address, int ownerType, int ownerId, int station = 1)
     {
-        RW_VAR v = makeVar(1, address, station);
-        v.ownerType = ownerType;
-        v.ownerId = ownerId;
-        return v;
+        // RW_VAR's fields in order.
+        return {ownerType, ownerId, 0, 0, 0, 0, "", QString::number(address, 16), 1, address, station, 1, 0, 0, {}};
     }
     // Letter per turn: W write, O once-read, R cyclic read, - idle.
     std::string turns(int n)
@@ -93,7 +91,6 @@ TEST_F(Exchange, QueuedRequestsAreHandedOutAgainUntilAnswered)
     // The status block is worked off before a write that came meanwhile.
     PLC_driver.readList.prepend(makeVar(0, 2));
     EXPECT_NE(ComCommunication(), nullptr);
-    EXPECT_EQ(PLC_driver.frameQueue.size(), 5);
     add(1, 0, 0);
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(PLC_driver.frameQueue.size(), 5 - i);
@@ -136,10 +133,8 @@ TEST_F(Exchange, UnsendableWritesLeaveTheirList)
 // that a failure's code shows at once.
 TEST_F(Exchange, StatusOfEveryKindOfReply)
 {
-    Protocol probe;  // a 13-byte read reply with data 12 34
-    probe.replyLength = 13;
-    probe.dataOffset = 10;
-    const QByteArray good = goodReply(probe, hex("12 34"));
+    // A 13-byte read reply with data 12 34.
+    const QByteArray good = goodReply(Protocol{QByteArray(), 0, 13, 10, 0, RW_VAR(), 0, 0, 0}, hex("12 34"));
     QByteArray badSum = good;
     badSum[12] = static_cast<char>(badSum[12] + 1);
     const struct {
@@ -293,9 +288,8 @@ TEST_F(Exchange, GiveUpDropsThePendingWorkOfItsStation)
         EXPECT_EQ(pieces(PLC_driver.writeList), multi ? "1/1 3/1 1/1" : "");
         EXPECT_EQ(pieces(PLC_driver.onceReadList), multi ? "19/1 20/1" : "");
         ASSERT_EQ(callbacks().onceReads.size(), multi ? 1u : 3u);
-        EXPECT_EQ(callbacks().onceReads[0].ownerType, 4);
-        EXPECT_EQ(callbacks().onceReads[0].ownerId, 7);
-        EXPECT_EQ(callbacks().onceReads[0].outcome, 2);
+        const Callbacks::OnceRead &dropped = callbacks().onceReads[0];
+        EXPECT_EQ(std::vector<int>({dropped.ownerType, dropped.ownerId, dropped.outcome}), std::vector<int>({4, 7, 2}));
         PLC_driver.readList.clear();
         PLC_driver.writeList.clear();
         PLC_driver.onceReadList.clear();
@@ -305,13 +299,11 @@ TEST_F(Exchange, GiveUpDropsThePendingWorkOfItsStation)
 TEST_F(Exchange, OnceReadDoneAfterTheRequestersLastEntry)
 {
     PLC_driver.onceReadList << onceVar(0x10, 4, 7) << onceVar(0x11, 5, 7) << onceVar(0x12, 4, 7);
-    EXPECT_EQ(exchangeGood(), 1);
-    EXPECT_TRUE(callbacks().onceReads.empty());
-    EXPECT_EQ(exchangeGood(), 1);
-    ASSERT_EQ(callbacks().onceReads.size(), 1u);
+    for (std::size_t told : {0u, 1u, 2u}) {
+        EXPECT_EQ(exchangeGood(), 1);
+        ASSERT_EQ(callbacks().onceReads.size(), told);
+    }
     EXPECT_EQ(callbacks().onceReads[0].ownerType, 5);
-    EXPECT_EQ(exchangeGood(), 1);
-    ASSERT_EQ(callbacks().onceReads.size(), 2u);
     const Callbacks::OnceRead &done = callbacks().onceReads[1];
     EXPECT_EQ(done.context * 1000 + done.ownerType * 100 + done.ownerId * 10 + done.outcome, 77471);
     EXPECT_EQ(PLC_driver.result.address, 0x12);
@@ -319,8 +311,7 @@ TEST_F(Exchange, OnceReadDoneAfterTheRequestersLastEntry)
 
 TEST_F(Exchange, FinishFlagAfterOneMoreGoodVariableThanTheReadList)
 {
-    for (int i = 0; i < 4; ++i)
-        PLC_driver.readList << makeVar(1, 0x10 + i);
+    add(0, 0, 4);
     PLC_driver.onceReadList << onceVar(0x20, 1, 1);
     word(finishFlag) = 0;
     for (int i = 0; i < 4; ++i) {
@@ -351,10 +342,7 @@ TEST_F(Exchange, RemoteRepliesAndWrites)
     EXPECT_TRUE(PLC_driver.writeList.isEmpty());
     EXPECT_TRUE(callbacks().notifies.empty());
     // A remote variable that asks for storing: the second of its replies is only accepted.
-    RW_VAR r = makeVar(1, 0x10, 2);
-    r.linkNo = 3;
-    r.remoteArg1 = -1;
-    PLC_driver.readList << r;
+    PLC_driver.readList << RW_VAR{0, 0, 0, 0, 3, 0, "", "10", 1, 0x10, 2, 1, -1, 0, {}};  // RW_VAR's fields in order
     EXPECT_EQ(exchangeWith(goodReply(*ComCommunication(), hex("12 34"))), 1);
     EXPECT_EQ(cached(2, 1, 0x10), "34 12");
     p = ComCommunication();
@@ -396,12 +384,9 @@ TEST(Checksums, KnownValuesAndDigits)
 TEST_F(Exchange, ReplyCheck)
 {
     auto queue = [](int accessMode, int replyLength, int dataLength) {
-        PLC_driver.frameQueue.clear();
-        Protocol p;
-        p.replyLength = replyLength;
-        p.dataLength = dataLength;
-        p.var.accessMode = accessMode;
-        PLC_driver.frameQueue.append(p);
+        RW_VAR v;
+        v.accessMode = accessMode;
+        PLC_driver.frameQueue = {Protocol{QByteArray(), 0, replyLength, 0, dataLength, v, 0, 0, 0}};
     };
     auto check = [](const char *reply, int length) {
         QByteArray r = hex(reply);

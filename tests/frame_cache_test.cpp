@@ -98,15 +98,11 @@ TEST_F(FrameCache, ReusedRecordsEqualFreshOnes)
         PLC_driver.readList.clear();
         std::vector<RW_VAR> vars;
         for (int i = 0; i < (round == 2 ? n : 3); ++i) {
-            RW_VAR v = makeVar(1 + i % 3, round == 2 ? i : 0x30 + i, 4, 1 + i % 2);
-            v.hostText = QStringLiteral("host %1.%2").arg(round).arg(i);
-            v.addressText = QStringLiteral("addr %1").arg(round % 2 ? i : 10 + i);
-            v.ownerType = v.accessMode = round;
-            v.remoteFlag = round + 1;
-            v.status = round + 2;
-            v.ownerId = v.remoteArg2 = 100 * round + i;
-            v.remoteArg1 = -round;
-            v.data = round == 1 ? QByteArray("\x05", 1) : QByteArray();
+            // RW_VAR's fields in order.
+            const int id = 100 * round + i;
+            const RW_VAR v{round, id, round, round + 1, 0, round + 2, QStringLiteral("host %1.%2").arg(round).arg(i),
+                           QStringLiteral("addr %1").arg(round % 2 ? i : 10 + i), 1 + i % 3, round == 2 ? i : 0x30 + i,
+                           4, 1 + i % 2, -round, id, round == 1 ? QByteArray("\x05", 1) : QByteArray()};
             vars.push_back(v);
             PLC_driver.readList << v;
         }

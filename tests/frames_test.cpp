@@ -76,17 +76,9 @@ TEST_F(Frames, ReadRequests)
         {15, 1, -1, "08 00 F0 B0 04 00 F1 FF FF 9B", 13, 2},
     };
     for (const auto &r : rows) {
-        // Every field set, so that a field the copy leaves out shows.
-        RW_VAR v = writeVar(r.areaCode, r.address, "01 02 03", r.station, 7);
-        v.ownerType = 5;
-        v.ownerId = 6;
-        v.accessMode = 2;
-        v.remoteFlag = 1;
-        v.linkNo = 3;
-        v.status = 8;
-        v.hostText = "screen";
-        v.remoteArg1 = -1;
-        v.remoteArg2 = 11;
+        // Every field set, so that a field the copy leaves out shows (RW_VAR's fields in order).
+        const RW_VAR v{5, 6, 2, 1, 3, 8, "screen", QString::number(r.address, 16), r.areaCode, r.address, r.station, 7,
+                       -1, 11, hex("01 02 03")};
         expectFrames(ReadRegister, v, {r.frame}, r.replyLength, r.dataLength);
     }
     // The status-bit block: five fixed requests, address and count play no part.
@@ -180,24 +172,12 @@ TEST_F(Frames, RemoteRequests)
         {5, "16 01 00 02 05 00 05 00 00 12 34 00 01 FF FF FF FF 00 00 00 00 66", 15, 4},
     };
     for (const auto &r : reads) {
-        RW_VAR v = makeVar(r.areaCode, 0x1234, 5);
-        v.ownerType = 1;
-        v.linkNo = 2;
-        v.remoteArg1 = -1;
-        v.data = hex("01 02");  // a read sends no data
+        // RW_VAR's fields in order; a read sends no data.
+        const RW_VAR v{1, 0, 0, 0, 2, 0, "", "1234", r.areaCode, 0x1234, 5, 1, -1, 0, hex("01 02")};
         expectFrames(Remote_ReadVar, v, {r.frame}, r.replyLength, r.dataLength);
     }
     // Fields are cut to their width and sent in two's complement.
-    RW_VAR odd;
-    odd.ownerType = 0x1FF;
-    odd.accessMode = 0x101;
-    odd.linkNo = 0x102;
-    odd.station = 0x1FE;
-    odd.areaCode = 0x12345;
-    odd.address = -2;
-    odd.count = -1;
-    odd.remoteArg1 = -5;
-    odd.remoteArg2 = 0x7FFFFFFF;
+    const RW_VAR odd{0x1FF, 0, 0x101, 0, 0x102, 0, "", "", 0x12345, -2, 0x1FE, -1, -5, 0x7FFFFFFF, QByteArray()};
     expectFrames(Remote_ReadVar, odd, {"16 FF 01 02 FE 23 45 FF FF FF FE FF FF FF FF FF FB 7F FF FF FF EB"}, 15, 4);
     // Writes carry the value bytes; station 0 is a broadcast that nobody answers.
     RW_VAR w = writeVar(1, 0x10, "34 12", 0);
@@ -298,10 +278,8 @@ std::string wordsHex(float value)
 {
     unsigned short fraction = 0xAAAA, integer = 0xAAAA;
     encodeDecimalFloat(value, &fraction, &integer);
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%02X %02X %02X %02X", fraction >> 8, fraction & 0xFF, integer >> 8,
-                  integer & 0xFF);
-    return buffer;
+    const char b[4] = {char(fraction >> 8), char(fraction & 0xFF), char(integer >> 8), char(integer & 0xFF)};
+    return toHex(QByteArray(b, 4));
 }
 
 TEST(DecimalFloat, EncodingTable)

@@ -149,8 +149,7 @@ TEST(HostApp, OutputWiring)
         HostOptions o;
         o.csvFile = r.csv, o.trace = !r.trace.empty(), o.traceFile = r.trace, o.dumpFile = r.dump;
         o.sparkplug.group = "g", o.sparkplug.node = r.sparkplug;
-        RunState run;
-        run.rows = kRows;
+        RunState run{kRows, {}, {}};
         WriteQueue queue;
         Outputs outputs;
         RunOutputs kept;
@@ -189,9 +188,8 @@ TEST(HostOutputs, CsvTableTraceAndDumpLines)
     TraceOutput::open(dir + "/o.trace", &error)->frameSent(frame, 2);
     EXPECT_EQ(fileText(dir + "/o.trace").substr(12), " TX [08][00]\n");
     EXPECT_TRUE(TraceOutput::open("-", &error)->toStdout());
-    std::vector<OnceRead> once(1);
-    once[0].first = {1, kWord16, 14}, once[0].state = OnceRead::Done;
-    once[0].values = {decodeValue(kWord16, {}, 1), decodeValue(kWord16, {}, 2)};
+    const std::vector<TagValue> values = {decodeValue(kWord16, {}, 1), decodeValue(kWord16, {}, 2)};
+    const std::vector<OnceRead> once = {{{}, {1, kWord16, 14}, 0, OnceRead::Done, values}};
     DumpOutput(dir + "/o.dump", once).finish(view);
     EXPECT_EQ(fileText(dir + "/o.dump"),
               "# marovin-host values: STATION:AREA:ADDRESS=VALUE (address hex, status bit decimal)\n1:1:E=1\n1:1:F=2\n1:1:10=65529\n");

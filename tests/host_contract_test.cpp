@@ -128,12 +128,10 @@ TEST_F(BeforeSetup, EveryEntryPointReturnsItsFailureValue)
     EXPECT_EQ(DataCom(nullptr, 0)->status, 1) << "an empty queue leaves success";
 }
 
-TEST_F(BeforeSetup, SettingsWithdrawnWhileARequestIsOutstanding)
+class HostInput : public DriverTest {};
+
+TEST_F(HostInput, SettingsWithdrawnWhileARequestIsOutstanding)
 {
-    int settings[32] = {};
-    settings[S::maxUnits] = 4;
-    settings[S::retryLimit] = 2;
-    SetComInfo(settings);
     PLC_driver.readList << makeVar(1, 0x10);
     Protocol *p = ComCommunication();
     ASSERT_NE(p, nullptr);
@@ -146,8 +144,6 @@ TEST_F(BeforeSetup, SettingsWithdrawnWhileARequestIsOutstanding)
     EXPECT_EQ(DataCom(&reply, reply.size())->status, 1);
     EXPECT_TRUE(PLC_driver.frameQueue.isEmpty());
 }
-
-class HostInput : public DriverTest {};
 
 TEST_F(HostInput, NullCallbacksAreSkipped)
 {

@@ -111,8 +111,9 @@ struct Harness {
     LoopSettings settings;
     DriverSettings driverSettings;
 
-    explicit Harness(std::vector<ValueRef> refs)
+    explicit Harness(std::vector<ValueRef> refs, std::deque<Act> script = {})
     {
+        port->script = std::move(script);
         std::string error;
         driver = Driver::load(MAROVIN_LIBRARY_PATH, &error);
         EXPECT_TRUE(driver) << error;
@@ -133,13 +134,10 @@ struct Harness {
     // A write of raw bytes to ref, its answer recorded in *answers.
     void write(const ValueRef &ref, std::uint32_t raw, std::vector<std::string> *answers)
     {
-        WriteRequest w;
-        w.ref = ref;
-        w.bytes.assign(reinterpret_cast<const char *>(&raw), ref.area == 1 ? 2 : 4);
-        w.count = ref.area == 1 ? 1 : 2;
-        w.label = canonicalName(ref);
-        w.done = [answers, raw](const WriteResult &r) { answers->push_back(std::to_string(raw) + " " + r.text); };
-        ASSERT_TRUE(queue.submit(std::move(w)));
+        const bool word = ref.area == 1;
+        const std::string bytes(reinterpret_cast<const char *>(&raw), word ? 2 : 4);
+        const auto done = [=](const WriteResult &r) { answers->push_back(std::to_string(raw) + " " + r.text); };
+        ASSERT_TRUE(queue.submit({ref, bytes, word ? 1 : 2, canonicalName(ref), "", done}));
     }
 };
 
@@ -168,9 +166,8 @@ TEST(HostLoop, ReadsEveryRowAndTellsEachValueOnce)
 
 TEST(HostLoop, SilenceGivesUpThenTheValueComesBack)
 {
-    Harness h({kA});
+    Harness h({kA}, {Act::Silence, Act::Silence, Act::Silence});
     h.device.setAreaValue(1, 1, 0x10, 5);
-    h.port->script = {Act::Silence, Act::Silence, Act::Silence};
     EXPECT_EQ(h.go(), LoopEnd::Cycles);
     EXPECT_EQ(h.run.stats.repeats, 2);
     EXPECT_EQ(h.run.stats.giveUps, 1);
@@ -181,9 +178,8 @@ TEST(HostLoop, SilenceGivesUpThenTheValueComesBack)
 
 TEST(HostLoop, JunkBehindAReplyIsDroppedAndTheValueKept)
 {
-    Harness h({kA});
+    Harness h({kA}, {Act::Answer, Act::Junk});
     h.device.setAreaValue(1, 1, 0x10, 1234);
-    h.port->script = {Act::Answer, Act::Junk};
     EXPECT_EQ(h.go(), LoopEnd::Cycles);
     EXPECT_EQ(h.run.stats.bytesDropped, 3);
     EXPECT_EQ(h.recorder->count(Notice::Noise), 1);
@@ -193,9 +189,8 @@ TEST(HostLoop, JunkBehindAReplyIsDroppedAndTheValueKept)
 
 TEST(HostLoop, ALostLinkIsReopenedAndItsFrameSentAgain)
 {
-    Harness h({kA});
+    Harness h({kA}, {Act::Answer, Act::LoseLink});
     h.device.setAreaValue(1, 1, 0x10, 9);
-    h.port->script = {Act::Answer, Act::LoseLink};
     h.port->reopenFailures = 1;
     EXPECT_EQ(h.go(), LoopEnd::Cycles);
     EXPECT_EQ(h.link.losses(), 1);
@@ -240,15 +235,13 @@ TEST(HostLoop, NothingLeftEndsARunOfWritesOnly)
 // Last: its write stays in the driver, which outlives a test in this process.
 TEST(HostLoop, WritesLeftWhenTheRunEndsAreDropped)
 {
-    Harness h({});
+    Harness h({}, {Act::LoseLink});
     h.settings.cycles = 0;
     h.settings.durationS = 0.05;
-    h.port->script = {Act::LoseLink};
     h.port->reopenFailures = 1000;
     std::vector<std::string> answers;
     h.write(kB, 1, &answers);
     h.queue.keepOpen();  // a network source: an empty queue is no reason to stop
     EXPECT_EQ(h.go(), LoopEnd::Duration);
-    ASSERT_EQ(answers.size(), 1u);
-    EXPECT_EQ(answers[0], "1 dropped: the run ended (duration reached)");
+    EXPECT_EQ(answers, std::vector<std::string>{"1 dropped: the run ended (duration reached)"});
 }

@@ -42,10 +42,7 @@ bool until(const std::function<bool()> &done, const std::function<void()> &turn 
 // Port 0: a free loopback port. Otherwise the port when something listens on it, or 0.
 int loopback(int port)
 {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a{AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t len = sizeof a;
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     auto *sa = reinterpret_cast<sockaddr *>(&a);
@@ -129,6 +126,17 @@ std::string state(const std::string &value, const char *status = "ok")
     return "{\"status\":\"" + std::string(status) + "\"," + kTs + ",\"value\":" + value + "}";
 }
 
+// Row i read as raw with status, told to out as the loop tells a change.
+void tell(Output &out, std::vector<TagRow> &rows, std::size_t i, std::uint32_t raw, int status = 1)
+{
+    rows[i].value = decodeValue(rows[i].ref.area, rows[i].tag, raw);
+    rows[i].reads++;
+    rows[i].lastStatus = status;
+    rows[i].lastReadMs = monotonicMs();
+    const std::uint32_t changed[] = {static_cast<std::uint32_t>(i)};
+    out.changed(ChangeView{rows, changed, 1, Moment{monotonicMs(), kWall}});
+}
+
 class MqttOutputTest : public ::testing::Test {
 protected:
     Broker broker;
@@ -161,16 +169,7 @@ protected:
     }
     RunView view(LinkState link = LinkState::Up) { return RunView{rows, stats, link, portText, monotonicMs()}; }
     void refresh() { out->refresh(view()); }
-    // Row i read as raw with status, told as the loop tells a change.
-    void change(std::size_t i, std::uint32_t raw, int status = 1)
-    {
-        rows[i].value = decodeValue(rows[i].ref.area, rows[i].tag, raw);
-        rows[i].reads++;
-        rows[i].lastStatus = status;
-        rows[i].lastReadMs = monotonicMs();
-        const std::uint32_t changed[] = {static_cast<std::uint32_t>(i)};
-        out->changed(ChangeView{rows, changed, 1, Moment{monotonicMs(), kWall}});
-    }
+    void change(std::size_t i, std::uint32_t raw, int status = 1) { tell(*out, rows, i, raw, status); }
 };
 
 TEST_F(MqttOutputTest, ChangesGoAsReadRetainedWithStatusAndAvailability)
@@ -331,11 +330,7 @@ TEST(SparkplugNodeTest, BirthsDataRebirthAndDeath)
     EXPECT_EQ(s1.metrics(0).name() + "/" + std::to_string(s1.metrics(0).alias()), "speed/100");
     EXPECT_TRUE(s1.metrics(0).datatype() == spb::Double && s1.metrics(0).is_null());
     EXPECT_TRUE(s2.metrics(0).alias() == 101 && s2.metrics(0).datatype() == spb::UInt32);
-    rows[0].value = decodeValue(rows[0].ref.area, rows[0].tag, 1234);
-    rows[0].lastStatus = 1;
-    rows[0].reads = 1;
-    const std::uint32_t changed[] = {0};
-    node->changed(ChangeView{rows, changed, 1, Moment{monotonicMs(), kWall}});
+    tell(*node, rows, 0, 1234);
     ASSERT_TRUE(until([&] { return !sub.on("spBv1.0/g/DDATA/n/station1").empty(); }));
     const spb::Payload data = got("DDATA/n/station1", 0);
     ASSERT_EQ(data.metrics_size(), 1);

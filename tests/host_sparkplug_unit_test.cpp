@@ -57,11 +57,17 @@ std::string noticesOf(SparkplugCommands &commands)
 
 }  // namespace
 
-TEST(SparkplugCommands, DeviceCommandsAreWrittenWholeOrNotAtAll)
+// Station 0: the node's own command, NCMD.
+TEST(SparkplugCommands, DeviceCommandsAreWrittenWholeOrNotAtAllAndNodeCommandsAskForARebirth)
 {
-    // Queued writes, then bad and refused counts, then the notices.
+    SpPayload longest;  // exactly the longest size, still read
+    longest.ParseFromString(payloadOf({{kRebirthMetric, 0, -1, 'b', 1}}));
+    longest.set_body(std::string(kMaxCommandBytes - longest.ByteSizeLong() - 4, 'x'));
+    ASSERT_EQ(longest.SerializeAsString().size(), kMaxCommandBytes);
+    // Rebirths asked for and queued writes, then bad and refused counts, then the notices.
     const std::string bad = "1 0 Sparkplug: bad DCMD to station1 ignored: ", refused = "0 1 Sparkplug: DCMD to station1 refused: ";
     const std::string notOfType = bad + "speed: a value that is no number or boolean, or not of its datatype ";
+    const std::string ncmd = "1 0 Sparkplug: bad NCMD ignored: ";
     const struct { int station; std::string payload, result; } rows[] = {
         {1, payloadOf({{"speed", 0, -1, 'i', -7}}), "speed = -7|0 0 "},
         {1, payloadOf({{"", 100, -1, 'i', 5}, {"", 101, -1, 'i', 4000000000.0}}), "speed = 5|count = 4000000000|0 0 "},
@@ -82,45 +88,28 @@ TEST(SparkplugCommands, DeviceCommandsAreWrittenWholeOrNotAtAll)
         {1, payloadOf({{"speed", 0, -1, 'n', 0}}), bad + "speed: no value|"},
         {1, "\xff\xff\xff", bad + "no Sparkplug B payload|"},
         {1, std::string(kMaxCommandBytes + 1, '\0'), bad + "too long|"},
+        {0, payloadOf({{kRebirthMetric, 0, -1, 'b', 1}}), "rebirth|0 0 "},
+        {0, payloadOf({{"", kRebirthAlias, -1, 'b', 1}}), "rebirth|0 0 "},
+        {0, payloadOf({{kRebirthMetric, 0, -1, 'b', 0}}), "0 0 "},
+        {0, longest.SerializeAsString(), "rebirth|0 0 "},
+        {0, payloadOf({{kRebirthMetric, 0, -1, 'i', 1}}), ncmd + "Rebirth takes a boolean|"},
+        {0, payloadOf({{"", 2, -1, 'b', 1}}), ncmd + "unknown metric ''|"},
+        {0, payloadOf({{kRebirthMetric, 0, -1, 'b', 1}, {"Other", 0, -1, 'b', 1}}), ncmd + "unknown metric 'Other'|"},
+        {0, std::string(kMaxCommandBytes + 1, 'x'), ncmd + "too long|"},
+        {0, "\x0a", ncmd + "no Sparkplug B payload|"},
     };
     for (const auto &r : rows) {
         WriteQueue queue;
-        SparkplugCommands commands(kRows, queue, false, [] {});
-        commands.onDeviceCommand(r.station, r.payload);
         std::string result;
+        SparkplugCommands commands(kRows, queue, false, [&result] { result += "rebirth|"; });
+        if (r.station)
+            commands.onDeviceCommand(r.station, r.payload);
+        else
+            commands.onNodeCommand(r.payload);
         for (const WriteRequest &w : queue.take())
             result += w.label + " = " + w.valueText + "|";
         result += std::to_string(commands.bad()) + " " + std::to_string(commands.refused()) + " " + noticesOf(commands);
         EXPECT_EQ(result, r.result);
-    }
-}
-
-TEST(SparkplugCommands, NodeCommandsAskForARebirth)
-{
-    SpPayload longest;  // exactly the longest size, still read
-    longest.ParseFromString(payloadOf({{kRebirthMetric, 0, -1, 'b', 1}}));
-    longest.set_body(std::string(kMaxCommandBytes - longest.ByteSizeLong() - 4, 'x'));
-    ASSERT_EQ(longest.SerializeAsString().size(), kMaxCommandBytes);
-    const std::string bad = "Sparkplug: bad NCMD ignored: ";
-    const struct { std::string payload; int rebirths; std::string notice; } rows[] = {
-        {payloadOf({{kRebirthMetric, 0, -1, 'b', 1}}), 1, ""},
-        {payloadOf({{"", kRebirthAlias, -1, 'b', 1}}), 1, ""},
-        {payloadOf({{kRebirthMetric, 0, -1, 'b', 0}}), 0, ""},
-        {longest.SerializeAsString(), 1, ""},
-        {payloadOf({{kRebirthMetric, 0, -1, 'i', 1}}), 0, bad + "Rebirth takes a boolean|"},
-        {payloadOf({{"", 2, -1, 'b', 1}}), 0, bad + "unknown metric ''|"},
-        {payloadOf({{kRebirthMetric, 0, -1, 'b', 1}, {"Other", 0, -1, 'b', 1}}), 0, bad + "unknown metric 'Other'|"},
-        {std::string(kMaxCommandBytes + 1, 'x'), 0, bad + "too long|"},
-        {"\x0a", 0, bad + "no Sparkplug B payload|"},
-    };
-    for (const auto &r : rows) {
-        WriteQueue queue;
-        int rebirths = 0;
-        SparkplugCommands commands(kRows, queue, false, [&rebirths] { ++rebirths; });
-        commands.onNodeCommand(r.payload);
-        EXPECT_EQ(rebirths, r.rebirths) << r.notice;
-        EXPECT_EQ(commands.bad(), r.notice.empty() ? 0 : 1) << r.notice;
-        EXPECT_EQ(noticesOf(commands), r.notice);
     }
 }
 

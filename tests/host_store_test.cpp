@@ -1,6 +1,7 @@
 // The outbox's logic with a real SQLite file: the cursor's order, claims,
 // confirmations and releases; a consumer's place across a reopen; the size
 // and age bounds with what they count as dropped; the history's decimation.
+#include "HostRows.h"
 #include "store/StoreCursor.h"
 #include "store/StoreDatabase.h"
 #include "store/StoreOutput.h"
@@ -43,15 +44,10 @@ void fillFrom(StoreCursor &c, std::int64_t first, std::int64_t last)
 
 // A run's rows and a store over them, fed changes of tag 0 read at readMs.
 struct Feed {
-    std::vector<TagRow> rows = std::vector<TagRow>(2);
+    std::vector<TagRow> rows = {tagRow({}, "a"), tagRow({}, "b")};
     RunStats stats;
     std::string port = "test";
-    Feed()
-    {
-        rows[0].tag.name = "a";
-        rows[1].tag.name = "b";
-        rows[0].reads = rows[1].reads = 1;
-    }
+    Feed() { rows[0].reads = rows[1].reads = 1; }
     void change(StoreOutput &store, double value, long long readMs)
     {
         rows[0].value.scaled = value;
@@ -108,8 +104,7 @@ TEST(HostStore, PlacesSurviveAReopenAndANewConsumerStartsAtTheEnd)
 {
     const std::string path = freshFile("places.db");
     Feed feed;
-    StoreOptions o;
-    o.file = path;
+    const StoreOptions o{path};
     {
         StoreOutput store(o, feed.rows);
         OutboxCursor &c = store.cursor("c");
@@ -156,10 +151,7 @@ TEST(HostStore, BoundsDropTheOldestAndCountOnlyWhatAConsumerLacked)
     };
     for (const Row &row : rows) {
         Feed feed;
-        StoreOptions o;
-        o.file = freshFile("bounds.db");
-        o.maxMb = row.maxMb;
-        o.maxAgeS = row.maxAgeS;
+        const StoreOptions o{freshFile("bounds.db"), row.maxMb, row.maxAgeS};
         StoreOutput store(o, feed.rows);
         if (row.consumer)
             store.cursor("c");
@@ -191,16 +183,13 @@ TEST(HostStore, BoundsDropTheOldestAndCountOnlyWhatAConsumerLacked)
 TEST(HostStore, HistoryKeepsTheSpikesOfEachSlice)
 {
     Feed feed;
-    StoreOptions o;
-    o.file = freshFile("history.db");
-    StoreOutput store(o, feed.rows);
+    StoreOutput store(StoreOptions{freshFile("history.db")}, feed.rows);
     const long long t = wallClockMs();
     for (int i = 0; i < 1000; ++i)
         feed.change(store, i == 500 ? 1e6 : i % 7, t + i);
     feed.finish(store);
     store.close();
-    HistoryPoints all;
-    HistoryPoints few;
+    HistoryPoints all, few;
     std::string error;
     ASSERT_TRUE(store.history("a", t, t + 999, 2000, &all, &error)) << error;
     ASSERT_TRUE(store.history("a", t, t + 999, 100, &few, &error));

@@ -1,6 +1,7 @@
 // Tag files, tag names, writes given as JSON, status texts and the settings
 // record: what outputs, write sources and the driver rely on, as tables.
 #include "DriverFixture.h"
+#include "HostRows.h"
 #include "config/TagFile.h"
 #include "driver/DriverSettings.h"
 #include "json/TagStateJson.h"
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <tuple>
 
 using namespace marovin_host;
 
@@ -32,25 +34,11 @@ bool readTags(const std::string &text, std::vector<VariableEntry> *out, std::str
     return ok;
 }
 
-TagRow row(int area, int address, const TagInfo &tag = TagInfo())
-{
-    TagRow r;
-    r.ref.station = 1;
-    r.ref.area = area;
-    r.ref.address = address;
-    r.tag = tag;
-    r.tag.name = "t";
-    return r;
-}
-
 }  // namespace
 
 TEST(TagFile, LinesAndTheirErrors)
 {
-    struct Row {
-        const char *text;
-        const char *error;  // empty: accepted
-    } rows[] = {
+    const std::pair<const char *, const char *> rows[] = {  // TEXT, ERROR (empty: accepted)
         {"# only a comment\n\n", ""},
         {"speed = 1:w16:10 rw scale=0.1 offset=-5 unit=rpm  # c\n", ""},
         {"a = 1:w16:10\nb = 1:w16:10\n", ""},
@@ -81,26 +69,23 @@ TEST(TagFile, LinesAndTheirErrors)
         {"a = 1:w16:10 deadband=-1\n", ":1: deadband must be a number 0 or more"},
         {"a = 1:w16:10 min-interval=1.5\n", ":1: min-interval must be whole milliseconds"},
     };
-    for (const Row &r : rows) {
+    for (const auto &[text, expected] : rows) {
         std::vector<VariableEntry> tags;
         std::string error;
-        const bool ok = readTags(r.text, &tags, &error);
-        EXPECT_EQ(ok, *r.error == '\0') << r.text << " -> " << error;
+        const bool ok = readTags(text, &tags, &error);
+        EXPECT_EQ(ok, *expected == '\0') << text << " -> " << error;
         if (!ok) {
-            EXPECT_NE(error.find(r.error), std::string::npos) << error;
+            EXPECT_NE(error.find(expected), std::string::npos) << error;
         }
     }
     std::vector<VariableEntry> tags;
     std::string error;
     ASSERT_TRUE(readTags("speed = 2:d32:0x20:3 rw scale=0.5 offset=1 unit=bar\n", &tags, &error)) << error;
     ASSERT_EQ(tags.size(), 1u);
-    EXPECT_EQ(tags[0].tag.name, "speed");
-    EXPECT_EQ(tags[0].count, 3);
-    EXPECT_TRUE(tags[0].tag.writable);
-    EXPECT_EQ(tags[0].tag.scale, 0.5);
-    EXPECT_EQ(tags[0].tag.offset, 1.0);
-    EXPECT_EQ(tags[0].tag.unit, "bar");
-    EXPECT_NE(tags[0].origin.find(":1"), std::string::npos);
+    const VariableEntry &t = tags[0];
+    EXPECT_EQ(std::tie(t.tag.name, t.count, t.tag.writable, t.tag.scale, t.tag.offset, t.tag.unit),
+              std::make_tuple("speed", 3, true, 0.5, 1.0, "bar"));
+    EXPECT_NE(t.origin.find(":1"), std::string::npos);
     EXPECT_FALSE(readTagFile("/nonexistent/tags", &tags, &error));
 }
 
@@ -117,66 +102,63 @@ TEST(TagNames, CanonicalAndIndexed)
 
 TEST(TagJson, WritePayloadsAndValues)
 {
-    TagInfo scaled;
-    scaled.scale = 0.1;
-    scaled.offset = -40;
-    TagInfo u16;
-    u16.unsignedInt = true;
-    const TagInfo u32 = u16;
-    TagInfo tenth;
-    tenth.scale = 0.1;
+    // Tags "t" of station 1, read-only: only a source that opens every tag writes them.
+    const TagRow w16 = tagRow({1, 1, 0x10}, "t"), u16 = tagRow({1, 1, 0x10}, "t", false, true);
+    const TagRow scaled = tagRow({1, 1, 0x10}, "t", false, false, 0.1, -40);
+    const TagRow tenth = tagRow({1, 1, 0x10}, "t", false, false, 0.1);
+    const TagRow d32 = tagRow({1, 2, 0x20}, "t"), u32 = tagRow({1, 2, 0x20}, "t", false, true);
+    const TagRow f32 = tagRow({1, 5, 0x50}, "t"), bit12 = tagRow({1, 0, 12}, "t"), bit2 = tagRow({1, 0, 2}, "t");
     struct Row {
-        int area, address;
-        TagInfo tag;
+        const TagRow &target;
         const char *payload;
         const char *bytes;  // hex of the encoded value, or the start of the error
     } rows[] = {
-        {1, 0x10, {}, "1234", "D2 04"},
-        {1, 0x10, {}, "{\"value\": -1}", "FF FF"},
-        {1, 0x10, {}, "32767", "FF 7F"},
-        {1, 0x10, {}, "32768", "out of range"},  // the word reads signed: 32768 would read back as -32768
-        {1, 0x10, u16, "65535", "FF FF"},
-        {1, 0x10, u16, "-1", "out of range"},
-        {1, 0x10, {}, "1.5", "a whole number"},
-        {1, 0x10, scaled, "83.4", "D2 04"},  // (83.4 + 40) / 0.1 = 1234
-        {1, 0x10, scaled, "1e9", "out of range"},
-        {1, 0x10, tenth, "6000", "out of range"},  // raw 60000 would read back as -553.6
-        {1, 0x10, tenth, "-3276.8", "00 80"},
-        {5, 0x50, {}, "1e39", "out of range"},  // no float holds it
-        {2, 0x20, u32, "4294967295", "FF FF FF FF"},
-        {2, 0x20, {}, "2147483648", "out of range"},
-        {2, 0x20, {}, "-2147483649", "out of range"},
-        {5, 0x50, {}, "12.5", "00 00 48 41"},
-        {0, 12, {}, "true", "01"},
-        {0, 12, {}, "0", "00"},
-        {0, 12, {}, "2", "out of range"},
-        {0, 2, {}, "1", "status bit 2 cannot"},
-        {1, 0x10, {}, "true", "true/false only"},
-        {1, 0x10, {}, "\"12\"", "expected a number"},
-        {1, 0x10, {}, "{\"value\": 1, \"x\": 2}", "expected a number"},
-        {1, 0x10, {}, "{\"id\": \"w1\", \"value\": 2}", "02 00"},
-        {1, 0x10, {}, "{\"value\": 2, \"id\": [1]}", "\"id\" must be"},
-        {1, 0x10, {}, "[1]", "expected a number"},
-        {1, 0x10, {}, "nonsense", "expected a number"},
-        {1, 0x10, {}, "", "expected a number"},
+        {w16, "1234", "D2 04"},
+        {w16, "{\"value\": -1}", "FF FF"},
+        {w16, "32767", "FF 7F"},
+        {w16, "32768", "out of range"},  // the word reads signed: 32768 would read back as -32768
+        {u16, "65535", "FF FF"},
+        {u16, "-1", "out of range"},
+        {w16, "1.5", "a whole number"},
+        {scaled, "83.4", "D2 04"},  // (83.4 + 40) / 0.1 = 1234
+        {scaled, "1e9", "out of range"},
+        {tenth, "6000", "out of range"},  // raw 60000 would read back as -553.6
+        {tenth, "-3276.8", "00 80"},
+        {f32, "1e39", "out of range"},  // no float holds it
+        {u32, "4294967295", "FF FF FF FF"},
+        {d32, "2147483648", "out of range"},
+        {d32, "-2147483649", "out of range"},
+        {f32, "12.5", "00 00 48 41"},
+        {bit12, "true", "01"},
+        {bit12, "0", "00"},
+        {bit12, "2", "out of range"},
+        {bit2, "1", "status bit 2 cannot"},
+        {w16, "true", "true/false only"},
+        {w16, "\"12\"", "expected a number"},
+        {w16, "{\"value\": 1, \"x\": 2}", "expected a number"},
+        {w16, "{\"id\": \"w1\", \"value\": 2}", "02 00"},
+        {w16, "{\"value\": 2, \"id\": [1]}", "\"id\" must be"},
+        {w16, "[1]", "expected a number"},
+        {w16, "nonsense", "expected a number"},
+        {w16, "", "expected a number"},
     };
     WritePolicy policy;
     policy.everyTag = true;
     for (const Row &r : rows) {
-        const TagRow target = row(r.area, r.address, r.tag);
         WriteValue value;
         WriteRequest w;
         std::string error, got;
         nlohmann::json id;
         WriteCheck check;
-        if (parseWritePayload(r.payload, &value, &error, &id) && (check = checkWrite(target, value, policy, &w)).ok()) {
+        if (parseWritePayload(r.payload, &value, &error, &id) &&
+            (check = checkWrite(r.target, value, policy, &w)).ok()) {
             got = marovin_test::toHex(reinterpret_cast<const std::uint8_t *>(w.bytes.data()), w.bytes.size());
             EXPECT_EQ(w.label, "t");
         } else {
             error += check.text;
             got = error.substr(0, std::string(r.bytes).size());
         }
-        EXPECT_EQ(got, r.bytes) << r.payload << " (area " << r.area << "): " << error;
+        EXPECT_EQ(got, r.bytes) << r.payload << " (area " << r.target.ref.area << "): " << error;
     }
     std::string error;
     WriteValue value;
@@ -185,9 +167,9 @@ TEST(TagJson, WritePayloadsAndValues)
     // would refuse goes into the driver's cache all the same.
     WriteRequest w;
     ASSERT_TRUE(parseWritePayload("1", &value, &error));
-    EXPECT_EQ(checkWrite(row(1, 0x10), value, WritePolicy(), &w).refusal, WriteRefusal::NotWritable);
+    EXPECT_EQ(checkWrite(w16, value, WritePolicy(), &w).refusal, WriteRefusal::NotWritable);
     policy.toPlc = false;
-    EXPECT_TRUE(checkWrite(row(0, 2), value, policy, &w).ok());
+    EXPECT_TRUE(checkWrite(bit2, value, policy, &w).ok());
 }
 
 TEST(CommandLineWrites, RawWordsAndTheirMessages)
@@ -196,6 +178,7 @@ TEST(CommandLineWrites, RawWordsAndTheirMessages)
         int area, address;
         const char *text;
         const char *result;  // hex of the bytes, or the message
+        int maxUnits = 8;
     } rows[] = {
         {1, 0x10, "65535", "FF FF"},
         {1, 0x10, "-32768", "00 80"},
@@ -207,40 +190,30 @@ TEST(CommandLineWrites, RawWordsAndTheirMessages)
         {5, 0x50, "abc", "bad write 'w': a decimal float takes a number such as 12.5, not 'abc'"},
         {0, 12, "2", "bad write 'w': a bit takes 0 or 1, not '2'"},
         {0, 2, "1", "bad write 'w': status bit 2 cannot be written (writable: 12, 25, 28, 29, 30, 31)"},
+        {2, 0x20, "1", "bad write 'w': 32-bit and float writes need --max-units 2 or more", 1},
     };
     for (const Row &r : rows) {
         const AddressedWrite w{ValueRef{1, r.area, r.address}, parseWriteValue(r.area, r.text), "w"};
         std::vector<WriteRequest> out;
         std::string error;
-        const bool ok = encodeCommandLineWrites({w}, true, 8, &out, &error);
+        const bool ok = encodeCommandLineWrites({w}, true, r.maxUnits, &out, &error);
         const std::string got =
             ok ? marovin_test::toHex(reinterpret_cast<const std::uint8_t *>(out[0].bytes.data()), out[0].bytes.size())
                : error;
         EXPECT_EQ(got, r.result) << r.text;
     }
-    std::vector<WriteRequest> out;
-    std::string error;
-    EXPECT_FALSE(encodeCommandLineWrites({{ValueRef{1, 2, 0x20}, parseWriteValue(2, "1"), "w"}}, true, 1, &out, &error));
-    EXPECT_EQ(error, "bad write 'w': 32-bit and float writes need --max-units 2 or more");
 }
 
 TEST(TagJson, StateBeforeAndAfterAGoodRead)
 {
-    TagInfo tag;
-    tag.scale = 0.5;
-    TagRow r = row(1, 0x10, tag);
+    TagRow r = tagRow({1, 1, 0x10}, "t", false, false, 0.5);
     const Moment now{100000, 1765033200000};  // 2025-12-06T15:00:00.000Z
-    nlohmann::json j = tagStateJson(r, now);
-    EXPECT_FALSE(j.contains("value"));
-    EXPECT_EQ(j["status"], "pending");
+    EXPECT_EQ(tagStateJson(r, now).dump(), R"({"status":"pending","ts":"2025-12-06T15:00:00.000Z"})");
     r.reads = 1;
     r.lastStatus = 1;
     r.lastReadMs = 99877;
     r.value = decodeValue(1, r.tag, 5);
-    j = tagStateJson(r, now);
-    EXPECT_EQ(j["value"], 2.5);
-    EXPECT_EQ(j["status"], "ok");
-    EXPECT_EQ(j["ts"], "2025-12-06T14:59:59.877Z");
+    EXPECT_EQ(tagStateJson(r, now).dump(), R"({"status":"ok","ts":"2025-12-06T14:59:59.877Z","value":2.5})");
     EXPECT_EQ(isoUtcText(951782400123), "2000-02-29T00:00:00.123Z");
     EXPECT_EQ(isoUtcText(-1), "1969-12-31T23:59:59.999Z");
     r.tag = TagInfo();

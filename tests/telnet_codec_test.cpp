@@ -16,10 +16,7 @@ using marovin_test::Bytes;
 // n bytes 2C as hex text, the body of a subnegotiation n bytes long.
 std::string body(std::size_t n)
 {
-    std::string text;
-    for (std::size_t i = 0; i < n; ++i)
-        text += i ? " 2C" : "2C";
-    return text;
+    return marovin_test::toHex(QByteArray(static_cast<int>(n), ','));
 }
 
 // What the decoder hands out, as "D:01 02 | N:FB 2C | S:2C 65" (data, negotiation, subnegotiation).

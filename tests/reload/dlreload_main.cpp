@@ -48,32 +48,25 @@ void oneRound(const char *path, int round)
     settings[MarovinSettings::multiStation] = 1;
     setComInfo(settings);
     for (int a = 0; a < 4; ++a) {
-        RW_VAR v;
-        v.areaCode = v.station = v.count = 1;
-        v.address = 0x10 + a;
-        v.addressText = QString::number(v.address, 16);
+        // RW_VAR's fields in order: area 1, station 1, one word.
+        RW_VAR v{0, 0, 0, 0, 0, 0, QString(), QString::number(0x10 + a, 16), 1, 0x10 + a, 1, 1, 0, 0, QByteArray()};
         addRead(&v);
     }
     for (int i = 0; i < 40; ++i) {
         Protocol *p = com();
-        // A 13-byte read reply carrying 0x100 * round + address, and its sum.
-        QByteArray reply(p ? p->replyLength : 0, '\0');
-        const unsigned word = static_cast<unsigned>(0x100 * round + (p ? p->var.address : 0));
-        unsigned sum = 0;
-        for (int b = 0; b + 1 < reply.size(); ++b) {
-            reply[b] = static_cast<char>(b == 10 ? word >> 8 : b == 11 ? word & 0xFF : 0);
-            sum += b ? static_cast<unsigned char>(reply[b]) : 0;
-        }
-        if (p) {
-            reply[reply.size() - 1] = static_cast<char>(sum);
-            expect(dataCom(&reply, reply.size())->status == 1, round, "an exchange failed");
-        }
+        if (!p)
+            continue;
+        // A 13-byte read reply carrying 0x100 * round + address in bytes 10 and 11, and the sum of bytes 1 on.
+        const unsigned word = static_cast<unsigned>(0x100 * round + p->var.address);
+        QByteArray reply(p->replyLength, '\0');
+        reply[10] = static_cast<char>(word >> 8);
+        reply[11] = static_cast<char>(word & 0xFF);
+        reply[reply.size() - 1] = static_cast<char>((word >> 8) + (word & 0xFF));
+        expect(dataCom(&reply, reply.size())->status == 1, round, "an exchange failed");
     }
     QByteArray out;
-    expect(get(QString(), 1, "12", 1, &out, 1) == 1 && out.size() == 2, round, "value not read back");
-    expect(out.size() == 2 && (static_cast<unsigned char>(out[0]) | static_cast<unsigned char>(out[1]) << 8)
-                                  == 0x100 * round + 0x12,
-           round, "wrong value read back");
+    const QByteArray expected = QByteArray(1, '\x12') + static_cast<char>(round);  // 0x100 * round + 0x12
+    expect(get(QString(), 1, "12", 1, &out, 1) == 1 && out == expected, round, "value not read back right");
     setComInfo(nullptr);
     expect(dlclose(handle) == 0, round, "dlclose failed");
     expect(dlopen(path, RTLD_NOW | RTLD_NOLOAD) == nullptr, round, "the library stayed loaded");

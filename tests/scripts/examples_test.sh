@@ -3,7 +3,6 @@
 # (values read, a write landed in the simulator's memory), and examples/linked
 # built against an install tree through find_package(Marovin).
 source "$(dirname "$0")/host_common.sh" "$1"
-SRC=$(cd "$(dirname "$0")/../.." && pwd)
 
 start_sim minimal --set 1:1:10=100 --set 1:1:11=7 --set 1:2:20=4000000000 --dump-on-exit "$WORK/sim.mem" || exit 1
 timeout -k 5 30 "$BUILD_DIR/examples/minimal_host" "$SIM_LINE" "$BUILD_DIR/lib/libMarovin.so.1" \
@@ -33,7 +32,7 @@ for page in "$MAN3"/*.3; do
 done
 # A sanitizer build's library wants its runtime in the program too.
 SAN=$(sed -n 's/^MAROVIN_SANITIZE:[A-Z]*=//p' "$BUILD_DIR/CMakeCache.txt")
-check "examples/linked configures against the install" quiet cmake -S "$SRC/examples/linked" -B "$WORK/linked" \
+check "examples/linked configures against the install" quiet cmake -S "$SOURCE_DIR/examples/linked" -B "$WORK/linked" \
     -DCMAKE_PREFIX_PATH="$PREFIX" -DCMAKE_CXX_FLAGS="-Werror${SAN:+ -fsanitize=${SAN//;/,}}"
 check "examples/linked builds warning-free" quiet cmake --build "$WORK/linked"
 check "linked_host uses the installed library" quiet grep -q "$PREFIX/lib/libMarovin.so.1" <(ldd "$WORK/linked/linked_host")

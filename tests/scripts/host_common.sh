@@ -3,6 +3,7 @@
 set -uo pipefail
 
 BUILD_DIR=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
+SOURCE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 HOST="$BUILD_DIR/tools/marovin-host/marovin-host"
 SIM="$BUILD_DIR/tools/marovin-sim/marovin-sim"
 for bin in "$HOST" "$SIM"; do
@@ -27,9 +28,7 @@ pass() { CHECKS=$((CHECKS + 1)); echo "ok: $*"; }
 fail() { CHECKS=$((CHECKS + 1)); FAILURES=$((FAILURES + 1)); echo "FAIL: $*"; return 1; }
 # check DESCRIPTION COMMAND...: passes when the command succeeds; returns 1 when it failed.
 check() {
-    local what=$1
-    shift
-    if "$@"; then pass "$what"; else fail "$what"; fi
+    if "${@:2}"; then pass "$1"; else fail "$1"; fi
 }
 # Ends the test with a status that CTest reads.
 finish() {
@@ -40,29 +39,30 @@ finish() {
 
 # Runs the host with a time bound; stdout+stderr into $WORK/NAME.out, exit code into $WORK/NAME.rc.
 run_host() {
-    local name=$1
-    shift
-    timeout -k 5 30 "$HOST" "$@" >"$WORK/$name.out" 2>&1
-    echo $? >"$WORK/$name.rc"
+    timeout -k 5 30 "$HOST" "${@:2}" >"$WORK/$1.out" 2>&1
+    echo $? >"$WORK/$1.rc"
 }
 rc_of() { cat "$WORK/$1.rc"; }
 # Shows a run's output when a check on it failed.
 show() { echo "--- $1 (exit $(rc_of "$1")) ---"; cat "$WORK/$1.out"; echo "---"; }
 # check_rc NAME CODE...: the run NAME exited with one of the codes (its output shown if not).
 check_rc() {
-    local name=$1 code
-    shift
-    for code in "$@"; do [ "$(rc_of "$name")" -eq "$code" ] && { pass "$name exits $code"; return 0; }; done
-    fail "$name exits $*"
-    show "$name"
+    local code
+    for code in "${@:2}"; do [ "$(rc_of "$1")" -eq "$code" ] && { pass "$1 exits $code"; return 0; }; done
+    fail "$1 exits ${*:2}"
+    show "$1"
 }
 # Checks that a pattern (grep -E) is in a file: check_in FILE PATTERN [DESCRIPTION].
 check_in() { check "${3:-$2 in ${1##*/}}" grep -qE -- "$2" "$1"; }
+# expect NAME CODE PATTERN ARGS...: the host run with ARGS exits CODE and prints a line matching PATTERN.
+expect() {
+    run_host "$1" "${@:4}"
+    check_rc "$1" "$2"
+    check "$1: $3" grep -qE -- "$3" "$WORK/$1.out" || show "$1"
+}
 
 # A summary figure, e.g. summary_value run1 exchanges -> 1234
-summary_value() {
-    sed -n "s/^$2: *\\([0-9][0-9]*\\).*/\\1/p" "$WORK/$1.out" | tail -n 1
-}
+summary_value() { sed -n "s/^$2: *\\([0-9][0-9]*\\).*/\\1/p" "$WORK/$1.out" | tail -n 1; }
 
 # Data lines of a memory text (comments and blank lines dropped).
 data_lines() { grep -v '^[[:space:]]*#' "$1" | grep -v '^[[:space:]]*$'; }
@@ -86,26 +86,21 @@ free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1
 # Starts the simulator in the background and waits for its first line; sets
 # SIM_PID and SIM_LINE (pty path or tcp port). start_sim NAME ARGS...
 start_sim() {
-    local name=$1
-    shift
-    "$SIM" "$@" >"$WORK/$name.sim.out" 2>"$WORK/$name.sim.err" &
+    "$SIM" "${@:2}" >"$WORK/$1.sim.out" 2>"$WORK/$1.sim.err" &
     SIM_PID=$!
     SIM_PIDS+=("$SIM_PID")
     sim_line() { SIM_LINE=$(sed -n 's/^marovin-sim: \(pty \|tcp .*:\)//p' "$WORK/$1.sim.out") && [ -n "$SIM_LINE" ]; }
-    wait_for sim_line "$name" && return 0
+    wait_for sim_line "$1" && return 0
     echo "simulator did not start:" >&2
-    cat "$WORK/$name.sim.err" >&2
+    cat "$WORK/$1.sim.err" >&2
     return 1
 }
 
 # Ends a simulator started in the background (it writes --dump-on-exit then).
 stop_sim() {
     kill -TERM "$1" 2>/dev/null
-    local i
-    for i in $(seq 1 50); do
-        kill -0 "$1" 2>/dev/null || break
-        sleep 0.1
-    done
+    # Up to 5 s for it to end by itself.
+    timeout 5 tail -s 0.1 --pid="$1" -f /dev/null
     kill -KILL "$1" 2>/dev/null
     wait "$1" 2>/dev/null
     return 0
@@ -121,7 +116,39 @@ MEMORY_VARS=(-v 1:w16:10:4 -v 1:d32:20 -v 1:w16b:30 -v 1:d32b:40 -v 1:float:50
              -v 1:bit:2 -v 1:bit:12 -v 1:bit:25 -v 1:bit:29)
 MEMORY_VALUES=12
 
-# start_broker NAME PORT [CONFIG LINE...]: a mosquitto with a config of its own, no persistence.
+# start_ser2net ACCEPTER PORT PTY...: ser2net between each pty and a loopback port (ACCEPTER "tcp" for
+# raw TCP, "telnet(rfc2217),tcp" for COM port control); returns once every port listens.
+start_ser2net() {
+    command -v ser2net >/dev/null || { echo "FAIL: ser2net is not installed (scripts/test.sh installs it)"; exit 1; }
+    local i
+    for ((i = 1; i < $#; i += 3)); do
+        printf 'connection: &c%d\n  accepter: %s,127.0.0.1,%s\n  connector: serialdev,%s,9600n81,local\n' \
+            "$i" "${@:i:3}"
+    done >"$WORK/ser2net.yaml"
+    ser2net -n -u -P "$WORK/ser2net.pid" -c "$WORK/ser2net.yaml" >"$WORK/ser2net.log" 2>&1 &
+    SIM_PIDS+=($!)
+    for ((i = 2; i < $#; i += 3)); do wait_for bash -c ": >/dev/tcp/127.0.0.1/${!i}"; done
+}
+
+# tls_cert NAME CN [CA]: NAME.key and NAME.crt in $WORK for 127.0.0.1, signed by an earlier one's CA or by itself.
+tls_cert() {
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "/CN=$2" \
+        -addext subjectAltName=IP:127.0.0.1 ${3:+-CA "$WORK/$3.crt" -CAkey "$WORK/$3.key"} \
+        -keyout "$WORK/$1.key" -out "$WORK/$1.crt" 2>"$WORK/openssl.log" || cat "$WORK/openssl.log"
+}
+
+# npm_deps DIR: the packages tests/DIR pins, put into BUILD_DIR/DIR-test when its lock changed; sets NODE_PATH.
+npm_deps() {
+    local dir="$BUILD_DIR/$1-test"
+    if ! cmp -s "$SOURCE_DIR/tests/$1/package-lock.json" "$dir/package-lock.json"; then
+        mkdir -p "$dir" && cp "$SOURCE_DIR/tests/$1/package.json" "$SOURCE_DIR/tests/$1/package-lock.json" "$dir/"
+        (cd "$dir" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error) ||
+            { rm -f "$dir/package-lock.json"; return 1; }
+    fi
+    export NODE_PATH="$dir/node_modules"
+}
+
+# start_broker NAME PORT [CONFIG LINE...]: a mosquitto with a config of its own (no persistence unless it says so).
 start_broker() {
     local mosquitto
     mosquitto=$(PATH=$PATH:/usr/sbin command -v mosquitto) || { echo "FAIL: mosquitto is not installed"; exit 1; }

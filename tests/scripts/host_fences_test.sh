@@ -2,12 +2,7 @@
 # The fences between marovin-host's rooms hold: the real tree passes, and each
 # kind of forbidden #include put into a copy of it is refused with its file,
 # line and arrow.
-set -uo pipefail
-SOURCE_DIR=$(cd "$(dirname "$0")/../.." && pwd)
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-FAILURES=0 CHECKS=0
-check() { CHECKS=$((CHECKS + 1)); if "${@:2}"; then echo "ok: $1"; else echo "FAIL: $1"; FAILURES=$((FAILURES + 1)); fi; }
+source "$(dirname "$0")/host_common.sh" "$1"
 fences() { cmake -DHOST_DIR="$1" -P "$SOURCE_DIR/cmake/HostFences.cmake" >"$WORK/out" 2>&1; }
 
 check "the tree keeps its fences" fences "$SOURCE_DIR/tools/marovin-host"
@@ -27,5 +22,4 @@ check "only web/ sees cpp-httplib" refused outputs/TableOutput.cpp '#include <ht
 check "only driver/ sees the driver's header" refused loop/Loop.cpp '#include "Marovin.h"' 'only driver may include Marovin.h'
 check "only config/ sees CLI11" refused app/Run.cpp '#include <CLI/CLI.hpp>' 'only config may include CLI/CLI.hpp'
 check "only mqtt/ sees libmosquitto" refused web/WebOutput.cpp '#include <mosquitto.h>' 'only mqtt may include mosquitto.h'
-echo "$((CHECKS - FAILURES)) passed, $FAILURES failed"
-[ "$FAILURES" -eq 0 ]
+finish

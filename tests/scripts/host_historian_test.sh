@@ -26,32 +26,26 @@ for i in $(seq 0 19); do
 done
 start_sim line --tcp 127.0.0.1:0 --memory "$WORK/line.mem" --tick 20
 URL="postgresql://marovin@127.0.0.1:$PGPORT/plant"
-# gateway NAME: the host on the store, the CSV into NAME.csv, in the background.
-gateway() {
-    TZ=UTC "$HOST" --quiet --duration 120 --refresh 100 --tcp "$SIM_LINE" --tags "$WORK/line.tags" \
-        --store "$WORK/outbox.db" --historian "$URL" --historian-gateway line1 --csv "$WORK/$1.csv" >"$WORK/$1.out" 2>&1 &
-    GW_PID=$!
-    SIM_PIDS+=("$GW_PID")
+# historian NAME: the host on the store, the CSV into NAME.csv, in the background.
+historian() {
+    TZ=UTC REFRESH=100 gateway "$1" --tcp "$SIM_LINE" --store "$WORK/outbox.db" --historian "$URL" \
+        --historian-gateway line1 --csv "$WORK/$1.csv"
 }
 rows() { [ "$(sql 'SELECT count(*) FROM marovin_values')" -ge "$1" ]; }
 
-gateway first
+historian first
 check "values reach the table" wait_for rows 2000
 pg stop -m fast
 check "the outage is told" wait_for grep -q 'historian: lost 127.0.0.1:.*/plant' "$WORK/first.out"
 sleep 2
 KILLED_MS=$(date +%s%3N)
-kill -KILL "$GW_PID"
-wait "$GW_PID" 2>/dev/null
-gateway second
+kill -KILL "$GW_PID" && wait "$GW_PID" 2>/dev/null
+historian second
 sleep 2
 pg start -o "-p $PGPORT -k $WORK/pg -c listen_addresses=127.0.0.1"
 check "writing again after the outage" wait_for grep -q 'historian: writing to' "$WORK/second.out"
 sleep 2
-kill -TERM "$GW_PID"
-wait "$GW_PID"
-echo $? >"$WORK/second.rc"
-check_rc second 0
+stop_gateway second
 check "the backlog was delivered" grep -q 'historian backlog 0$' "$WORK/second.out" || show second
 
 sql "SELECT tag, (extract(epoch from read_at) * 1000)::bigint, value FROM marovin_values
@@ -89,17 +83,10 @@ check "the table has its index on tag and time" indexed
 check "the gateway's place is kept" [ "$(sql "SELECT count(*) FROM marovin_positions WHERE gateway = 'line1'")" -ge 1 ]
 
 # Bad options: exit 2 and a message that names the problem.
-refused_with() { [ "$(rc_of bad)" -eq 2 ] && grep -qF -- "$1" "$WORK/bad.out"; }
-while IFS='|' read -r args message; do
-    read -r -a argv <<<"$args"
-    run_host bad "${argv[@]}"
-    check "$args: $message" refused_with "$message" || show bad
-done <<EOF
---historian $URL|--historian requires --store
---store x --historian http://h/db|--historian: bad value 'http://h/db'
---store x --historian postgresql://u:secret@h|bad value 'postgresql://u:***@h'
---historian-gateway g|--historian-gateway requires --historian
---store-max-mb 5|--store-max-mb requires --store
---store x --store-max-age 5w|--store-max-age: bad value '5w'
-EOF
+expect no-store 2 '--historian requires --store' --historian "$URL"
+expect bad-url 2 "--historian: bad value 'http://h/db'" --store x --historian http://h/db
+expect hidden-password 2 "bad value 'postgresql://u:[*]{3}@h'" --store x --historian postgresql://u:secret@h
+expect lone-gateway 2 '--historian-gateway requires --historian' --historian-gateway g
+expect lone-max-mb 2 '--store-max-mb requires --store' --store-max-mb 5
+expect bad-max-age 2 "--store-max-age: bad value '5w'" --store x --store-max-age 5w
 finish

@@ -9,10 +9,10 @@
 # account of what could not be kept.
 source "$(dirname "$0")/host_common.sh" "$1"
 
-printf 'animate 1:1:100=counter\n' >"$WORK/line.mem"
-for i in $(seq 1 19); do printf 'animate 1:1:%x=counter\n' $((0x100 + i)) >>"$WORK/line.mem"; done
-printf 'c%d = 1:w16:%x\n' 0 $((0x100)) >"$WORK/line.tags"
-for i in $(seq 1 19); do printf 'c%d = 1:w16:%x\n' "$i" $((0x100 + i)) >>"$WORK/line.tags"; done
+for i in $(seq 0 19); do
+    printf 'animate 1:1:%x=counter\n' $((0x100 + i)) >>"$WORK/line.mem"
+    printf 'c%d = 1:w16:%x\n' "$i" $((0x100 + i)) >>"$WORK/line.tags"
+done
 LINE=(--quiet --refresh 100 --tags "$WORK/line.tags" --sim-args "--memory $WORK/line.mem --tick 10")
 # flowing NAME: the CSV of the run has a line for most refreshes, and the counter moved to the end.
 flowing() {
@@ -23,51 +23,36 @@ flowing() {
 }
 stored() { [ "$(sed -n 's/^store: *\([0-9]*\) values kept.*/\1/p' "$WORK/$1.out")" -gt "${2:-0}" ]; }
 
-MOSQUITTO=$(PATH=$PATH:/usr/sbin command -v mosquitto) || { echo "FAIL: mosquitto is not installed"; exit 1; }
 PORT=$(free_port)
-printf '%s\n' "listener $PORT 127.0.0.1" "allow_anonymous true" "user $(id -un)" "persistence true" \
-    "persistence_location $WORK/" "max_queued_messages 0" >"$WORK/broker.conf"
-broker() {
-    "$MOSQUITTO" -c "$WORK/broker.conf" >>"$WORK/broker.log" 2>&1 &
-    BROKER_PID=$!
-    SIM_PIDS+=("$BROKER_PID")
-    wait_for grep -q "running$" "$WORK/broker.log"
-}
+BROKER=("allow_anonymous true" "persistence true" "persistence_location $WORK/" "max_queued_messages 0")
 # The subscriber's session, QoS 1 and persistent: it collects what was queued for it at the end.
 SUB=(-h 127.0.0.1 -p "$PORT" -c -i outbox-sub -q 1 -t 'line/#')
 # One simulator for both runs: its counters go on across the host's kill.
 start_sim line --tcp 127.0.0.1:0 --memory "$WORK/line.mem" --tick 10
-gateway() {
-    TZ=UTC "$HOST" --quiet --refresh 100 --tags "$WORK/line.tags" --tcp "$SIM_LINE" --duration 60 \
-        --store "$WORK/outbox.db" --mqtt "mqtt://127.0.0.1:$PORT" \
-        --mqtt-prefix line --csv "$WORK/$1.csv" >"$WORK/$1.out" 2>&1 &
-    GW_PID=$!
-    SIM_PIDS+=("$GW_PID")
+# outbox NAME: the host on the store, the CSV into NAME.csv, in the background.
+outbox() {
+    TZ=UTC REFRESH=100 gateway "$1" --tcp "$SIM_LINE" --store "$WORK/outbox.db" --mqtt "mqtt://127.0.0.1:$PORT" \
+        --mqtt-prefix line --csv "$WORK/$1.csv"
 }
-broker
+start_broker broker "$PORT" "${BROKER[@]}"
 mosquitto_sub "${SUB[@]}" -W 1 >/dev/null 2>&1
-gateway first
+outbox first
 wait_for grep -q 'MQTT connected' "$WORK/first.out"
 sleep 2
 kill -TERM "$BROKER_PID" && wait "$BROKER_PID"
 sleep 2
 KILLED_MS=$(date +%s%3N)
-kill -KILL "$GW_PID"
-wait "$GW_PID" 2>/dev/null
+kill -KILL "$GW_PID" && wait "$GW_PID" 2>/dev/null
 # What the store had committed when it was killed: read up to then, so owed to the subscriber.
 COMMITTED_MS=$(python3 -c 'import sqlite3, sys; print(sqlite3.connect(sys.argv[1]).execute("SELECT max(at) FROM entries").fetchone()[0] or 0)' "$WORK/outbox.db")
 check "the store committed during the outage: its last value read $((KILLED_MS - COMMITTED_MS)) ms before the kill" \
     [ $((KILLED_MS - COMMITTED_MS)) -lt 2000 ]
-gateway second
+outbox second
 sleep 2
-: >"$WORK/broker.log"
-broker
+start_broker broker "$PORT" "${BROKER[@]}"
 check "the host reconnects" wait_for grep -q 'MQTT connected' "$WORK/second.out"
 sleep 3
-kill -TERM "$GW_PID"
-wait "$GW_PID"
-echo $? >"$WORK/second.rc"
-check_rc second 0
+stop_gateway second
 check_in "$WORK/second.out" 'store: .*; mqtt backlog 0$' "mqtt: the backlog was delivered"
 # -W ends a subscriber after that long: again until one gets nothing.
 collect() {
@@ -117,12 +102,11 @@ check_in "$WORK/ro.out" 'store: .*\(in memory only: Permission denied\)' "read-o
 
 # A damaged store: moved aside, a new one begun.
 head -c 65536 /dev/urandom >"$WORK/bad.db"
-run_host bad "${LINE[@]}" --duration 2 --store "$WORK/bad.db" --csv "$WORK/bad.csv"
-check_rc bad 0
-check_in "$WORK/bad.out" "store $WORK/bad.db is damaged \(.*not a database\): moved to $WORK/bad.db.damaged-" "damaged: said"
+expect damaged 0 "store $WORK/bad.db is damaged \(.*not a database\): moved to $WORK/bad.db.damaged-" \
+    "${LINE[@]}" --duration 2 --store "$WORK/bad.db" --csv "$WORK/damaged.csv"
 check "damaged: kept aside" ls "$WORK"/bad.db.damaged-*
-check "damaged: a new store took the values" stored bad 100
-check "damaged: live values flowed" flowing bad
+check "damaged: a new store took the values" stored damaged 100
+check "damaged: live values flowed" flowing damaged
 
 # A full disk: a small tmpfs, most of it taken by a file that is removed
 # during the run; the store writes again and the summary counts what it lost.
@@ -130,17 +114,15 @@ mkdir "$WORK/small"
 if mount -t tmpfs -o size=8m tmpfs "$WORK/small" 2>/dev/null; then
     trap 'umount "$WORK/small"; cleanup' EXIT
     head -c 8228608 /dev/zero >"$WORK/small/ballast"
-    run_host fullA "${LINE[@]}" --duration 2 --store "$WORK/small/s.db" --csv "$WORK/fullA.csv"
-    check_rc fullA 0
-    check_in "$WORK/fullA.out" "store $WORK/small/s.db: .*disk is full; the newest 50000 values wait" "full: said"
+    expect fullA 0 "store $WORK/small/s.db: .*disk is full; the newest 50000 values wait" \
+        "${LINE[@]}" --duration 2 --store "$WORK/small/s.db" --csv "$WORK/fullA.csv"
     check "full: live values flowed" flowing fullA
     check_in "$WORK/fullA.out" 'store: .*, [1-9][0-9]* could not be kept' "full: the summary counts what was lost"
-    "$HOST" "${LINE[@]}" --duration 4 --store "$WORK/small/s.db" --csv "$WORK/fullB.csv" >"$WORK/fullB.out" 2>&1 &
-    GW_PID=$!
+    run_host fullB "${LINE[@]}" --duration 4 --store "$WORK/small/s.db" --csv "$WORK/fullB.csv" &
+    host_pid=$!
     wait_for grep -q "disk is full" "$WORK/fullB.out"
     rm "$WORK/small/ballast"
-    wait "$GW_PID"
-    echo $? >"$WORK/fullB.rc"
+    wait "$host_pid"
     check_rc fullB 0
     check_in "$WORK/fullB.out" "store $WORK/small/s.db: writing again" "full: writing again once there is room"
     # What waited in memory was written once there was room: nothing lost.

@@ -23,12 +23,11 @@ check "no failures without faults" [ "$(summary_value rw failures)" = 0 ]
 
 # Cache-only writes change the driver's cache, not the PLC; once-reads report
 # their values; the trace has its format.
-run_host once --quiet --cycles 3 -v 1:w16:13 -w 1:w16:11=5 --write-mode cache -o 1:w16:10:2 -o 1:float:50 \
-    --trace "$WORK/once.trace" --dump "$WORK/once.host" --sim-args "$SIM_MEMORY --dump-on-exit $WORK/once.sim"
-check_rc once 0
+expect once 0 '^writes: *0 sent, .*1 cache only' --quiet --cycles 3 -v 1:w16:13 -w 1:w16:11=5 --write-mode cache \
+    -o 1:w16:10:2 -o 1:float:50 --trace "$WORK/once.trace" --dump "$WORK/once.host" \
+    --sim-args "$SIM_MEMORY --dump-on-exit $WORK/once.sim"
 check "cache write not sent" grep -qxF 1:1:11=65535 "$WORK/once.sim"
 check "once-read values dumped under their own keys" grep -qxF 1:5:50=12.5 "$WORK/once.host"
-check_in "$WORK/once.out" '^writes: *0 sent, .*1 cache only'
 check_in "$WORK/once.out" 'once-read 1:w16:10:2 done: 0010=100 \(0x0064\), 0011=-1 \(0xFFFF\)'
 check_in "$WORK/once.out" 'once-read 1:float:50 done: 0050=12.5'
 check_in "$WORK/once.out" '^once-reads: *2 done, 0 failed'
@@ -39,11 +38,10 @@ check_in "$WORK/once.trace" 'ONCE-READ ownerType 3 ownerId 2 done'
 
 # Remote mode: a float write of four bytes, and a broadcast write that nobody
 # answers and that is no loss of the link; a short run has its rates.
-run_host remote --quiet --remote --multi-station --duration 0.3 -v 1:w16:10 -w 0:w16:10=5 -w 1:float:50=2.5 \
-    --trace "$WORK/remote.trace"
-check_rc remote 0
+expect remote 0 '^writes: *2 sent, 2 acknowledged' --quiet --remote --multi-station --duration 0.3 -v 1:w16:10 \
+    -w 0:w16:10=5 -w 1:float:50=2.5 --trace "$WORK/remote.trace"
 check_in "$WORK/remote.trace" ' TX \[1A\]\[02\]\[01\]\[00\]\[01\]\[00\]\[05\](\[00\]){3}\[50\]\[00\]\[02\](\[00\]){10}\[20\]\[40\]\[D5\]$'
-for pattern in '^writes: *2 sent, 2 acknowledged' '^link: *up, 0 losses' '^exchanges/s: *[1-9]' '^bytes: *[1-9][0-9]* out'; do
+for pattern in '^link: *up, 0 losses' '^exchanges/s: *[1-9]' '^bytes: *[1-9][0-9]* out'; do
     check_in "$WORK/remote.out" "$pattern"
 done
 
@@ -52,11 +50,9 @@ done
 printf '1:1:10=11\n2:1:10=22\n2:2:20=70000\n2:3:30=33\n' >"$WORK/two.txt"
 printf '# two stations\n2:w16b:30   # comment\n\n1:w16:10\n' >"$WORK/vars.txt"
 start_sim serial --stations 1,2 --memory "$WORK/two.txt" --dump-on-exit "$WORK/serial.sim" || exit 1
-run_host serial --quiet --cycles 4 --serial "$SIM_LINE" --baud 115200 --multi-station --vars "$WORK/vars.txt" \
-    -v 2:1:10 -v 2:d32:20 -w 1:w16:12=1 --dump "$WORK/serial.host" --csv "$WORK/serial.csv"
+expect serial 0 "^port: *$SIM_LINE 115200 8N1" --quiet --cycles 4 --serial "$SIM_LINE" --baud 115200 --multi-station \
+    --vars "$WORK/vars.txt" -v 2:1:10 -v 2:d32:20 -w 1:w16:12=1 --dump "$WORK/serial.host" --csv "$WORK/serial.csv"
 stop_sim "$SIM_PID"
-check_rc serial 0
-check_in "$WORK/serial.out" "^port: *$SIM_LINE 115200 8N1"
 check "multi-station values" [ "$(data_lines "$WORK/serial.host" | tr '\n' ' ')" = "1:1:10=11 2:1:10=22 2:2:20=70000 2:3:30=33 " ]
 check "--serial write landed" grep -qxF 1:1:12=1 "$WORK/serial.sim"
 check "CSV heading" grep -qx 'time,elapsed_s,2:w16:10,2:d32:20,2:w16b:30,1:w16:10' "$WORK/serial.csv"
@@ -68,13 +64,8 @@ timeout -k 5 30 "$HOST" --refresh 200 --duration 20 --sim-args "--demo --dump-on
     >"$WORK/sigint.out" 2>&1 &
 timeout_pid=$!
 # Interrupted once every row has been read (a loaded machine may take a while).
-for _ in $(seq 150); do
-    grep -qE '^1:bit:29 .* ok$' "$WORK/sigint.out" 2>/dev/null && break
-    sleep 0.1
-done
-for stat in /proc/[0-9]*/stat; do
-    read -r pid _ _ ppid _ <"$stat" 2>/dev/null && [ "$ppid" = "$timeout_pid" ] && kill -INT "$pid"
-done
+wait_for grep -qE '^1:bit:29 .* ok$' "$WORK/sigint.out"
+pkill -INT -P "$timeout_pid"
 wait "$timeout_pid"
 echo $? >"$WORK/sigint.rc"
 check_rc sigint 0

@@ -5,7 +5,6 @@
 # settings reach the device, and a server that never answers or breaks the
 # telnet protocol ends the run with a clear error instead of a hang.
 source "$(dirname "$0")/host_common.sh" "$1"
-command -v ser2net >/dev/null || { echo "FAIL: ser2net is not installed (scripts/test.sh installs it)"; exit 1; }
 
 write_memory "$WORK/memory.txt"
 start_sim raw --memory "$WORK/memory.txt" --dump-on-exit "$WORK/raw.sim" || exit 1
@@ -14,17 +13,7 @@ start_sim rfc --memory "$WORK/memory.txt" --dump-on-exit "$WORK/rfc.sim" || exit
 RFC_PTY=$SIM_LINE
 RAW=$(free_port)
 RFC=$(free_port)
-cat >"$WORK/ser2net.yaml" <<YAML
-connection: &raw
-  accepter: tcp,127.0.0.1,$RAW
-  connector: serialdev,$RAW_PTY,9600n81,local
-connection: &rfc2217
-  accepter: telnet(rfc2217),tcp,127.0.0.1,$RFC
-  connector: serialdev,$RFC_PTY,9600n81,local
-YAML
-ser2net -n -u -P "$WORK/ser2net.pid" -c "$WORK/ser2net.yaml" >"$WORK/ser2net.log" 2>&1 &
-SIM_PIDS+=($!)
-for port in $RAW $RFC; do wait_for bash -c ": >/dev/tcp/127.0.0.1/$port"; done
+start_ser2net tcp "$RAW" "$RAW_PTY" "telnet(rfc2217),tcp" "$RFC" "$RFC_PTY"
 
 # 0xFFFF is in the memory at 1:1:11; the writes put 0xFF bytes into request frames,
 # and CR NUL, which telnet without binary transmission would turn into CR.
@@ -39,22 +28,19 @@ check "rfc2217: the server set the device's line" grep -qE 'speed 19200 baud.* c
 check "rfc2217: port shown" grep -q "^port: *rfc2217 127.0.0.1:$RFC 19200 8N2" "$WORK/rfc.out"
 
 # Without telnet behind the port, the settings are never confirmed.
-run_host mute --rfc2217 "127.0.0.1:$RAW" -v 1:w16:10
-check "no answer exits 1" [ "$(rc_of mute)" -eq 1 ] || show mute
-check "no answer message" grep -q 'rfc2217 port: no COM port control (RFC 2217) answer within 3 s' "$WORK/mute.out"
+expect mute 1 'rfc2217 port: no COM port control \(RFC 2217\) answer within 3 s' --rfc2217 "127.0.0.1:$RAW" -v 1:w16:10
 # A server whose subnegotiation never ends.
 python3 -c 'import socket, sys
 s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(1); print(s.getsockname()[1], flush=True)
 c = s.accept()[0]; c.sendall(b"\xff\xfa\x2c" + b"\x01" * 100000); c.recv(1)' >"$WORK/bad.port" &
 SIM_PIDS+=($!)
 wait_for test -s "$WORK/bad.port"
-run_host bad --rfc2217 "127.0.0.1:$(cat "$WORK/bad.port")" -v 1:w16:10
-check "endless subnegotiation exits 1" [ "$(rc_of bad)" -eq 1 ] || show bad
-check "endless subnegotiation message" grep -q 'rfc2217 port: the server broke the telnet protocol' "$WORK/bad.out"
+expect endless 1 'rfc2217 port: the server broke the telnet protocol' --rfc2217 "127.0.0.1:$(cat "$WORK/bad.port")" \
+    -v 1:w16:10
 
 for pid in "${SIM_PIDS[@]:0:2}"; do stop_sim "$pid"; done
 for mode in raw rfc; do
-    check "$mode: run exits 0" [ "$(rc_of $mode)" -eq 0 ] || show $mode
+    check_rc "$mode" 0
     check "$mode: host holds every value" dump_count "$WORK/$mode.host" "$MEMORY_VALUES"
     check "$mode: host values equal the simulator's" dump_within "$WORK/$mode.host" "$WORK/$mode.sim"
     check "$mode: 0xFFFF read intact" grep -qxF 1:1:11=65535 "$WORK/$mode.host"

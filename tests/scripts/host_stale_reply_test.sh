@@ -5,13 +5,16 @@
 # then late and duplicated replies. Every good read in the trace carries the
 # value of the register its request named, and the values are read again.
 source "$(dirname "$0")/host_common.sh" "$1"
-command -v ser2net >/dev/null || { echo "FAIL: ser2net is not installed (scripts/test.sh installs it)"; exit 1; }
 
 # Each register holds a value that names it: 0x1AA at area 1's address AA, 0x3AA at area 3's.
 VARS=()
 for a in 0 1 2 3 4 5; do printf '1:1:1%s=%d\n1:3:3%s=%d\n' $a $((0x110 + a)) $a $((0x330 + a)); VARS+=(-v "1:w16:1$a" -v "1:w16b:3$a"); done \
     >"$WORK/memory.txt"
-FAST=(--timeout 100 --inter-byte 20 --retries 2)
+# watched NAME SECONDS ARGS...: the host reads every register for SECONDS, with a trace and a dump.
+watched() {
+    run_host "$1" --timeout 100 --inter-byte 20 --retries 2 --quiet --duration "$2" "${VARS[@]}" \
+        --trace "$WORK/$1.trace" --dump "$WORK/$1.host" "${@:3}"
+}
 
 # Good 13-byte replies whose value is not their request's register's; prints them, fails if any or none good.
 values_named() {
@@ -24,20 +27,6 @@ values_named() {
          END { print "  " good + 0 " good reads, " bad + 0 " wrong"; exit !(good > 0 && bad == 0) }' "$1"
 }
 
-# Runs the host on NAME's port for S seconds while the simulator PID stalls for each of STALLS seconds.
-run_with_stalls() {
-    local name=$1 pid=$2 seconds=$3 stall
-    shift 3
-    run_host "$name" "${FAST[@]}" --quiet --duration "$seconds" "${VARS[@]}" --trace "$WORK/$name.trace" \
-        --dump "$WORK/$name.host" "${PORT_ARGS[@]}" &
-    local host=$!
-    sleep 0.5
-    for stall in "$@"; do
-        kill -STOP "$pid"; sleep "$stall"; kill -CONT "$pid"; sleep 0.7
-    done
-    wait "$host"
-}
-
 # Checks a finished run NAME against the simulator's memory.
 check_run() {
     check "$1: exit 0 or 3" [ "$(rc_of "$1")" -le 3 ] || show "$1"
@@ -45,39 +34,40 @@ check_run() {
     check "$1: values held at the end are the device's" dump_within "$WORK/$1.host" "$WORK/memory.txt"
 }
 
-STALLS=(0.05 0.3 1.2 2.5)
+# stalled NAME PORT_ARGS...: a 7 s run on that port while the last simulator started stalls for
+# 0.05, 0.3, 1.2 and 2.5 s; checked.
+stalled() {
+    local stall
+    watched "$1" 7 "${@:2}" &
+    local host=$!
+    sleep 0.5
+    for stall in 0.05 0.3 1.2 2.5; do
+        kill -STOP "$SIM_PID"; sleep "$stall"; kill -CONT "$SIM_PID"; sleep 0.7
+    done
+    wait "$host"
+    check_run "$1"
+}
+
 # bare: a device whose replies do not repeat their request's header: only the host keeps the line in step.
 for name in tcp bare; do
     start_sim "$name" --tcp 0 --memory "$WORK/memory.txt" $([ "$name" = bare ] && echo --no-echo) || exit 1
-    PORT_ARGS=(--tcp "127.0.0.1:$SIM_LINE")
-    run_with_stalls "$name" "$SIM_PID" 7 "${STALLS[@]}"
-    check_run "$name"
+    stalled "$name" --tcp "127.0.0.1:$SIM_LINE"
 done
 check "tcp: a stall's late answers were no answers" grep -qE 'out of step: [0-9]+ bytes behind the reply' "$WORK/tcp.trace"
 
 start_sim pty --pty --memory "$WORK/memory.txt" || exit 1
-PORT_ARGS=(--serial "$SIM_LINE")
-run_with_stalls pty "$SIM_PID" 7 "${STALLS[@]}"
-check_run pty
+stalled pty --serial "$SIM_LINE"
 
 start_sim rfc --pty --memory "$WORK/memory.txt" || exit 1
 RFC=$(free_port)
-printf 'connection: &rfc2217\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,9600n81,local\n' \
-    "$RFC" "$SIM_LINE" >"$WORK/ser2net.yaml"
-ser2net -n -u -P "$WORK/ser2net.pid" -c "$WORK/ser2net.yaml" >"$WORK/ser2net.log" 2>&1 &
-SIM_PIDS+=($!)
-wait_for bash -c ": >/dev/tcp/127.0.0.1/$RFC"
-PORT_ARGS=(--rfc2217 "127.0.0.1:$RFC")
-run_with_stalls rfc "$SIM_PID" 7 "${STALLS[@]}"
-check_run rfc
+start_ser2net "telnet(rfc2217),tcp" "$RFC" "$SIM_LINE"
+stalled rfc --rfc2217 "127.0.0.1:$RFC"
 
 # Late replies (a stall per reply) and replies sent twice, right behind or after the host gave up waiting.
 n=0
 for faults in "--delay 10:250" "--duplicate 10:0" "--duplicate 10:150 --delay 3:400"; do
     name=faults$((++n))
-    PORT_ARGS=(--sim-args "--memory $WORK/memory.txt $faults --seed $n")
-    run_host "$name" "${FAST[@]}" --quiet --duration 3 "${VARS[@]}" --trace "$WORK/$name.trace" \
-        --dump "$WORK/$name.host" "${PORT_ARGS[@]}"
+    watched "$name" 3 --sim-args "--memory $WORK/memory.txt $faults --seed $n"
     check_run "$name"
 done
 check "duplicates came when another reply was awaited" grep -qE 'out of step|late reply dropped' "$WORK/faults3.trace"

@@ -9,8 +9,8 @@ write_memory "$WORK/memory.txt"
 # Values and writes over TCP.
 start_sim tcp --tcp 127.0.0.1:0 --memory "$WORK/memory.txt" --dump-on-exit "$WORK/tcp.sim" || exit 1
 PORT=$SIM_LINE
-run_host tcp --quiet --cycles 5 --tcp "127.0.0.1:$PORT" "${MEMORY_VARS[@]}" -w 1:w16b:30=-2 -w 1:float:50=0.5 \
-    --dump "$WORK/tcp.host"
+expect tcp 0 "^port: *tcp 127.0.0.1:$PORT" --quiet --cycles 5 --tcp "127.0.0.1:$PORT" "${MEMORY_VARS[@]}" \
+    -w 1:w16b:30=-2 -w 1:float:50=0.5 --dump "$WORK/tcp.host"
 # The simulator's own: a port taken or a bad host is an error; a request
 # that comes in two pieces is answered.
 timeout 5 "$SIM" --tcp "127.0.0.1:$PORT" >"$WORK/busy.out" 2>&1
@@ -23,8 +23,6 @@ exec 3<>"/dev/tcp/127.0.0.1/$PORT"
 check "request in two pieces" [ "$(timeout 2 head -c 13 <&3 | od -An -tx1 | tr -d ' \n')" = 0b0010b004001100100200644b ]
 exec 3>&-
 stop_sim "$SIM_PID"
-check_rc tcp 0
-check_in "$WORK/tcp.out" "^port: *tcp 127.0.0.1:$PORT"
 check "host holds every value" dump_count "$WORK/tcp.host" "$MEMORY_VALUES"
 check "host values equal the simulator's" dump_within "$WORK/tcp.host" "$WORK/tcp.sim"
 check "16-bit write landed" grep -qxF 1:3:30=65534 "$WORK/tcp.sim"
@@ -50,8 +48,6 @@ check_in "$WORK/back.out" 'marovin-host: link lost and not recovered'
 check "exchanges after the reopen" [ "$(sed -n '/LINK up$/,$p' "$WORK/back.trace" | grep -c ' RX ')" -gt 0 ]
 
 # Nobody listening: a clear message and exit code 1.
-run_host refused --tcp "127.0.0.1:$PORT" -v 1:w16:11
-check_rc refused 1
-check_in "$WORK/refused.out" "^marovin-host: tcp port: .*127.0.0.1:$PORT"
+expect refused 1 "^marovin-host: tcp port: .*127.0.0.1:$PORT" --tcp "127.0.0.1:$PORT" -v 1:w16:11
 
 finish

@@ -4,7 +4,6 @@
 # host exit 66), /metrics checked by promtool, and in a build without
 # sanitizers the page in headless Chromium (tests/web/panel_test.js).
 source "$(dirname "$0")/host_common.sh" "$1"
-SOURCE_DIR=$(cd "$(dirname "$0")/../.." && pwd)
 # Debian's cpp-httplib is not built for ThreadSanitizer, which cannot see the
 # guard of its function-local statics and reports their first use from two
 # server threads as a race. Accesses made inside such libraries are left out;
@@ -18,21 +17,17 @@ start_sim sim --tcp 127.0.0.1:0 --memory "$WORK/memory.txt" --animate 1:1:11=sin
 
 # start_web NAME ARGS...: a host with the panel on a free port; sets URL and HOST_PID.
 start_web() {
-    local name=$1
-    shift
-    "$HOST" -q --tags "$WORK/web.tags" --http 0 --duration 120 --turnaround 1 "$@" >"$WORK/$name.out" 2>&1 &
+    "$HOST" -q --tags "$WORK/web.tags" --http 0 --duration 120 --turnaround 1 "${@:2}" >"$WORK/$1.out" 2>&1 &
     HOST_PID=$!
     url() { URL=$(sed -n 's/.*web panel on \(http[^ ]*\).*/\1/p' "$WORK/$1.out") && [ -n "$URL" ]; }
-    wait_for url "$name" && return 0
-    show "$name"
+    wait_for url "$1" && return 0
+    show "$1"
     return 1
 }
 start_web main --tcp "$SIM_LINE" --http-writes --http-trace || exit 1
 MAIN_PID=$HOST_PID MAIN_URL=$URL
 # The second panel serves HTTPS with a certificate made here.
-tls_cert() { openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "/CN=$1" \
-    -addext subjectAltName=IP:127.0.0.1 -keyout "$WORK/tls.key" -out "$WORK/tls.crt" 2>/dev/null; }
-tls_cert first
+tls_cert tls first
 start_web readonly --http-cert "$WORK/tls.crt" --http-key "$WORK/tls.key" || exit 1
 READONLY_PID=$HOST_PID READONLY_URL=$URL
 sleep 2
@@ -67,31 +62,27 @@ HOSTPORT=${HOSTPORT%/}
 python3 - "${HOSTPORT%:*}" "${HOSTPORT##*:}" >"$WORK/slow.out" 2>&1 <<'PY' &
 import socket, sys, time
 conns = [socket.create_connection((sys.argv[1], int(sys.argv[2]))) for _ in range(12)]
+start, closed = time.time(), {}
 for c in conns:
     c.setblocking(False)
-start, closed = time.time(), {}
-c0 = conns[0]
-for c in conns:
     c.sendall(b"GET /api/status HTTP/1.1\r\n")
 while len(closed) < len(conns) and time.time() - start < 20:
     for i, c in enumerate(conns):
         if i in closed:
             continue
         try:
-            while True:
-                data = c.recv(4096)
-                if not data:
-                    closed[i] = time.time() - start
-                    break
+            while c.recv(4096):
+                pass
         except BlockingIOError:
-            pass
-        except OSError:
-            closed[i] = time.time() - start
-        if i not in closed:
+            # Still open, nothing to read: one more header line.
             try:
                 c.sendall(b"X-Slow: 1\r\n")
+                continue
             except OSError:
-                closed[i] = time.time() - start
+                pass
+        except OSError:
+            pass
+        closed[i] = time.time() - start
     time.sleep(1)
 print("closed after", " ".join("%.0f" % t for t in sorted(closed.values())), "of", len(conns))
 PY
@@ -104,8 +95,7 @@ check "slow clients closed within 12 s ($(cat "$WORK/slow.out"))" \
 check "HTTPS with the certificate (${READONLY_URL})" [ "$(code "${READONLY_URL/http:/none:}api/status")" = 200 ]
 check "no plain HTTP on the HTTPS port" [ "$(code "http${READONLY_URL#https}api/status")" = 000 ]
 # SIGHUP reads the certificate again: the next connection gets the new one.
-cp "$WORK/tls.crt" "$WORK/first.crt"
-tls_cert second
+tls_cert tls second
 kill -HUP "$READONLY_PID"
 served() { openssl s_client -connect "${1#https://}" -servername 127.0.0.1 </dev/null 2>/dev/null | openssl x509 -noout -subject; }
 check "SIGHUP: the new certificate served" wait_for eval 'served "${READONLY_URL%/}" | grep -q second'
@@ -115,15 +105,9 @@ check "/metrics has the tag values" grep -q '^marovin_tag_value{tag="level",.*} 
 
 if grep -q '^MAROVIN_SANITIZE:STRING=$' "$BUILD_DIR/CMakeCache.txt"; then
     # playwright-core, pinned by tests/web/package-lock.json; it never fetches a browser.
-    NODE_DIR="$BUILD_DIR/web-test"
-    mkdir -p "$NODE_DIR"
-    if ! cmp -s "$SOURCE_DIR/tests/web/package-lock.json" "$NODE_DIR/package-lock.json"; then
-        cp "$SOURCE_DIR/tests/web/package.json" "$SOURCE_DIR/tests/web/package-lock.json" "$NODE_DIR/"
-        (cd "$NODE_DIR" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error) ||
-            fail "npm ci in $NODE_DIR"
-    fi
-    NODE_PATH="$NODE_DIR/node_modules" timeout -k 5 120 node "$SOURCE_DIR/tests/web/panel_test.js" "$MAIN_URL" \
-        "$READONLY_URL" "$SIM_PID" "$BUILD_DIR/web-panel.png" "$WORK/chromium" | tee "$WORK/browser.out"
+    npm_deps web || fail "npm ci in $BUILD_DIR/web-test"
+    timeout -k 5 120 node "$SOURCE_DIR/tests/web/panel_test.js" "$MAIN_URL" "$READONLY_URL" "$SIM_PID" \
+        "$BUILD_DIR/web-panel.png" "$WORK/chromium" | tee "$WORK/browser.out"
     check "browser test (screenshot: $BUILD_DIR/web-panel.png)" [ "${PIPESTATUS[0]}" -eq 0 ]
 else
     echo "skip: the browser test runs only in a build without sanitizers"

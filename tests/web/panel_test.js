@@ -25,12 +25,12 @@ async function main() {
     executablePath: '/usr/bin/chromium', headless: true, viewport: {width: 1200, height: 1000}, ignoreHTTPSErrors: true,
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
       '--disable-component-update', '--disable-sync']});
+  await context.addInitScript(`window.cellOf = ${cellOf}`);
   const page = await context.newPage();
   const errors = [];
   page.on('console', (m) => m.type() === 'error' && errors.push(m.text()));
   page.on('pageerror', (e) => errors.push(String(e)));
   await page.goto(url);
-  await page.evaluate(`window.cellOf = ${cellOf}`);
 
   check('the table shows the simulator\'s value', await until(page, () => cellOf('level', 5) === '4321'));
   await page.locator('input[aria-label="trend of wave"]').check();
@@ -48,7 +48,6 @@ async function main() {
 
   const readOnly = await context.newPage();
   await readOnly.goto(readOnlyUrl);
-  await readOnly.evaluate(`window.cellOf = ${cellOf}`);
   check('without writes the table fills', await until(readOnly, () => /\d/.test(cellOf('level', 5))));
   check('without writes there is no write field', await readOnly.locator('#tags form').count() === 0);
   const status = await readOnly.evaluate(() => fetch('/api/write', {method: 'POST',

@@ -17,7 +17,8 @@
 # --outputs: the host also publishes to a mosquitto started here (--mqtt)
 # and serves the web panel (--http 0). --rt-priority N: the host's exchange
 # thread at real-time priority N. --busy N: N CPU-bound processes run beside
-# the host (stress-ng --cpu N), as other programs of an edge box would.
+# the host (stress-ng --cpu N), as other programs of an edge box would; the
+# simulator then runs at real-time priority 20, as a PLC is not slowed by them.
 # The limit: every request and reply byte at the character time (8N1: 10
 # bits), plus the device's turnaround (--response-delay) per exchange;
 # efficiency is values/s against it. Repeats are replies that came late or
@@ -82,7 +83,7 @@ trap 'stop_all; rm -rf "$WORK"' EXIT
 # first line's last word (the pty, or HOST:PORT).
 start_sim() {
     WHERE=
-    "$SIM" --line-rate "$RATE" --response-delay "$DELAY_MS" "$@" >"$WORK/sim.out" 2>/dev/null &
+    "${SIM_RUN[@]}" --line-rate "$RATE" --response-delay "$DELAY_MS" "$@" >"$WORK/sim.out" 2>/dev/null &
     PIDS+=($!)
     for _ in $(seq 1 50); do
         WHERE=$(sed -n '1s/.* //p' "$WORK/sim.out")
@@ -122,7 +123,11 @@ if [ -n "$OUTPUTS" ]; then
     EXTRA+=(--mqtt "mqtt://127.0.0.1:$BROKER_PORT" --http 0)
 fi
 [ -n "$PRIORITY" ] && EXTRA+=(--rt-priority "$PRIORITY")
+# The simulator stands for the PLC, which the box's load does not slow: beside
+# busy processes it runs apart, at a real-time priority above the host's.
+SIM_RUN=("$SIM")
 if [ "$BUSY" -gt 0 ]; then
+    SIM_RUN=(chrt -f 20 "$SIM")
     bash scripts/install-deps.sh stress-ng
     stress-ng --cpu "$BUSY" --quiet &
     BUSY_PID=$!
@@ -134,7 +139,11 @@ run() {
     local host=("$HOST" -q --duration "$SECONDS_PER_RUN" --timeout 200 --line-rate "$RATE" -v "1:w16:100:$TAGS_NOW"
                 "${EXTRA[@]}")
     case "$TRANSPORT" in
-        pty) "${host[@]}" --sim "$SIM" --sim-args "--response-delay $DELAY_MS" ;;
+        pty) if [ "$BUSY" -gt 0 ]; then
+                 start_sim --pty && "${host[@]}" --serial "$WHERE"
+             else
+                 "${host[@]}" --sim "$SIM" --sim-args "--response-delay $DELAY_MS"
+             fi ;;
         tcp) start_sim --tcp 127.0.0.1:0 && "${host[@]}" --tcp "$WHERE" ;;
         ser2net-raw) start_sim --pty && start_ser2net && "${host[@]}" --tcp "$WHERE" ;;
         ser2net-rfc2217) start_sim --pty && start_ser2net && "${host[@]}" --baud "$RATE" --rfc2217 "$WHERE" ;;

@@ -58,7 +58,7 @@ std::string noticesOf(SparkplugCommands &commands)
 }  // namespace
 
 // Station 0: the node's own command, NCMD.
-TEST(SparkplugCommands, DeviceCommandsAreWrittenWholeOrNotAtAllAndNodeCommandsAskForARebirth)
+TEST(SparkplugCommands, DeviceWritesWholeOrNotAtAllNodeRebirths)
 {
     SpPayload longest;  // exactly the longest size, still read
     longest.ParseFromString(payloadOf({{kRebirthMetric, 0, -1, 'b', 1}}));

@@ -3,6 +3,8 @@
 #include "json/JsonText.h"
 #include "json/TagStateJson.h"
 
+#include <algorithm>
+
 namespace marovin_host {
 
 namespace {
@@ -12,6 +14,8 @@ const long long kStatusEveryMs = 10000;
 const long long kStopWaitMs = 2000;
 // Answers that may wait for the broker beyond the limit of the tags.
 const long kAnswerRoom = 1024;
+// History messages at the broker at most (with --store).
+const long kHistoryWindow = 256;
 // Says that answers were dropped at most this often.
 const long long kDropNoticeMs = 5000;
 // Topics of the gateway itself, below the prefix.
@@ -80,9 +84,11 @@ std::unique_ptr<MqttOutput> MqttOutput::create(MqttOptions options, const HaDisc
     out->tags_.reset(new TagPublisher(out->options_.prefix, rows, *out->connection_, out->outstandingLimit_,
                                       out->options_.maxAgeS * 1000LL));
     if (store) {
-        // Half the room of the broker's window for history: live values keep the rest.
+        // A live value queues behind the history at the broker: a short window
+        // keeps its wait to a few milliseconds and still lets the history flow.
         out->store_ = store;
-        out->backlog_.reset(new MqttBacklog(out->options_.prefix, *store, *out->connection_, out->outstandingLimit_ / 2));
+        const long window = std::min(out->outstandingLimit_ / 2, kHistoryWindow);
+        out->backlog_.reset(new MqttBacklog(out->options_.prefix, *store, *out->connection_, window));
         out->tags_->keepPlaces(out->backlog_.get());
     }
     queue.keepOpen();

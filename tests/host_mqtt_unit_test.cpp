@@ -309,7 +309,8 @@ TEST(SparkplugNodeTest, BirthsDataRebirthAndDeath)
     };
     WriteQueue queue;
     std::string error;
-    auto node = SparkplugNode::create(options(broker.port, "edge"), SparkplugOptions{"g", "n", "", ""}, rows, queue, &error);
+    auto node = SparkplugNode::create(options(broker.port, "edge"), SparkplugOptions{"g", "n", "", ""}, rows, queue,
+                                      nullptr, &error);
     ASSERT_TRUE(node) << error;
     RunStats stats;
     const std::string port = "tcp:plc";

@@ -18,7 +18,7 @@ cleanup() {
         kill "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
     done
-    rm -rf "$WORK"
+    [ -n "${KEEP:-}" ] || rm -rf "$WORK"
 }
 trap cleanup EXIT
 

@@ -44,7 +44,7 @@ G=(--sparkplug plant/edge1 --mqtt "mqtt://127.0.0.1:$PORT" --state-dir "$WORK/st
    --tcp "127.0.0.1:$SIM_LINE" --timeout 400 --retries 1)
 spsub main
 kill -STOP "$SIM_PID"
-gateway main "${G[@]}"
+gateway main "${G[@]}" --store "$WORK/main.db"
 check "NBIRTH: seq 0, bdSeq 0 (Int64), Rebirth false, the node's metrics" wait_for last main NBIRTH/edge1 \
     '.seq == 0 and .metrics[0] == {name: "bdSeq", type: 4, value: 0} and
      (.metrics[1] | .name == "Node Control/Rebirth" and .type == 11 and .value == false) and
@@ -98,12 +98,28 @@ check "seq: 0 at each NBIRTH, else one more, 255 to 0 ($(seqs | jq -c '[.[250:25
 
 # bdSeq: one more after a broker restart; the will of a killed node carries it.
 kill "$SUB_PID"
+GONE=$(date +%s%3N)
 kill -KILL "$BROKER_PID" && wait "$BROKER_PID" 2>/dev/null
 sleep 0.7
 start_broker b "$PORT" "allow_anonymous true"
 spsub again
 check "a restarted broker: NBIRTH with bdSeq 1, seq 0" wait_for last again NBIRTH/edge1 '.metrics[0].value == 1 and .seq == 0'
 check "  ... and the DBIRTHs" wait_for many again DBIRTH/edge1/station2 1
+# The counter's values in the store read after the broker went and before the first live one
+# came again, against the historical metrics: all there, in read order, none live.
+history_kept() {
+    sp again DDATA/edge1/station1 | jq -c '.metrics[] | select(.alias == 101) | [.ts, .value, .hist == true]' >"$WORK/cnt.got"
+    python3 - "$WORK/main.db" "$WORK/cnt.got" "$GONE" <<'PY'
+import json, sqlite3, sys
+got = [json.loads(l) for l in open(sys.argv[2])]
+hist = [(t, v) for t, v, h in got if h]
+back = min([t for t, v, h in got if not h] or [0])
+kept = sqlite3.connect(sys.argv[1]).execute("select at, value from entries e join tags t on t.id = e.tag where "
+    "t.name = 'cnt' and status in (1, 100) and at >= ? and at < ? order by seq", (int(sys.argv[3]), back)).fetchall()
+sys.exit(not (back and len(kept) > 20 and set(kept) <= set(hist) and hist == sorted(hist)))
+PY
+}
+check "history: the counter as read while the broker was away, in order, is_historical" wait_for history_kept
 kill -KILL "$GW_PID" && wait "$GW_PID" 2>/dev/null
 check "kill -9: the broker's NDEATH carries bdSeq 1" wait_for last again NDEATH/edge1 '.metrics == [{name: "bdSeq", type: 4, value: 1}]'
 check "births and deaths are not retained" [ -z "$(mosquitto_sub "${M[@]}" -C 1 -W 1 -t 'spBv1.0/plant/#')" ]

@@ -26,7 +26,8 @@ function decode(topic, hex) {
         ts: Number(o.timestamp),
         metrics: (o.metrics || []).map((m) => ({
             name: m.name, alias: m.alias === undefined ? undefined : Number(m.alias), type: m.datatype,
-            ts: m.timestamp === undefined ? undefined : Number(m.timestamp), null: m.isNull, value: valueOf(m),
+            ts: m.timestamp === undefined ? undefined : Number(m.timestamp), null: m.isNull, hist: m.isHistorical,
+            value: valueOf(m),
         })),
     };
 }

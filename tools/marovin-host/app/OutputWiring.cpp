@@ -91,7 +91,8 @@ bool addOutputs(HostOptions &o, const RunState &run, WriteQueue &queue, Outputs 
     if (o.http.enabled() && !addWeb(o, run, queue, kept->store, outputs, failure))
         return false;
     if (o.sparkplug.enabled()) {
-        std::unique_ptr<SparkplugNode> node = SparkplugNode::create(o.mqtt, o.sparkplug, run.rows, queue, &error);
+        std::unique_ptr<SparkplugNode> node =
+            SparkplugNode::create(o.mqtt, o.sparkplug, run.rows, queue, kept->store, &error);
         if (!node) {
             *failure = Failure{kUsage, error};
             return false;

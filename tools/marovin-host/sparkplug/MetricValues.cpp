@@ -68,6 +68,28 @@ SpType tagDataType(const TagRow &row)
     return word ? DataType::Int16 : DataType::Int32;
 }
 
+void setMetricNumber(SpMetric *m, double value, SpType type)
+{
+    switch (type) {
+    case DataType::Boolean:
+        m->set_boolean_value(value != 0);
+        break;
+    case DataType::Double:
+        m->set_double_value(value);
+        break;
+    case DataType::Float:
+        m->set_float_value(static_cast<float>(value));
+        break;
+    case DataType::Int16:
+    case DataType::Int32:
+        m->set_int_value(static_cast<std::uint32_t>(static_cast<std::int32_t>(value)));
+        break;
+    default:
+        m->set_int_value(static_cast<std::uint32_t>(value));
+        break;
+    }
+}
+
 void setTagValue(SpMetric *m, const TagRow &row, SpType type)
 {
     if (row.reads <= 0) {
@@ -75,24 +97,10 @@ void setTagValue(SpMetric *m, const TagRow &row, SpType type)
         return;
     }
     const TagValue &v = row.value;
-    switch (type) {
-    case DataType::Boolean:
-        m->set_boolean_value(v.raw != 0);
-        break;
-    case DataType::Double:
-        m->set_double_value(publishedNumber(row.ref.area, row.tag, v));
-        break;
-    case DataType::Float:
-        m->set_float_value(static_cast<float>(v.number));
-        break;
-    case DataType::Int16:
-    case DataType::Int32:
-        m->set_int_value(static_cast<std::uint32_t>(static_cast<std::int32_t>(v.number)));
-        break;
-    default:
-        m->set_int_value(static_cast<std::uint32_t>(v.number));
-        break;
-    }
+    const double value = type == DataType::Boolean ? (v.raw != 0 ? 1.0 : 0.0)
+                         : type == DataType::Double ? publishedNumber(row.ref.area, row.tag, v)
+                                                    : v.number;
+    setMetricNumber(m, value, type);
 }
 
 bool commandValue(const SpMetric &m, SpType ownType, WriteValue *out, std::string *why)

@@ -19,6 +19,8 @@ using SpType = marovin::sparkplug::DataType;
 
 // The metric's datatype for the tag.
 SpType tagDataType(const TagRow &row);
+// A number into the field the datatype uses (a boolean: not 0).
+void setMetricNumber(SpMetric *metric, double value, SpType type);
 // The row's last value into the metric as its datatype holds it, or is_null
 // before the first good read.
 void setTagValue(SpMetric *metric, const TagRow &row, SpType type);

@@ -38,15 +38,20 @@ std::string SparkplugNode::deathPayload(int bdSeq) const
     return p.SerializeAsString();
 }
 
-bool SparkplugNode::send(const std::string &topic, bool withSeq)
+bool SparkplugNode::send(const std::string &topic, bool withSeq, int *mid)
 {
-    payload_.set_timestamp(static_cast<unsigned long long>(wallClockMs()));
+    return send(payload_, bytes_, topic, withSeq, mid);
+}
+
+bool SparkplugNode::send(SpPayload &payload, std::string &bytes, const std::string &topic, bool withSeq, int *mid)
+{
+    payload.set_timestamp(static_cast<unsigned long long>(wallClockMs()));
     if (withSeq) {
-        payload_.set_seq(static_cast<unsigned>(seq_));
+        payload.set_seq(static_cast<unsigned>(seq_));
         seq_ = (seq_ + 1) % 256;
     }
-    payload_.SerializeToString(&bytes_);
-    return connection_->publish(topic, bytes_, false, false, 0);
+    payload.SerializeToString(&bytes);
+    return connection_->publish(topic, bytes, false, false, 0, mid);
 }
 
 void SparkplugNode::publishBirths(const std::vector<TagRow> &rows, long long nowMs)
@@ -168,16 +173,16 @@ void SparkplugNode::applyTurn(const StationWatch::Turn &turn, const std::vector<
     }
 }
 
-void SparkplugNode::offerRow(std::uint32_t i, const TagRow &row, long long readWallMs, long long nowMs)
+bool SparkplugNode::offerRow(std::uint32_t i, const TagRow &row, long long readWallMs, long long nowMs)
 {
     const double value = publishedNumber(row.ref.area, row.tag, row.value);
     const ChangeGate::Verdict verdict = gate_.offer(i, value, false, nowMs);
     if (verdict == ChangeGate::Skip)
-        return;
+        return false;
     if (verdict == ChangeGate::Hold) {
         heldCount_ += held_[i] ? 0 : 1;
         held_[i] = 1;
-        return;
+        return false;
     }
     SpMetric *m = payload_.add_metrics();
     m->set_alias(kFirstTagAlias + i);
@@ -186,6 +191,7 @@ void SparkplugNode::offerRow(std::uint32_t i, const TagRow &row, long long readW
     gate_.sent(i, value, nowMs);
     heldCount_ -= held_[i];
     held_[i] = 0;
+    return true;
 }
 
 // Changes held back by their min-interval, once it has ended.

@@ -44,7 +44,7 @@ SparkplugNode::SparkplugNode(MqttOptions mqtt, SparkplugOptions options, const s
 
 std::unique_ptr<SparkplugNode> SparkplugNode::create(MqttOptions mqtt, SparkplugOptions options,
                                                      const std::vector<TagRow> &rows, WriteQueue &queue,
-                                                     std::string *error)
+                                                     Outbox *store, std::string *error)
 {
     if (!completeMqttOptions(&mqtt, error))
         return nullptr;
@@ -60,6 +60,14 @@ std::unique_ptr<SparkplugNode> SparkplugNode::create(MqttOptions mqtt, Sparkplug
         std::lock_guard<std::mutex> lock(self->mutex_);
         self->notices_.emplace_back(Notice::Info, text);
     };
+    if (store) {
+        node->history_.reset(new SparkplugHistory(*store, rows, node->types_));
+        events.idle = [self] { self->publishHistory(); };
+        events.acknowledged = [self](int mid) {
+            std::lock_guard<std::mutex> lock(self->mutex_);
+            self->history_->written(mid, monotonicMs());
+        };
+    }
     node->connection_ = MqttConnection::create(node->mqtt_, std::string(), std::string(), events, error);
     if (!node->connection_)
         return nullptr;
@@ -100,6 +108,8 @@ void SparkplugNode::onConnected()
         // Online only once its STATE says so; the newest STATE taken stays
         // the measure across sessions (a stale retained one is left alone).
         hostOnline_ = stateTopic_.empty();
+        if (history_)
+            history_->sessionBegan();
     }
     if (!stateTopic_.empty())
         connection_->subscribe(stateTopic_);
@@ -161,6 +171,7 @@ void SparkplugNode::changed(const ChangeView &view)
     StationWatch::Turn turn;
     watch_.changed(view, &turn);
     std::lock_guard<std::mutex> lock(mutex_);
+    // Unborn, nothing is sent: with a store the changes wait there as history.
     if (!born())
         return;
     applyTurn(turn, view.rows, view.at.monoMs);
@@ -168,17 +179,28 @@ void SparkplugNode::changed(const ChangeView &view)
         const std::uint32_t i = view.changed[k];
         const std::size_t slot = watch_.slotOf(i);
         if (birthed_[slot] && isSuccess(view.rows[i].lastStatus))
-            bySlot_[slot].push_back(i);
+            bySlot_[slot].push_back(static_cast<std::uint32_t>(k));
+        else if (history_)
+            history_->passed(history_->seqOf(k));
     }
     for (std::size_t slot = 0; slot < bySlot_.size(); ++slot) {
         if (bySlot_[slot].empty())
             continue;
         payload_.Clear();
-        for (const std::uint32_t i : bySlot_[slot])
-            offerRow(i, view.rows[i], view.at.wallMs, view.at.monoMs);
+        liveSeqs_.clear();
+        for (const std::uint32_t k : bySlot_[slot]) {
+            const std::uint32_t i = view.changed[k];
+            const bool goes = offerRow(i, view.rows[i], view.at.wallMs, view.at.monoMs);
+            if (history_ && goes)
+                liveSeqs_.push_back(history_->seqOf(k));
+            else if (history_)
+                history_->passed(history_->seqOf(k));
+        }
         bySlot_[slot].clear();
-        if (payload_.metrics_size() > 0)
-            send(deviceTopics_[3 * slot + 2], true);
+        int mid = 0;
+        // One that could not go stays in the outbox and goes as history.
+        if (payload_.metrics_size() > 0 && send(deviceTopics_[3 * slot + 2], true, &mid) && history_)
+            history_->handedOver(mid, liveSeqs_, true);
     }
 }
 
@@ -273,6 +295,10 @@ void SparkplugNode::close(bool clean)
         bornSession_ = 0;
     }
     connection_->stop(std::string(), std::string(), kStopWaitMs);
+    // A clean DISCONNECT comes after all that was written: the broker had it.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (history_ && clean)
+        history_->settle(monotonicMs() + 1000000);
 }
 
 }  // namespace marovin_host

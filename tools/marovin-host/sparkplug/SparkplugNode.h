@@ -18,6 +18,7 @@
 #include "sparkplug/BdSeqFile.h"
 #include "sparkplug/MetricValues.h"
 #include "sparkplug/SparkplugCommands.h"
+#include "sparkplug/SparkplugHistory.h"
 
 #include <atomic>
 #include <memory>
@@ -29,9 +30,10 @@ namespace marovin_host {
 
 class SparkplugNode : public Output {
 public:
-    // Null with a message for options that do not fit together.
+    // Null with a message for options that do not fit together. With a
+    // store, what could not go live goes later as history.
     static std::unique_ptr<SparkplugNode> create(MqttOptions mqtt, SparkplugOptions options,
-                                                 const std::vector<TagRow> &rows, WriteQueue &queue,
+                                                 const std::vector<TagRow> &rows, WriteQueue &queue, Outbox *store,
                                                  std::string *error);
     ~SparkplugNode() override;
 
@@ -56,6 +58,8 @@ private:
     void onConnected();
     void onMessage(const std::string &topic, const std::string &payload);
     void onHostState(const std::string &payload);
+    // The outbox's values that wait, as historical DDATA while the window allows. SparkplugHistory.cpp
+    void publishHistory();
     // Loop thread, mutex_ held. SparkplugNode.cpp
     bool born() const;
     void takeFigures(const RunView &view);
@@ -66,13 +70,14 @@ private:
     void publishDeviceBirth(std::size_t slot, const std::vector<TagRow> &rows, long long nowMs);
     void publishDeviceDeath(std::size_t slot);
     void applyTurn(const StationWatch::Turn &turn, const std::vector<TagRow> &rows, long long nowMs);
-    // Offers row i's change to its gate; adds it to the payload when it goes now.
-    void offerRow(std::uint32_t i, const TagRow &row, long long readWallMs, long long nowMs);
+    // Offers row i's change to its gate; adds it to the payload when it goes now (true).
+    bool offerRow(std::uint32_t i, const TagRow &row, long long readWallMs, long long nowMs);
     void publishHeld(const std::vector<TagRow> &rows, long long nowMs, long long wallMs);
     void publishNodeData(bool all);
     void addNodeMetrics(bool birth, const Figures *last);
-    // Stamps and sends payload_ (seq unless NDEATH) at QoS 0.
-    bool send(const std::string &topic, bool withSeq);
+    // Stamps and sends payload_ (seq unless NDEATH) at QoS 0; *mid, when asked, its id.
+    bool send(const std::string &topic, bool withSeq, int *mid = nullptr);
+    bool send(SpPayload &payload, std::string &bytes, const std::string &topic, bool withSeq, int *mid);
     std::string deathPayload(int bdSeq) const;
 
     const MqttOptions mqtt_;
@@ -99,14 +104,19 @@ private:
     long long hostStateMs_ = -1;  // timestamp of the last STATE taken
     int seq_ = 0;
     std::vector<Notice> notices_;
+    std::unique_ptr<SparkplugHistory> history_;  // with a store
+    SpPayload historyPayload_;  // the connection thread's
+    std::string historyBytes_;
+    std::vector<std::int64_t> historySeqs_;
 
-    // Loop thread only.
+    // Loop thread only (the connection's reads slotOf and, under mutex_, birthed_).
     StationWatch watch_;
     ChangeGate gate_;
     std::vector<std::uint8_t> birthed_;  // per station slot
     std::vector<std::uint8_t> held_;     // per row: a change waits for its min-interval
     std::size_t heldCount_ = 0;
-    std::vector<std::vector<std::uint32_t>> bySlot_;
+    std::vector<std::vector<std::uint32_t>> bySlot_;  // changes (k of the view) by station slot
+    std::vector<std::int64_t> liveSeqs_;
     Figures figures_;
     Figures sentFigures_;
     long long figuresAtMs_ = 0;

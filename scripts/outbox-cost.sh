@@ -12,7 +12,8 @@
 #    values the summary says were kept.
 # 3. Instructions of the exchange loop per exchange (callgrind, inclusive
 #    cost of runExchangeLoop, the loop's thread only), with and without
-#    --store: the slope between a short and a long run.
+#    --store, alone and beside --mqtt (a broker that is not there: MQTT
+#    takes the changes all the same): the slope between a short and a long run.
 #
 #   bash scripts/outbox-cost.sh      Environment: MAROVIN_BUILD_DIR (build/ci-native), RUNS (3), SECONDS_PER_RUN (20)
 set -euo pipefail
@@ -75,13 +76,14 @@ loop() {
         sed -E 's/^ *([0-9,]+).*/\1/; s/,//g') $(sed -n 's/^exchanges: *\([0-9]*\)/\1/p' "$WORK/$name.out")"
 }
 echo "== exchange loop instructions per exchange (callgrind, runExchangeLoop inclusive, slope 2000 -> 6000 cycles)"
-for mode in plain store; do
+for mode in plain store mqtt mqtt+store; do
     args=()
-    [ "$mode" = store ] && args=(--store "$WORK/cg.db")
+    case $mode in mqtt*) args=(--mqtt mqtt://127.0.0.1:1) ;; esac
+    case $mode in *store) args+=(--store "$WORK/cg.db") ;; esac
     rm -f "$WORK"/cg.db*
     read -r i1 e1 < <(loop "${mode}1" 2000 "${args[@]}")
     rm -f "$WORK"/cg.db*
     read -r i2 e2 < <(loop "${mode}2" 6000 "${args[@]}")
     awk -v a="$i1" -v b="$i2" -v x="$e1" -v y="$e2" -v m="$mode" \
-        'BEGIN { printf "%-6s %.0f instructions per exchange\n", m, (b - a) / (y - x) }'
+        'BEGIN { printf "%-10s %.0f instructions per exchange\n", m, (b - a) / (y - x) }'
 done

@@ -9,7 +9,7 @@ namespace marovin_host {
 namespace {
 
 // Enough for a burst of tags without waiting for acknowledgements, and for
-// the outbox's history, which may have up to 256 messages at the
+// the outbox's history, which may have up to 128 messages at the
 // broker: libmosquitto holds the rest back (100 let a backlog drain at
 // only about 500 messages a second).
 const unsigned kMaxInflight = 1000;

@@ -15,7 +15,7 @@ const long long kStopWaitMs = 2000;
 // Answers that may wait for the broker beyond the limit of the tags.
 const long kAnswerRoom = 1024;
 // History messages at the broker at most (with --store).
-const long kHistoryWindow = 256;
+const long kHistoryWindow = 128;
 // Says that answers were dropped at most this often.
 const long long kDropNoticeMs = 5000;
 // Topics of the gateway itself, below the prefix.

@@ -66,6 +66,9 @@ void MqttConnection::run()
         const int err = errno;
         if (events_.idle)
             events_.idle();
+        // What idle handed over (history, held changes) goes in this turn, not after a gather.
+        if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(client_))
+            mosquitto_loop_write(client_, 1);
         if (rc == MOSQ_ERR_SUCCESS) {
             gather(turnUs);
             continue;

@@ -5,7 +5,9 @@
 // DBIRTH when it answers again, NDEATH as the will and before a clean stop.
 // Commands come in through SparkplugCommands. All publishing is done on the
 // loop's thread, births at the refresh after a (re)connect or a Rebirth, so
-// that every payload is made from rows no other thread writes.
+// that every payload is made from rows no other thread writes; only the
+// outbox's history (with a store) goes from the connection's thread, made
+// from stored values.
 #ifndef MAROVIN_HOST_SPARKPLUG_SPARKPLUG_NODE_H
 #define MAROVIN_HOST_SPARKPLUG_SPARKPLUG_NODE_H
 

@@ -14,6 +14,7 @@
 #include "sparkplug/MetricValues.h"
 #include "store/Outbox.h"
 
+#include <climits>
 #include <cstdint>
 #include <deque>
 #include <unordered_map>
@@ -38,6 +39,8 @@ public:
     void written(int mid, long long nowMs);
     // Connection thread, while connected: confirms what has stayed written long enough.
     void settle(long long nowMs);
+    // After a clean stop: everything written is delivered.
+    void settleAll() { settle(LLONG_MAX); }
     // Connection thread: a new session; what the last one may have lost is due again.
     void sessionBegan();
     // The next historical metrics of one station into *payload, in read

@@ -298,7 +298,7 @@ void SparkplugNode::close(bool clean)
     // A clean DISCONNECT comes after all that was written: the broker had it.
     std::lock_guard<std::mutex> lock(mutex_);
     if (history_ && clean)
-        history_->settle(monotonicMs() + 1000000);
+        history_->settleAll();
 }
 
 }  // namespace marovin_host

@@ -80,6 +80,8 @@ dump_within() {
 dump_count() { [ "$(data_lines "$1" | wc -l)" -eq "$2" ]; }
 
 # Polls COMMAND... for up to 30 s.
+# Whether nobody (an unprivileged user) may run this build: not from a clone in a private folder.
+nobody_runs() { setpriv --reuid=65534 --regid=65534 --clear-groups test -r "$BUILD_DIR/lib/libMarovin.so.1" 2>/dev/null; }
 wait_for() { local i; for i in $(seq 300); do "$@" 2>/dev/null && return 0; sleep 0.1; done; return 1; }
 free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 

@@ -56,7 +56,7 @@ check_in "$WORK/station-note.out" '^stopped: *duration reached'
 expect rt 0 '^priority: +real-time (10 for the exchange thread|refused: )' --quiet --cycles 2 --rt-priority 10 \
     -v 1:w16:11
 # (Only where that user may run the build: a clone in a private folder it cannot.)
-if command -v setpriv >/dev/null && setpriv --reuid=65534 --regid=65534 --clear-groups "$HOST" --version >/dev/null 2>&1; then
+if nobody_runs; then
     setpriv --reuid=65534 --regid=65534 --clear-groups "$HOST" --quiet --cycles 2 --rt-priority 10 -v 1:w16:11 \
         >"$WORK/rt-user.out" 2>&1
     check_in "$WORK/rt-user.out" '^priority: +real-time refused: Operation not permitted \(run as root'

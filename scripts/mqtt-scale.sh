@@ -14,6 +14,8 @@
 # MQTT_TICK_MS (997: not a multiple of the refresh, so that changes come at every
 # phase of it), MQTT_REFRESH_MS (250), MQTT_TURNAROUND_MS (2: about
 # 400 exchanges/s per line, so that K lines do not just fight for the CPU),
+# MQTT_CLOCKS (TAGS: how many of each line's tags the simulator moves; the others stay
+# as they are, are read all the same and publish nothing after their first value),
 # MQTT_HOST_ARGS (more options for every gateway, e.g. "--rt-priority 10"), MQTT_LINE (pty, the
 # default: the gateway starts its simulator on a pseudo-terminal; tcp: a simulator of its own on a
 # loopback port, which answers about ten times as fast, so a poll cycle is that much shorter).
@@ -25,6 +27,7 @@ TAGS=${2:-200}
 SECONDS_TO_RUN=${3:-20}
 BUILD=${MAROVIN_BUILD_DIR:-$ROOT/build/ci-native}
 TICK=${MQTT_TICK_MS:-997}
+CLOCKS=${MQTT_CLOCKS:-$TAGS}
 REFRESH=${MQTT_REFRESH_MS:-250}
 TURNAROUND=${MQTT_TURNAROUND_MS:-2}
 HOST="$BUILD/tools/marovin-host/marovin-host"
@@ -68,9 +71,10 @@ probe() { mosquitto_pub -p "$1" -t plant/probe -m probe && grep -q '^[0-9.]* pla
 # CPU seconds (user + system) a process has used so far.
 cpu_seconds() { awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15) / hz }' "/proc/$1/stat"; }
 
-# Every tag a 32-bit clock value; the simulator moves them all each tick.
+# Every tag a 32-bit clock value; the simulator moves the first CLOCKS of them each tick.
+: >"$WORK/line.mem"
 for ((i = 0; i < TAGS; i++)); do
-    printf 'animate 1:2:%x=clock\n' $((2 * i)) >>"$WORK/line.mem"
+    [ "$i" -lt "$CLOCKS" ] && printf 'animate 1:2:%x=clock\n' $((2 * i)) >>"$WORK/line.mem"
     printf 't%03d = 1:d32:%x\n' "$i" $((2 * i)) >>"$WORK/line.tags"
 done
 

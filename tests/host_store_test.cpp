@@ -122,17 +122,18 @@ TEST(HostStore, PlacesSurviveAReopenAndANewConsumerStartsAtTheEnd)
         store.close();
         EXPECT_EQ(store.stats().kept, 3000);
     }
+    feed.rows[0].tag.scale = 0.1;  // kept as shown live: to the scale's one decimal
     StoreOutput again(o, feed.rows);
     OutboxCursor &c = again.cursor("c");
     OutboxCursor &d = again.cursor("d");
-    feed.change(again, 3001, wallClockMs());
+    feed.change(again, 3000.1 + 1e-12, wallClockMs());
     feed.finish(again);
     ASSERT_TRUE(eventually([&] { return c.wait(0) && d.wait(0); }));
     std::vector<StoredValue> backlog;
     c.take(&backlog, 5000);
     ASSERT_EQ(backlog.size(), 2001u);
     EXPECT_EQ(backlog.front().value, 1001);
-    EXPECT_EQ(backlog.back().value, 3001);
+    EXPECT_EQ(backlog.back().value, 3000.1);
     EXPECT_EQ(takeSeqs(d, 10), std::vector<std::int64_t>{backlog.back().seq});
 }
 

@@ -4,11 +4,10 @@
 #include "mqtt/MqttBacklog.h"
 
 #include "model/Status.h"
+#include "model/ValueText.h"
 #include "util/Clock.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 namespace marovin_host {
 
@@ -89,19 +88,15 @@ void MqttBacklog::writePayload(const StoredValue &v)
 {
     payload_ = "{";
     if (v.hasValue) {
-        char number[32];
-        for (int digits = 15; digits <= 17; ++digits) {
-            std::snprintf(number, sizeof number, "%.*g", digits, v.value);
-            if (std::strtod(number, nullptr) == v.value)
-                break;
-        }
         payload_ += "\"value\":";
-        payload_ += number;
+        appendShortest(payload_, v.value);
         payload_ += ",";
     }
     payload_ += "\"status\":\"";
     payload_ += rowStatusWord(v.status);
-    payload_ += "\",\"ts\":\"" + isoUtcText(v.readMs) + "\",\"historical\":true}";
+    payload_ += "\",\"ts\":\"";
+    appendIsoUtc(payload_, v.readMs);
+    payload_ += "\",\"historical\":true}";
 }
 
 }  // namespace marovin_host

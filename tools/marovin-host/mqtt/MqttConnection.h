@@ -30,8 +30,9 @@ public:
         std::function<void(const std::string &topic, const std::string &payload, bool retained)> message;
         // A change of the connection's state, once per change: for people.
         std::function<void(const std::string &text)> notice;
-        // Between two turns of the connection's loop, at least every 100 ms.
-        std::function<void()> idle;
+        // Between two turns of the connection's loop, at least every 100 ms;
+        // true while history flows (the turns then gather longer).
+        std::function<bool()> idle;
         // The broker acknowledged the message of that mid.
         std::function<void(int mid)> acknowledged;
         // Before each attempt to connect: the will may change here (setWill).
@@ -83,7 +84,7 @@ private:
     std::string failureText(int rc, int err) const;
     // Sleeps for the back-off (or until stop) and doubles it.
     void backOff();
-    void gather(long long turnStartUs);
+    void gather(long long turnStartUs, long long gatherUs);
     bool stillConnecting(int sock, short revents);
     void sessionLost(int rc, int err);
     int turn();

@@ -69,8 +69,12 @@ std::unique_ptr<MqttOutput> MqttOutput::create(MqttOptions options, const HaDisc
     events.idle = [self] {
         self->tags_->releaseHeld(monotonicMs());
         // Values read just before a reconnect reach the disk a little later: always drain.
-        if (self->backlog_ && self->backlog_->drain())
-            self->historySent_.store(true);
+        if (!self->backlog_)
+            return false;
+        if (!self->backlog_->drain())
+            return true;
+        self->historySent_.store(true);
+        return false;
     };
     events.acknowledged = [self](int mid) {
         if (self->backlog_)

@@ -20,7 +20,10 @@ namespace {
 
 const int kKeepAliveS = 30;
 const int kLoopWaitMs = 100;
-const long long kGatherUs = 2000;
+// A live message waits at most this for its turn; while history flows, turns
+// come less often, so that the history does not take the CPU live values need.
+const long long kGatherUs = 500;
+const long long kHistoryGatherUs = 2000;
 const int kReadsPerTurn = 256;
 const long long kMiscEveryMs = 100;
 // A broker that has not accepted the session within this is tried again.
@@ -64,13 +67,12 @@ void MqttConnection::run()
         const long long turnUs = monotonicUs();
         const int rc = turn();
         const int err = errno;
-        if (events_.idle)
-            events_.idle();
+        const bool history = events_.idle && events_.idle();
         // What idle handed over (history, held changes) goes in this turn, not after a gather.
         if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(client_))
             mosquitto_loop_write(client_, 1);
         if (rc == MOSQ_ERR_SUCCESS) {
-            gather(turnUs);
+            gather(turnUs, history ? kHistoryGatherUs : kGatherUs);
             continue;
         }
         open = false;
@@ -191,10 +193,10 @@ void MqttConnection::wake()
 }
 
 // Messages handed over one by one go out together: a turn of this loop
-// costs more than a message, so turns come at most every kGatherUs.
-void MqttConnection::gather(long long turnStartUs)
+// costs more than a message, so turns come at most every gatherUs.
+void MqttConnection::gather(long long turnStartUs, long long gatherUs)
 {
-    const long long left = turnStartUs + kGatherUs - monotonicUs();
+    const long long left = turnStartUs + gatherUs - monotonicUs();
     if (left > 0)
         sleepUntilUs(monotonicUs() + left);
 }

@@ -116,7 +116,7 @@ bool SparkplugHistory::next(const StationWatch &watch, const std::vector<std::ui
 }
 
 
-void SparkplugNode::publishHistory()
+bool SparkplugNode::publishHistory()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     // A session lost before a second was up leaves its last values unconfirmed: they go again.
@@ -128,9 +128,10 @@ void SparkplugNode::publishHistory()
         int mid = 0;
         // Not sent: the session is gone, and the next one hands them out again.
         if (!send(historyPayload_, historyBytes_, deviceTopics_[3 * slot + 2], true, &mid))
-            return;
+            return false;
         history_->handedOver(mid, historySeqs_, false);
     }
+    return history_->unwritten() > 0;
 }
 
 }  // namespace marovin_host

@@ -62,7 +62,7 @@ std::unique_ptr<SparkplugNode> SparkplugNode::create(MqttOptions mqtt, Sparkplug
     };
     if (store) {
         node->history_.reset(new SparkplugHistory(*store, rows, node->types_));
-        events.idle = [self] { self->publishHistory(); };
+        events.idle = [self] { return self->publishHistory(); };
         events.acknowledged = [self](int mid) {
             std::lock_guard<std::mutex> lock(self->mutex_);
             self->history_->written(mid, monotonicMs());

@@ -60,8 +60,9 @@ private:
     void onConnected();
     void onMessage(const std::string &topic, const std::string &payload);
     void onHostState(const std::string &payload);
-    // The outbox's values that wait, as historical DDATA while the window allows. SparkplugHistory.cpp
-    void publishHistory();
+    // The outbox's values that wait, as historical DDATA while the window allows; true
+    // while some are handed over and not yet written. SparkplugHistory.cpp
+    bool publishHistory();
     // Loop thread, mutex_ held. SparkplugNode.cpp
     bool born() const;
     void takeFigures(const RunView &view);

@@ -3,6 +3,7 @@
 // one store; SQLite's own locks are of another kind and unaffected.
 #include "store/StoreOutput.h"
 
+#include "model/ValueText.h"
 #include "util/Clock.h"
 
 #include <fcntl.h>
@@ -153,8 +154,9 @@ void StoreOutput::changed(const ChangeView &view)
             ++nextSeq_;
             continue;
         }
-        pending_.push_back(StoreRow{nextSeq_++, tagIds_[i], view.at.wallMs, row.reads > 0, row.value.scaled,
-                                    row.lastStatus});
+        // Kept as people see it live (0.3, not 0.30000000000000004), so history says the same.
+        pending_.push_back(StoreRow{nextSeq_++, tagIds_[i], view.at.wallMs, row.reads > 0,
+                                    publishedNumber(row.ref.area, row.tag, row.value), row.lastStatus});
     }
 }
 

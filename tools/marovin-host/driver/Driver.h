@@ -89,6 +89,8 @@ private:
 
     std::unique_ptr<DriverApi> api_;
     std::vector<QString> rowAddresses_;
+    // Reused by every fetch (loop thread), so that a fetch allocates nothing.
+    QByteArray fetched_;
     int settings_[kSettingsWords] = {};
     bool remote_ = false;
     int linkNo_ = 0;

@@ -21,10 +21,9 @@ bool Driver::write(const ValueRef &ref, const char *bytes, int size, int count, 
 bool Driver::fetchAt(const ValueRef &ref, const QString &address, const TagInfo &tag, TagValue *out)
 {
     setCallSite(CallSite::Other);
-    QByteArray bytes;
-    if (!api_->getRegisterData(QString(), ref.area, address, ref.station, &bytes, wordsPerValue(ref.area)))
+    if (!api_->getRegisterData(QString(), ref.area, address, ref.station, &fetched_, wordsPerValue(ref.area)))
         return false;
-    *out = decodeValue(ref.area, tag, rawFromBytes(bytes.constData(), bytes.size(), ref.area));
+    *out = decodeValue(ref.area, tag, rawFromBytes(fetched_.constData(), fetched_.size(), ref.area));
     return true;
 }
 

@@ -38,12 +38,15 @@ TEST(HostOptions, RefusalsAndTheirMessages)
 {
     const std::string conf = ::testing::TempDir() + "opts.conf";
     std::ofstream(conf) << "quiet = true\ntimeout = soon\n";
+    const std::string extra = ::testing::TempDir() + "extra.conf";
+    std::ofstream(extra) << "quiet = true\nbogus = 1\n";
     // ARGS, MESSAGE (exit 2; empty: accepted)
     const struct { std::vector<std::string> args; std::string message; } rows[] = {
         {{"--bogus"}, "marovin-host: unknown option --bogus"},
         {{"--timeout", "soon"}, "marovin-host: --timeout: bad value 'soon' (expected 1..600000)"},
         {{"--serial", "/dev/null", "--tcp", "1"}, "marovin-host: --serial excludes --tcp"},
         {{"--config", conf}, "marovin-host: " + conf + ":2: --timeout: bad value 'soon' (expected 1..600000)"},
+        {{"--config", extra}, "marovin-host: " + extra + ":2: unknown option 'bogus'"},
         {{"--http-writes"}, "marovin-host: --http-writes requires --http"},
         {{"--mqtt-prefix", "x"}, "marovin-host: --mqtt-prefix requires --mqtt"},
         {{"--rfc2217", "x"}, "marovin-host: --rfc2217: bad value 'x' (expected HOST:PORT)"},
@@ -81,6 +84,9 @@ TEST(HostOptions, WhatAcceptedOptionsSet)
     EXPECT_EQ(o.mqtt.port, 1883);
     EXPECT_EQ(o.ha.prefix, "homeassistant");
     EXPECT_EQ(o.driver.writeMode, 1);
+    HostOptions plc;
+    EXPECT_EQ(parse({"--write-mode", "plc"}, &plc).first, -1);
+    EXPECT_EQ(plc.driver.writeMode, 2);
     HostOptions tls;
     EXPECT_EQ(parse({"--mqtt", "mqtts://u:p@h", "--sparkplug", "g/n", "--rfc2217", "box:4000", "--store", "s.db"}, &tls).first,
               -1);

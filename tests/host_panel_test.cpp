@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 using namespace marovin_host;
 
 namespace {
@@ -70,6 +72,18 @@ TEST(Metrics, TagValuesAsPeopleWroteThemAndCounters)
     EXPECT_NE(lineOf(text, "marovin_tag_value{tag=\"say \\\"hi\\\"\\n\""), "");
     EXPECT_EQ(lineOf(text, "marovin_tag_age_seconds{tag=\"tenth\"}"), "marovin_tag_age_seconds{tag=\"tenth\"} 0.5");
     EXPECT_EQ(lineOf(text, "marovin_tag_reads_total{tag=\"\"}"), "marovin_tag_reads_total{tag=\"\"} 0");
+    // Every sample belongs to a family announced before it with its type and help.
+    std::istringstream lines(text);
+    std::string announced;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.compare(0, 7, "# TYPE ") == 0) {
+            const std::string family = line.substr(7, line.find(' ', 7) - 7);
+            if (lineOf(text, "# HELP " + family + " ") != "")
+                announced += " " + family + " ";
+        } else if (line.empty() || line[0] != '#') {
+            EXPECT_NE(announced.find(" " + line.substr(0, line.find_first_of("{ ")) + " "), std::string::npos) << line;
+        }
+    }
     // A float the PLC holds as not a number is spelled the way Prometheus reads it.
     TagRow nan = readRow("nan", 0);
     nan.ref.area = 5;

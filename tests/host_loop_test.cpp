@@ -6,6 +6,7 @@
 #include "driver/Driver.h"
 #include "line/Link.h"
 #include "loop/ExchangeLoop.h"
+#include "loop/RowIndex.h"
 #include "model/Status.h"
 
 #include <gtest/gtest.h>
@@ -144,6 +145,28 @@ struct Harness {
 const ValueRef kA{1, 1, 0x10}, kB{1, 1, 0x11}, kC{1, 2, 0x20};
 
 }  // namespace
+
+TEST(HostLoop, RowIndexFindsEachVariablesRowsInAnyOrder)
+{
+    // Keys that differ in one part only; a station's bits are one variable.
+    std::vector<TagRow> rows = {tagRow({1, kWord16, 0x10}, "a"),  tagRow({2, kWord16, 0x10}, "b"),
+                                tagRow({1, kDword32, 0x10}, "c"), tagRow({1, kWord16, 0x12}, "d"),
+                                tagRow({1, kWord16, 0x10}, "e"),  tagRow({1, kBits, 5}, "f"),
+                                tagRow({1, kBits, 7}, "g")};
+    RowIndex index(rows);
+    const struct { int station, area, address; std::string names; } finds[] = {
+        {1, kDword32, 0x10, "c"}, {1, kWord16, 0x10, "ae"}, {1, kBits, 2, "fg"}, {1, kWord16, 0x12, "d"},
+        {2, kWord16, 0x10, "b"},  {1, kWord16, 0x10, "ae"}, {1, kDword32, 0x10, "c"}, {2, kBits, 5, ""},
+        {1, kWord16, 0x14, ""},   {2, kWord16, 0x10, "b"},
+    };
+    for (const auto &f : finds) {
+        std::string names;
+        if (RowIndex::Run *run = index.find(f.station, f.area, f.address))
+            for (std::uint32_t k = 0; k < run->count; ++k)
+                names += index.rowsOf(*run)[k]->tag.name;
+        EXPECT_EQ(names, f.names) << f.station << ":" << f.area << ":" << f.address;
+    }
+}
 
 TEST(HostLoop, ReadsEveryRowAndTellsEachValueOnce)
 {

@@ -6,7 +6,9 @@
 #include "driver/DriverSettings.h"
 #include "json/TagStateJson.h"
 #include "json/WritePayload.h"
+#include "model/Areas.h"
 #include "model/Status.h"
+#include "model/ValueText.h"
 #include "config/VariableText.h"
 #include "writes/CommandLineWrites.h"
 #include "writes/WriteCheck.h"
@@ -87,6 +89,27 @@ TEST(TagFile, LinesAndTheirErrors)
               std::make_tuple("speed", 3, true, 0.5, 1.0, "bar"));
     EXPECT_NE(t.origin.find(":1"), std::string::npos);
     EXPECT_FALSE(readTagFile("/nonexistent/tags", &tags, &error));
+}
+
+TEST(ValueText, EachAreaAsTheTableShowsIt)
+{
+    // AREA (by name or digit), RAW: shown, hex, as the memory file writes it
+    const struct { const char *area; std::uint32_t raw; const char *shown, *hex, *memory; } rows[] = {
+        {"bit", 1, "1", "", "1"},
+        {"1", 0xFFFE, "-2", "0xFFFE", "65534"},
+        {"d32", 0xFFFFFFFE, "-2", "0xFFFFFFFE", "4294967294"},
+        {"3", 0x8000, "-32768", "0x8000", "32768"},
+        {"4", 7, "7", "0x00000007", "7"},
+        {"5", 0x3FC00000, "1.5", "", "1.5"},
+    };
+    for (const auto &r : rows) {
+        const int area = parseArea(r.area);
+        const TagValue v = decodeValue(area, TagInfo(), r.raw);
+        EXPECT_EQ(shownValue(area, TagInfo(), v) + "|" + hexText(area, v) + "|" + memoryText(area, v),
+                  std::string(r.shown) + "|" + r.hex + "|" + r.memory)
+            << r.area;
+    }
+    EXPECT_EQ(parseArea("6"), -1);
 }
 
 TEST(TagNames, CanonicalAndIndexed)

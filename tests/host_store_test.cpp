@@ -98,6 +98,8 @@ TEST(HostStore, CursorHandsOutInOrderAndNeverPassesWhatIsOnItsWay)
     for (std::int64_t s = 4; s <= 10; ++s)
         c.confirm(s);
     EXPECT_EQ(c.place(), 10);
+    c.setBacklog(11, 11, 1234);  // one value waits: its age is told
+    EXPECT_TRUE(c.backlog().values == 1 && c.backlog().oldestMs == 1234);
 }
 
 TEST(HostStore, PlacesSurviveAReopenAndANewConsumerStartsAtTheEnd)

@@ -7,6 +7,7 @@
 #include "json/TagStateJson.h"
 #include "json/WritePayload.h"
 #include "model/Areas.h"
+#include "model/StationWatch.h"
 #include "model/Status.h"
 #include "model/ValueText.h"
 #include "config/VariableText.h"
@@ -110,6 +111,22 @@ TEST(ValueText, EachAreaAsTheTableShowsIt)
             << r.area;
     }
     EXPECT_EQ(parseArea("6"), -1);
+}
+
+TEST(StationWatch, ADownStationComesBackWithItsFirstReadSinceAndOnlyThen)
+{
+    std::vector<TagRow> rows = {tagRow({1, kWord16, 0x10}, "a"), tagRow({2, kWord16, 0x10}, "b")};
+    StationWatch watch(rows);
+    StationWatch::Turn turn;
+    watch.linkDown(100, &turn);
+    EXPECT_EQ(turn.down, (std::vector<std::size_t>{0, 1}));
+    rows[0].lastStatus = rows[1].lastStatus = 1;
+    rows[0].reads = 1, rows[0].lastReadMs = 150;  // the first read ever, after the link came back
+    rows[1].reads = 9, rows[1].lastReadMs = 100;  // read before it went down
+    StationWatch::Turn back;
+    watch.refresh(rows, &back);
+    EXPECT_EQ(back.up, std::vector<std::size_t>{0});
+    EXPECT_TRUE(watch.up(0) && !watch.up(1) && std::string(watch.downWord(1)) == "link down");
 }
 
 TEST(TagNames, CanonicalAndIndexed)

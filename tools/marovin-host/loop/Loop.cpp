@@ -138,8 +138,9 @@ void Loop::dropped(std::size_t bytes, bool late)
         droppedNoticedMs_ = now;
         droppedNoticed_ = s.bytesDropped;
     }
-    if (late)
-        outputs_.traceEvent("late reply dropped: " + std::to_string(bytes) + " bytes");
+    // Every byte that came in shows in the trace, as a reply or as dropped.
+    outputs_.traceEvent((late ? "late reply dropped: " : "flushed: ") + std::to_string(bytes) +
+                        (late ? " bytes" : " bytes that were no reply"));
 }
 
 }  // namespace marovin_host

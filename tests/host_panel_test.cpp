@@ -2,6 +2,7 @@
 // metrics text, and the feed that carries changes between refreshes.
 #include "HostRows.h"
 #include "web/TagHistory.h"
+#include "web/TraceRing.h"
 #include "web/WebFeed.h"
 #include "web/routes/MetricsText.h"
 
@@ -72,6 +73,7 @@ TEST(Metrics, TagValuesAsPeopleWroteThemAndCounters)
     EXPECT_NE(lineOf(text, "marovin_tag_value{tag=\"say \\\"hi\\\"\\n\""), "");
     EXPECT_EQ(lineOf(text, "marovin_tag_age_seconds{tag=\"tenth\"}"), "marovin_tag_age_seconds{tag=\"tenth\"} 0.5");
     EXPECT_EQ(lineOf(text, "marovin_tag_reads_total{tag=\"\"}"), "marovin_tag_reads_total{tag=\"\"} 0");
+    EXPECT_EQ(lineOf(text, "marovin_tag_age_seconds{tag=\"\"}"), "");  // never read: no age
     // Every sample belongs to a family announced before it with its type and help.
     std::istringstream lines(text);
     std::string announced;
@@ -84,13 +86,15 @@ TEST(Metrics, TagValuesAsPeopleWroteThemAndCounters)
             EXPECT_NE(announced.find(" " + line.substr(0, line.find_first_of("{ ")) + " "), std::string::npos) << line;
         }
     }
-    // A float the PLC holds as not a number is spelled the way Prometheus reads it.
-    TagRow nan = readRow("nan", 0);
-    nan.ref.area = 5;
-    nan.value = decodeValue(5, nan.tag, 0x7FC00000);  // the quiet NaN
-    snap.rows = {nan};
-    const std::string line = lineOf(metricsText(snap), "marovin_tag_value{");
-    EXPECT_EQ(line.substr(line.rfind(' ') + 1), "NaN");
+    // Floats the PLC holds as not a number or infinite are spelled the way Prometheus reads them.
+    for (const auto &f : {std::make_pair(0x7FC00000u, "NaN"), {0x7F800000u, "+Inf"}, {0xFF800000u, "-Inf"}}) {
+        TagRow row = readRow("f", 0);
+        row.ref.area = 5;
+        row.value = decodeValue(5, row.tag, f.first);
+        snap.rows = {row};
+        const std::string line = lineOf(metricsText(snap), "marovin_tag_value{");
+        EXPECT_EQ(line.substr(line.rfind(' ') + 1), f.second);
+    }
 }
 
 TEST(WebFeed, ChangesBetweenRefreshesReachStreamsAndTheLatestState)
@@ -99,11 +103,12 @@ TEST(WebFeed, ChangesBetweenRefreshesReachStreamsAndTheLatestState)
     WebFeed feed(rows);
     RunStats stats;
     const std::string port = "p";
-    feed.publish(RunView{rows, stats, LinkState::Up, port, 0}, Moment{0, 0});
+    feed.publish(RunView{rows, stats, LinkState::Down, port, 0}, Moment{0, 0});
+    EXPECT_EQ(feed.snapshot()->link, LinkState::Down);
     std::uint64_t events = 0, changes = 0;
     const std::uint64_t snapshot = feed.wait(0, &events, &changes, 0).snapshot->seq;
     rows[1].value = decodeValue(1, rows[1].tag, 99);
-    const std::uint32_t changed = 1;
+    const std::uint32_t changed = 1, first = 0;
     feed.change(ChangeView{rows, &changed, 1, Moment{0, 0}});
     const WebFeed::Update u = feed.wait(snapshot, &events, &changes, 0);
     ASSERT_EQ(u.changes.size(), 1u);
@@ -113,4 +118,25 @@ TEST(WebFeed, ChangesBetweenRefreshesReachStreamsAndTheLatestState)
     EXPECT_TRUE(feed.wait(snapshot, &events, &changes, 0).changes.empty());  // told once
     EXPECT_EQ(feed.latest()->rows[1].value.raw, 99u);
     EXPECT_EQ(feed.snapshot()->rows[1].value.raw, 2u);
+    // A refresh after the change holds it; a later change of another row does not bring back the older value.
+    rows[1].value = decodeValue(1, rows[1].tag, 100);
+    feed.publish(RunView{rows, stats, LinkState::Up, port, 0}, Moment{0, 0});
+    feed.change(ChangeView{rows, &first, 1, Moment{0, 0}});
+    EXPECT_EQ(feed.latest()->rows[1].value.raw, 100u);
+}
+
+TEST(TraceRing, KeepsTheLatestLinesAndSaysHowManyWereNotKept)
+{
+    TraceRing ring;
+    const std::uint8_t reply[] = {0x0B, 0x01};
+    ring.addFrame(false, reply, 2, 41, nullptr);
+    ring.addEvent("LINK up");
+    nlohmann::json j = ring.linesAfter(0, 0);
+    EXPECT_EQ(j["lines"][0].get<std::string>().substr(12), " RX <0B><01> status 41");
+    for (std::size_t i = 0; i < TraceRing::kLines; ++i)
+        ring.addEvent("e" + std::to_string(i));
+    j = ring.linesAfter(1, 0);
+    EXPECT_EQ(j["seq"], TraceRing::kLines + 2);
+    EXPECT_EQ(j["lines"][0], "... 1 lines not kept");
+    EXPECT_EQ(j["lines"][1].get<std::string>().substr(12), " e0");
 }

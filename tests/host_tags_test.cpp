@@ -111,6 +111,7 @@ TEST(ValueText, EachAreaAsTheTableShowsIt)
             << r.area;
     }
     EXPECT_EQ(parseArea("6"), -1);
+    EXPECT_EQ(formatNumber(1e15) + " " + formatNumber(-3), "1e+15 -3");
 }
 
 TEST(StationWatch, ADownStationComesBackWithItsFirstReadSinceAndOnlyThen)

@@ -26,7 +26,6 @@ expect bad-bit 2 "^marovin-host: bad variable '1:bit:13': '13' is not a status b
 expect bad-bit-count 2 "^marovin-host: bad variable '1:bit:2:2': '3' is not a status bit" -v 1:bit:2:2
 expect far-address 2 "is beyond FFFF" -v 1:w16:10000
 expect bad-write-form 2 "^marovin-host: bad write '1:w16:10': expected" -w 1:w16:10
-expect small-units 2 "need --max-units 2 or more" --max-units 1 -w 1:d32:20=5
 printf '1:w16:10\n1:w16:zz # wrong\n' >"$WORK/bad-vars.txt"
 expect bad-file 2 "bad-vars.txt:2: bad variable '1:w16:zz'" --vars "$WORK/bad-vars.txt"
 expect missing-file 2 "cannot read variable file" --vars "$WORK/none.txt"

@@ -3,6 +3,9 @@
 // min-interval, retained state, availability and the will, the status, /set
 // writes and their answers, every tag again after a lost session; and the
 // Sparkplug edge node on the same broker.
+#include "HostRows.h"
+#include "hadiscovery/HaDiscovery.h"
+#include "model/Areas.h"
 #include "mqtt/MqttOutput.h"
 #include "sparkplug/SparkplugNode.h"
 
@@ -208,6 +211,15 @@ TEST_F(MqttOutputTest, ChangesGoAsReadRetainedWithStatusAndAvailability)
     std::string error;
     EXPECT_FALSE(MqttOutput::create(options(broker.port, "x"), HaDiscoveryOptions(), rows, queue, nullptr, &error));
     EXPECT_EQ(error, "tag 'status' would publish on t/status, the gateway's own topic: rename it");
+    // A message is waited for until the broker acknowledges it; one the client refuses is not.
+    ASSERT_TRUE(until([&] { return sub.c->unacknowledged() == 0; }));
+    ::kill(broker.pid, SIGSTOP);
+    EXPECT_TRUE(sub.c->publish("t/x", "1", false));
+    EXPECT_EQ(sub.c->unacknowledged(), 1);
+    ::kill(broker.pid, SIGCONT);
+    EXPECT_TRUE(until([&] { return sub.c->unacknowledged() == 0; }));
+    EXPECT_FALSE(sub.c->publish("t/#", "1", false));
+    EXPECT_EQ(sub.c->unacknowledged(), 0);
 }
 
 TEST_F(MqttOutputTest, DeadBandAndMinIntervalThinTheChanges)
@@ -293,6 +305,32 @@ TEST_F(MqttOutputTest, ALostSessionSaysOfflineAndEveryTagGoesAgain)
     EXPECT_EQ(told, up + "MQTT: connection to 127.0.0.1:" + std::to_string(broker.port) + " lost; reconnecting\n" + up);
 }
 
+// A component per kind of tag, ids Home Assistant takes, a word's range in the tag's units.
+TEST(HaDiscovery, ConfigsOfEachKindOfTag)
+{
+    const std::vector<TagRow> rows = {tagRow({1, kWord16, 0x10}, "speed-1", true, false, 0.1, 0, "rpm"),
+                                      tagRow({1, kWord16, 0x11}, "t.1", false, false, 1, 0, "bar"),
+                                      tagRow({2, kBits, 12}, "pump", true), tagRow({2, kBits, 2}, "t 1", true)};
+    // TOPIC, FIELDS THE CONFIG HAS (null: it has not)
+    const std::pair<std::string, nlohmann::json> want[] = {
+        {"ha/number/p_l/speed-1/config", {{"unit_of_measurement", "rpm"}, {"min", -3276.8}, {"max", 3276.7},
+                                        {"step", 0.1}, {"command_topic", "p/l/speed-1/set"}}},
+        {"ha/sensor/p_l/t_1/config", {{"unit_of_measurement", "bar"}, {"state_class", "measurement"},
+                                      {"state_topic", "p/l/t.1"}, {"command_topic", nullptr}}},
+        {"ha/switch/p_l/pump/config", {{"state_on", "1"}, {"unit_of_measurement", nullptr}}},
+        {"ha/binary_sensor/p_l/t_1_3/config", {{"payload_on", "1"}, {"command_topic", nullptr},
+                                               {"unique_id", "marovin_p_l_t_1_3"}}},
+    };
+    const std::vector<DiscoveryConfig> configs = discoveryConfigs("ha", "p/l", rows, false);
+    ASSERT_EQ(configs.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(configs[i].topic, want[i].first);
+        const nlohmann::json j = nlohmann::json::parse(configs[i].payload);
+        for (const auto &field : want[i].second.items())
+            EXPECT_EQ(j.value(field.key(), nlohmann::json()), field.value()) << want[i].first << " " << field.key();
+    }
+}
+
 }  // namespace
 
 // The Sparkplug edge node on the same broker: births (seq 0, bdSeq, a metric
@@ -326,11 +364,16 @@ TEST(SparkplugNodeTest, BirthsDataRebirthAndDeath)
     EXPECT_EQ(birth.seq(), 0u);
     EXPECT_EQ(birth.metrics(0).name(), "bdSeq");
     EXPECT_EQ(birth.metrics(0).long_value(), 0u);
+    ASSERT_EQ(birth.metrics_size(), 9);  // bdSeq, Rebirth, the link and six counters
+    EXPECT_TRUE(birth.metrics(2).name() == "Link/Up" && birth.metrics(2).boolean_value());
+    EXPECT_EQ(birth.metrics(8).name() + "/" + std::to_string(birth.metrics(8).alias()), "Commands/Writes failed/8");
     EXPECT_EQ(s1.seq() + s2.seq(), 3u);
     ASSERT_EQ(s1.metrics_size(), 1);
     EXPECT_EQ(s1.metrics(0).name() + "/" + std::to_string(s1.metrics(0).alias()), "speed/100");
     EXPECT_TRUE(s1.metrics(0).datatype() == spb::Double && s1.metrics(0).is_null());
     EXPECT_TRUE(s2.metrics(0).alias() == 101 && s2.metrics(0).datatype() == spb::UInt32);
+    // Never read: the time of the birth.
+    EXPECT_NEAR(static_cast<double>(s2.metrics(0).timestamp()), static_cast<double>(wallClockMs()), 60000.0);
     tell(*node, rows, 0, 1234);
     ASSERT_TRUE(until([&] { return !sub.on("spBv1.0/g/DDATA/n/station1").empty(); }));
     const spb::Payload data = got("DDATA/n/station1", 0);

@@ -39,7 +39,7 @@ public:
         if (act == Act::Silence)
             reply.clear();
         if (act == Act::Junk)
-            reply.insert(reply.end(), {0x55, 0xAA, 0x00});
+            reply.push_back(0x55);
         waiting_.insert(waiting_.end(), reply.begin(), reply.end());
         return true;
     }
@@ -81,7 +81,15 @@ struct Recorder : Output {
     std::vector<Notice> notices;
     std::vector<std::vector<std::string>> changes;  // per row: "status value" as told
     int linkChanges = 0;
+    std::vector<std::string> trace;  // the notes of replies and the trace's events
     bool wantsChanges() const override { return true; }
+    bool wantsFrames() const override { return true; }
+    void frameReceived(const std::uint8_t *, std::size_t, int, const std::string &note) override
+    {
+        if (!note.empty())
+            trace.push_back(note);
+    }
+    void traceEvent(const std::string &text) override { trace.push_back(text); }
     void changed(const ChangeView &v) override
     {
         for (std::size_t k = 0; k < v.count; ++k) {
@@ -197,6 +205,9 @@ TEST(HostLoop, SilenceGivesUpThenTheValueComesBack)
     EXPECT_EQ(h.run.stats.failuresByCode.begin()->first, 41);  // no reply, local, ownerType 0
     EXPECT_EQ(h.run.rows[0].lastStatus, 1);
     EXPECT_EQ(h.recorder->changes[0], (std::vector<std::string>{"noreply", "ok 5"}));
+    EXPECT_EQ(h.recorder->trace, (std::vector<std::string>{"repeat: no reply", "repeat: no reply",
+                                                           "no reply, local, ownerType 0, given up",
+                                                           "NOTIFY given up, ownerType 0"}));
 }
 
 TEST(HostLoop, JunkBehindAReplyIsDroppedAndTheValueKept)
@@ -204,7 +215,8 @@ TEST(HostLoop, JunkBehindAReplyIsDroppedAndTheValueKept)
     Harness h({kA}, {Act::Answer, Act::Junk});
     h.device.setAreaValue(1, 1, 0x10, 1234);
     EXPECT_EQ(h.go(), LoopEnd::Cycles);
-    EXPECT_EQ(h.run.stats.bytesDropped, 3);
+    EXPECT_EQ(h.run.stats.bytesDropped, 1);
+    EXPECT_EQ(h.recorder->trace, std::vector<std::string>{"dropped: 1 bytes that were no reply"});
     EXPECT_EQ(h.recorder->count(Notice::Noise), 1);
     EXPECT_EQ(h.run.stats.repeats, 0);
     EXPECT_EQ(h.recorder->changes[0], std::vector<std::string>{"ok 1234"});
@@ -221,6 +233,7 @@ TEST(HostLoop, ALostLinkIsReopenedAndItsFrameSentAgain)
     EXPECT_EQ(h.recorder->count(Notice::LinkDown), 1);
     EXPECT_EQ(h.recorder->count(Notice::LinkUp), 1);
     EXPECT_EQ(h.recorder->linkChanges, 2);
+    EXPECT_EQ(h.recorder->trace.front() + "|" + h.recorder->trace.back(), "LINK down: write failed|LINK up");
     // A lost link is no failed exchange: nothing repeated, nothing given up.
     EXPECT_EQ(h.run.stats.repeats + h.run.stats.giveUps, 0);
 }

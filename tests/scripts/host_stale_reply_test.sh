@@ -56,7 +56,7 @@ done
 # Where the late answers land depends on when the stall ends: behind a reply, while the host
 # waits for quiet, or in the flush before the next request; each way they are no answer.
 check "tcp: a stall's late answers were no answers" \
-    grep -qE 'out of step: [0-9]+ bytes behind|late reply dropped: [0-9]+|flushed: [0-9]+ bytes' "$WORK/tcp.trace"
+    grep -qE 'out of step: [0-9]+ bytes behind|late reply dropped: [0-9]+|dropped: [0-9]+ bytes that were no reply' "$WORK/tcp.trace"
 
 start_sim pty --pty --memory "$WORK/memory.txt" || exit 1
 stalled pty --serial "$SIM_LINE"

@@ -139,7 +139,7 @@ void Loop::dropped(std::size_t bytes, bool late)
         droppedNoticed_ = s.bytesDropped;
     }
     // Every byte that came in shows in the trace, as a reply or as dropped.
-    outputs_.traceEvent((late ? "late reply dropped: " : "flushed: ") + std::to_string(bytes) +
+    outputs_.traceEvent((late ? "late reply dropped: " : "dropped: ") + std::to_string(bytes) +
                         (late ? " bytes" : " bytes that were no reply"));
 }
 

@@ -331,6 +331,28 @@ TEST(HaDiscovery, ConfigsOfEachKindOfTag)
     }
 }
 
+// On the broker: the gateway's configs retained, sent again when Home Assistant
+// says it is online, and a stale config of the same gateway cleared.
+TEST(HaDiscovery, ConfigsRetainedAgainForHomeAssistantAndStaleOnesCleared)
+{
+    Broker broker;
+    Client ha(broker.port, "ha", "ha/#");
+    ha.c->publish("ha/sensor/t/gone/config", "{}", true);   // a tag of an earlier tag file
+    ha.c->publish("ha/sensor/other/x/config", "{}", true);  // another gateway's
+    std::vector<TagRow> rows = {tagRow({1, kWord16, 0x10}, "a")};
+    RunStats stats;
+    WriteQueue queue;
+    std::string error;
+    auto out = MqttOutput::create(options(broker.port, "gw"), HaDiscoveryOptions{"ha"}, rows, queue, nullptr, &error);
+    ASSERT_TRUE(out) << error;
+    const auto refresh = [&] { out->refresh(RunView{rows, stats, LinkState::Up, "p", monotonicMs()}); };
+    EXPECT_TRUE(until([&] { return ha.on("ha/sensor/t/gone/config").size() == 2; }, refresh));
+    EXPECT_EQ(ha.last("ha/sensor/t/gone/config"), "");
+    ha.c->publish("ha/status", "online", false);
+    EXPECT_TRUE(until([&] { return ha.on("ha/sensor/t/a/config").size() == 2; }, refresh));
+    EXPECT_EQ(ha.on("ha/sensor/other/x/config").size(), 1u);
+}
+
 }  // namespace
 
 // The Sparkplug edge node on the same broker: births (seq 0, bdSeq, a metric
@@ -390,7 +412,38 @@ TEST(SparkplugNodeTest, BirthsDataRebirthAndDeath)
     ASSERT_TRUE(until([&] { return sub.on("spBv1.0/g/DBIRTH/n/station1").size() == 2; }, [&] { node->refresh(view()); }));
     EXPECT_TRUE(got("NBIRTH/n", 1).seq() == 0 && got("NBIRTH/n", 1).metrics(0).long_value() == 0);
     EXPECT_EQ(got("DBIRTH/n/station1", 1).metrics(0).double_value(), 123.4);
+    // The link down: each station's death, the link's metric in NDATA.
+    node->linkChanged(RunView{rows, stats, LinkState::Down, port, monotonicMs()});
+    ASSERT_TRUE(until([&] { return !sub.on("spBv1.0/g/DDEATH/n/station2").empty() && !sub.on("spBv1.0/g/NDATA/n").empty(); }));
+    EXPECT_TRUE(got("NDATA/n", 0).metrics(0).alias() == 2 && !got("NDATA/n", 0).metrics(0).boolean_value());
     node->finish(view());
     ASSERT_TRUE(until([&] { return !sub.on("spBv1.0/g/NDEATH/n").empty(); }));
     EXPECT_EQ(got("NDEATH/n", 0).metrics(0).long_value(), 0u);
+}
+
+// With a primary host: births once its STATE says online, a death once a newer STATE says offline.
+TEST(SparkplugNodeTest, BirthsFollowThePrimaryHostsState)
+{
+    Broker broker;
+    Client sub(broker.port, "spsub", "spBv1.0/#");
+    std::vector<TagRow> rows = {{{1, 1, 0x11}, {"speed", true, false, 0.1, 0, "", 0, 0}, -1, 0, 0, {}}};
+    WriteQueue queue;
+    RunStats stats;
+    std::string error;
+    auto node = SparkplugNode::create(options(broker.port, "edge"), SparkplugOptions{"g", "n", "h", ""}, rows, queue,
+                                      nullptr, &error);
+    ASSERT_TRUE(node) << error;
+    const auto refresh = [&] { node->refresh(RunView{rows, stats, LinkState::Up, "p", monotonicMs()}); };
+    for (int i = 0; i < 20; ++i, sleepMs(10))
+        refresh();
+    EXPECT_TRUE(sub.on("spBv1.0/g/NBIRTH/n").empty());
+    sub.c->publish("spBv1.0/STATE/h", R"({"online":true,"timestamp":2})", true);
+    EXPECT_TRUE(until([&] { return !sub.on("spBv1.0/g/NBIRTH/n").empty(); }, refresh));
+    sub.c->publish("spBv1.0/STATE/h", R"({"online":false,"timestamp":1})", false);  // an older session's
+    for (int i = 0; i < 20; ++i, sleepMs(10))
+        refresh();
+    EXPECT_TRUE(sub.on("spBv1.0/g/NDEATH/n").empty());
+    sub.c->publish("spBv1.0/STATE/h", R"({"online":false,"timestamp":3})", false);
+    EXPECT_TRUE(until([&] { return !sub.on("spBv1.0/g/NDEATH/n").empty(); }, refresh));
+    node->finish(RunView{rows, stats, LinkState::Up, "p", monotonicMs()});
 }

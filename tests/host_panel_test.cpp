@@ -15,12 +15,6 @@
 
 using namespace marovin_host;
 
-#if defined(__SANITIZE_THREAD__)
-// Debian's cpp-httplib is not built for ThreadSanitizer, which cannot see the
-// guard of its function-local statics; accesses of our own code are still checked.
-extern "C" const char *__tsan_default_options() { return "ignore_noninstrumented_modules=1"; }
-#endif
-
 namespace {
 
 // A read tag of area 1 with the scale given, holding raw.

@@ -160,7 +160,7 @@ TEST(WebServer, EachRouteAnswersWithItsStatus)
     RunStats stats;
     web->refresh(RunView{rows, stats, LinkState::Up, "p", 0});
     std::thread loop([&queue] {  // acknowledges the one write that reaches it
-        for (const long long end = monotonicMs() + 5000; monotonicMs() < end; sleepMs(5)) {
+        for (const long long end = monotonicMs() + 20000; monotonicMs() < end; sleepMs(5)) {
             for (WriteRequest &w : queue.take())
                 return w.done(WriteResult{WriteOutcome::Acknowledged, 1, "ok"});
         }

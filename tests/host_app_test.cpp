@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -136,38 +135,6 @@ TEST(HostApp, PortOpening)
         }
     }
     close(pty);
-}
-
-TEST(HostApp, SimulatorStartsStopsWithItsOwnerAndSaysHowItEnded)
-{
-    if (MAROVIN_CROSSCOMPILING)
-        GTEST_SKIP() << "under qemu-arm a child cannot run the ARM simulator";
-    const std::string sim = MAROVIN_BINARY_DIR "/tools/marovin-sim/marovin-sim";
-    std::string pty, error;
-    pid_t pid = 0;
-    {
-        SimulatorProcess owned;
-        ASSERT_TRUE(owned.start(sim, {}, "", 5000, &pty, &error)) << error;
-        EXPECT_EQ(pty.compare(0, 9, "/dev/pts/"), 0) << pty;
-        EXPECT_TRUE(owned.running());
-        pid = owned.pid();
-    }
-    EXPECT_NE(::kill(pid, 0), 0) << "the simulator outlived its owner";
-    SimulatorProcess killed;
-    ASSERT_TRUE(killed.start(sim, {}, "", 5000, &pty, &error)) << error;
-    ::kill(killed.pid(), SIGKILL);
-    EXPECT_EQ(killed.stop(1000), "killed by signal 9");
-    // PATH, ARGUMENTS: the message when it does not start
-    const struct { std::string path; std::vector<std::string> args; std::string error; } rows[] = {
-        {"/nonexistent/sim", {}, "simulator did not start: cannot run /nonexistent/sim: No such file or directory"},
-        {sim, {"--frobnicate"}, "simulator did not start: " + sim + " exited with status 2 before naming its pty: "
-                                "marovin-sim: unknown option --frobnicate (see --help)"},
-    };
-    for (const auto &r : rows) {
-        SimulatorProcess p;
-        EXPECT_FALSE(p.start(r.path, r.args, "", 5000, &pty, &error));
-        EXPECT_EQ(error, r.error);
-    }
 }
 
 TEST(HostApp, OutputWiring)

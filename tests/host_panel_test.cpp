@@ -2,16 +2,12 @@
 // metrics text, and the feed that carries changes between refreshes.
 #include "HostRows.h"
 #include "web/TagHistory.h"
-#include "web/TraceRing.h"
-#include "web/WebOutput.h"
 #include "web/WebFeed.h"
 #include "web/routes/MetricsText.h"
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <sstream>
-#include <thread>
 
 using namespace marovin_host;
 
@@ -126,75 +122,4 @@ TEST(WebFeed, ChangesBetweenRefreshesReachStreamsAndTheLatestState)
     feed.publish(RunView{rows, stats, LinkState::Up, port, 0}, Moment{0, 0});
     feed.change(ChangeView{rows, &first, 1, Moment{0, 0}});
     EXPECT_EQ(feed.latest()->rows[1].value.raw, 100u);
-}
-
-TEST(TraceRing, KeepsTheLatestLinesAndSaysHowManyWereNotKept)
-{
-    TraceRing ring;
-    const std::uint8_t reply[] = {0x0B, 0x01};
-    ring.addFrame(false, reply, 2, 41, nullptr);
-    ring.addEvent("LINK up");
-    nlohmann::json j = ring.linesAfter(0, 0);
-    EXPECT_EQ(j["lines"][0].get<std::string>().substr(12), " RX <0B><01> status 41");
-    for (std::size_t i = 0; i < TraceRing::kLines; ++i)
-        ring.addEvent("e" + std::to_string(i));
-    j = ring.linesAfter(1, 0);
-    EXPECT_EQ(j["seq"], TraceRing::kLines + 2);
-    EXPECT_EQ(j["lines"][0], "... 1 lines not kept");
-    EXPECT_EQ(j["lines"][1].get<std::string>().substr(12), " e0");
-}
-
-// The server on a free loopback port: each route's answer, the Host check,
-// and writes only with the token, answered once the loop has written.
-TEST(WebServer, EachRouteAnswersWithItsStatus)
-{
-    HttpOptions o;
-    o.listen = "0", o.writes = true, o.token = "0123456789abcdef";
-    std::string error;
-    ASSERT_TRUE(resolveHttpOptions(&o, 2, &error)) << error;
-    std::vector<TagRow> rows = {readRow("a", 7), readRow("ro", 1)};
-    rows[0].tag.writable = true;
-    WriteQueue queue;
-    const auto web = WebOutput::start(o, rows, queue, nullptr, &error);
-    ASSERT_TRUE(web) << error;
-    RunStats stats;
-    web->refresh(RunView{rows, stats, LinkState::Up, "p", 0});
-    std::thread loop([&queue] {  // acknowledges the one write that reaches it
-        for (const long long end = monotonicMs() + 20000; monotonicMs() < end; sleepMs(5)) {
-            for (WriteRequest &w : queue.take())
-                return w.done(WriteResult{WriteOutcome::Acknowledged, 1, "ok"});
-        }
-    });
-    httplib::Client client(web->url().substr(0, web->url().size() - 1));
-    // [POST] PATH, BEARER TOKEN, HOST HEADER, STATUS, PART OF THE BODY
-    const struct { std::string path, token, host; int status; std::string body; } cases[] = {
-        {"/api/tags", "", "", 200, "\"hex\":\"0x0007\""},
-        {"/api/history", "", "", 400, "give ?tag=NAME"},
-        {"/api/history?tag=b", "", "", 404, "unknown tag b"},
-        {"/api/history?tag=a", "", "", 200, "\"tag\":\"a\""},
-        {"/api/trace", "", "", 404, "the frame trace is off"},
-        {"/api/tags", "", "example.com", 403, "unexpected Host header"},
-        {"POST {\"tag\":\"a\",\"value\":2}", "", "", 401, "writes need the token"},
-        {"POST {\"tag\":\"b\",\"value\":2}", o.token, "", 404, "unknown tag b"},
-        {"POST {\"tag\":\"ro\",\"value\":2}", o.token, "", 403, "not writable"},
-        {"POST {\"tag\":\"a\",\"value\":1e9}", o.token, "", 422, "out of range"},
-        {"POST {\"tag\":\"a\",\"value\":2}", o.token, "", 200, "\"result\":\"ok\""},
-    };
-    for (const auto &c : cases) {
-        httplib::Headers headers;
-        if (!c.token.empty())
-            headers.emplace("Authorization", "Bearer " + c.token);
-        if (!c.host.empty())
-            headers.emplace("Host", c.host);
-        const bool post = c.path.compare(0, 5, "POST ") == 0;
-        const auto res = post ? client.Post("/api/write", headers, c.path.substr(5), "application/json")
-                              : client.Get(c.path, headers);
-        if (!res) {
-            ADD_FAILURE() << c.path << ": no answer";
-            continue;
-        }
-        EXPECT_EQ(res->status, c.status) << c.path;
-        EXPECT_NE(res->body.find(c.body), std::string::npos) << c.path << ": " << res->body;
-    }
-    loop.join();
 }

@@ -42,8 +42,7 @@ std::string payloadOf(std::initializer_list<M> metrics)
 // Aliases 100.. in this order.
 const std::vector<TagRow> kRows = {tagRow({1, kWord16, 16}, "speed", true),       tagRow({1, kDword32, 16}, "count", true, true),
                                    tagRow({1, kWord16, 16}, "ro", false),         tagRow({2, kWord16, 16}, "far", true),
-                                   tagRow({1, kWord16, 16}, "temp", true, false, 0.5),
-                                   tagRow({1, kBits, 12}, "pump", true)};
+                                   tagRow({1, kWord16, 16}, "temp", true, false, 0.5)};
 
 // The notices since the last call, each followed by '|'.
 std::string noticesOf(SparkplugCommands &commands)
@@ -83,8 +82,7 @@ TEST(SparkplugCommands, DeviceWritesWholeOrNotAtAllNodeRebirths)
         {1, payloadOf({{"speed", 0, -1, 'i', 1}, {"ro", 0, -1, 'i', 1}}), refused + "tag 'ro' is not writable|"},
         {1, payloadOf({{"speed", 0, -1, 'i', 1}, {"far", 0, -1, 'i', 1}}), bad + "unknown metric 'far'|"},
         {2, payloadOf({{"", 99, -1, 'i', 9}}), "1 0 Sparkplug: bad DCMD to station2 ignored: unknown metric 'alias 99'|"},
-        {1, payloadOf({{"", 106, -1, 'i', 9}}), bad + "unknown metric 'alias 106'|"},
-        {1, payloadOf({{"pump", 0, -1, 'b', 1}}), "pump = true|0 0 "},
+        {1, payloadOf({{"", 105, -1, 'i', 9}}), bad + "unknown metric 'alias 105'|"},
         {1, payloadOf({{"speed", 0, -1, 'f', 1}}), notOfType + "2|"},
         {1, payloadOf({{"speed", 0, Int64, 'i', 1}}), notOfType + "4|"},
         {1, payloadOf({{"speed", 0, -1, 'n', 0}}), bad + "speed: no value|"},

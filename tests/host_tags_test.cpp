@@ -258,11 +258,6 @@ TEST(TagJson, StateBeforeAndAfterAGoodRead)
     EXPECT_EQ(isoUtcText(951782400123), "2000-02-29T00:00:00.123Z");
     EXPECT_EQ(isoUtcText(-1), "1969-12-31T23:59:59.999Z");
     EXPECT_EQ(isoUtcText(253402300800000 + 3723004), "10000-01-01T01:02:03.004Z");
-    RunStats stats;
-    stats.startMs = 1000, stats.exchanges = 3;
-    const nlohmann::json status = runStatusJson(RunView{{}, stats, LinkState::Reconnecting, "p", 0}, Moment{1500, 0});
-    EXPECT_EQ(status.dump().substr(0, 82), R"({"bytes_dropped":0,"exchanges":3,"exchanges_per_s":6.0,"failures":{},"give_ups":0,)");
-    EXPECT_EQ(status["link"].dump() + status["uptime_s"].dump(), "\"reconnecting\"0.5");
     r.tag = TagInfo();
     r.value = decodeValue(1, r.tag, 0xFFFE);
     EXPECT_EQ(tagStateJson(r, now)["value"].dump(), "-2");

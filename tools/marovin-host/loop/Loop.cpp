@@ -139,8 +139,11 @@ void Loop::dropped(std::size_t bytes, bool late)
         droppedNoticed_ = s.bytesDropped;
     }
     // Every byte that came in shows in the trace, as a reply or as dropped.
-    outputs_.traceEvent((late ? "late reply dropped: " : "dropped: ") + std::to_string(bytes) +
-                        (late ? " bytes" : " bytes that were no reply"));
+    if (!tracing_)
+        return;
+    const std::string count = std::to_string(bytes);
+    outputs_.traceEvent(late ? "late reply dropped: " + count + " bytes"
+                             : "dropped: " + count + " bytes that were no reply");
 }
 
 }  // namespace marovin_host

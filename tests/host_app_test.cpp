@@ -1,6 +1,7 @@
 // What marovin-host shows and hands back at its edges: the summary, the exit
 // code, the port and output wiring, the CSV, table, trace and dump lines and
 // the argument splitting of --sim-args.
+#include "DriverFixture.h"
 #include "HostRows.h"
 #include "app/Summary.h"
 #include "app/Wiring.h"
@@ -41,14 +42,6 @@ template <class Print> std::string printed(Print print)
     print(out);
     std::fclose(out);
     return fileText(path);
-}
-
-TagRow readRow(TagRow row, std::uint32_t raw)
-{
-    row.reads = 1;
-    row.lastStatus = 1;
-    row.value = decodeValue(row.ref.area, row.tag, raw);
-    return row;
 }
 
 const std::vector<TagRow> kRows = {readRow(tagRow({1, kWord16, 16}, "speed", true, false, 0.5, 0, "rpm"), 0xFFF9),
@@ -104,6 +97,68 @@ TEST(HostApp, ExitCodes)
         CaptureStderr();
         EXPECT_EQ(exitCode(r.end, stats, "tcp h:1", nullptr, r.dump ? &broken : nullptr, r.outputFailure), r.code) << r.said;
         EXPECT_EQ(GetCapturedStderr(), r.said);
+    }
+}
+
+TEST(HostApp, PreparationRefusesBadEntriesAndServesOtherStationsFromTheDefault)
+{
+    const std::string dir = testing::TempDir(), lib = MAROVIN_LIBRARY_PATH;
+    std::ofstream(dir + "/bad.vars") << "1:w16:10\n1:w16:zz # wrong\n";
+    std::ofstream(dir + "/rw-bit.tags") << "a = 1:bit:2 rw\n";
+    const std::string served = "' is served from station 1 (the default station); give --multi-station to address station 12";
+    // OPTION (-v -o -w --vars --tags -w with --max-units 1, --lib, n: none) TEXT EXIT-CODE
+    // MESSAGE (its start; with 0 the bytes of a write or the warning)
+    const struct { char option; std::string text; int code; std::string message; } rows[] = {
+        {'v', "1:9:10", 2, "bad variable '1:9:10': area must be 0..5 or bit|w16|d32|w16b|d32b|float"},
+        {'v', "1:w16", 2, "bad variable '1:w16': expected STATION:AREA:ADDR[:COUNT]"},
+        {'v', "300:w16:10", 2, "bad variable '300:w16:10': station must be a number 0..255"},
+        {'v', "1:w16:10:0", 2, "bad variable '1:w16:10:0': count must be a number 1..4096"},
+        {'v', "1:w16:G1", 2, "bad variable '1:w16:G1': address 'G1' is not a hex address"},
+        {'v', "1:bit:13", 2, "bad variable '1:bit:13': '13' is not a status bit (2, 5, 12, 16, 24, 25, 28, 29, 30"},
+        {'v', "1:bit:2:2", 2, "bad variable '1:bit:2:2': '3' is not a status bit"},
+        {'v', "1:w16:10000", 2, "bad variable '1:w16:10000': address '10000' is beyond FFFF"},
+        {'o', "1:w16:zz", 2, "bad once-read '1:w16:zz': address 'zz' is not a hex address"},
+        {'w', "1:w16:10", 2, "bad write '1:w16:10': expected STATION:AREA:ADDR=VALUE[,VALUE...]"},
+        {'f', dir + "/bad.vars", 2, dir + "/bad.vars:2: bad variable '1:w16:zz': address 'zz' is not a hex address"},
+        {'f', dir + "/none.vars", 2, "cannot read variable file " + dir + "/none.vars"},
+        {'t', dir + "/rw-bit.tags", 2, dir + "/rw-bit.tags:1: status bit 2 cannot be written"},
+        {'l', dir + "/none.so", 1, "cannot load the driver library: "},
+        {'n', "", 2, "no variables: give -v STATION:AREA:ADDR, --vars FILE, --tags FILE, -w or -o"},
+        {'w', "1:w16:10=65535", 0, "FF FF"},
+        {'w', "1:w16:10=-32768", 0, "00 80"},
+        {'w', "1:w16:10=0x1234", 0, "34 12"},
+        {'w', "1:w16:10=65536", 2, "bad write '1:w16:10=65536': a 16-bit value takes -32768..65535, not '65536'"},
+        {'w', "1:w16:10=1.5", 2, "bad write '1:w16:10=1.5': a 16-bit value takes -32768..65535, not '1.5'"},
+        {'w', "1:d32:20=0xFFFFFFFF", 0, "FF FF FF FF"},
+        {'w', "1:d32:20=-2147483649", 2,
+         "bad write '1:d32:20=-2147483649': a 32-bit value takes -2147483648..4294967295, not '-2147483649'"},
+        {'w', "1:float:50=abc", 2, "bad write '1:float:50=abc': a decimal float takes a number such as 12.5, not 'abc'"},
+        {'w', "1:bit:12=2", 2, "bad write '1:bit:12=2': a bit takes 0 or 1, not '2'"},
+        {'w', "1:bit:2=1", 2, "bad write '1:bit:2=1': status bit 2 cannot be written (writable: 12, 25, 28, 29, 30, 31)"},
+        {'u', "1:d32:20=1", 2, "bad write '1:d32:20=1': 32-bit and float writes need --max-units 2 or more"},
+        {'v', "12:w16:11", 0, "'12:w16:11" + served},
+        {'o', "12:w16:11", 0, "'12:w16:11" + served},
+    };
+    for (const auto &r : rows) {
+        HostOptions o;
+        o.portKind = PortKind::Tcp, o.libraryPath = r.option == 'l' ? r.text : lib, o.driver.maxUnits = r.option == 'u' ? 1 : 8;
+        o.variables.assign(r.option == 'n' ? 0 : 1, "1:w16:10");
+        std::vector<std::string> *fields[] = {&o.variables, &o.onceReads, &o.writes, &o.variableFiles, &o.tagFiles, &o.writes};
+        if (std::string("vowftu").find(r.option) != std::string::npos)
+            fields[std::string("vowftu").find(r.option)]->push_back(r.text);
+        std::unique_ptr<Driver> driver;
+        HostVariables vars;
+        std::vector<WriteRequest> writes;
+        Failure failure;
+        EXPECT_EQ(prepareVariables(o, &driver, &vars, &writes, &failure), r.code == 0) << r.message;
+        EXPECT_EQ(failure.code, r.code) << r.message;
+        const std::string said = r.code             ? failure.message
+                                 : !writes.empty() ? marovin_test::toHex(QByteArray::fromStdString(writes[0].bytes))
+                                                   : vars.warnings.at(0);
+        EXPECT_EQ(said.substr(0, r.message.size()), r.message);
+        if (r.code == 0 && writes.empty()) {
+            EXPECT_EQ(r.option == 'v' ? vars.rows.back().ref.station : vars.onceReads.at(0).first.station, 1);
+        }
     }
 }
 

@@ -40,6 +40,9 @@ TEST(HostOptions, RefusalsAndTheirMessages)
     std::ofstream(conf) << "quiet = true\ntimeout = soon\n";
     const std::string extra = ::testing::TempDir() + "extra.conf";
     std::ofstream(extra) << "quiet = true\nbogus = 1\n";
+    const std::string section = ::testing::TempDir() + "section.conf", line = ::testing::TempDir() + "line.conf";
+    std::ofstream(section) << "[default]\nquiet = true\n[x]\nquiet = true\n";
+    std::ofstream(line) << "quiet = true\nbad line\n";
     // ARGS, MESSAGE (exit 2; empty: accepted)
     const struct { std::vector<std::string> args; std::string message; } rows[] = {
         {{"--bogus"}, "marovin-host: unknown option --bogus"},
@@ -47,6 +50,8 @@ TEST(HostOptions, RefusalsAndTheirMessages)
         {{"--serial", "/dev/null", "--tcp", "1"}, "marovin-host: --serial excludes --tcp"},
         {{"--config", conf}, "marovin-host: " + conf + ":2: --timeout: bad value 'soon' (expected 1..600000)"},
         {{"--config", extra}, "marovin-host: " + extra + ":2: unknown option 'bogus'"},
+        {{"--config", section}, "marovin-host: " + section + ":4: unknown option 'x.quiet' (see --help)"},
+        {{"--config", line}, "marovin-host: " + line + ":2: bad line 'bad line' (expected NAME = VALUE)"},
         {{"--http-writes"}, "marovin-host: --http-writes requires --http"},
         {{"--mqtt-prefix", "x"}, "marovin-host: --mqtt-prefix requires --mqtt"},
         {{"--rfc2217", "x"}, "marovin-host: --rfc2217: bad value 'x' (expected HOST:PORT)"},

@@ -16,24 +16,14 @@ namespace {
 // A read tag of area 1 with the scale given, holding raw.
 TagRow readRow(const std::string &name, std::uint32_t raw, double scale = 1.0)
 {
-    TagRow row = tagRow(ValueRef{1, 1, 0x10}, name, false, false, scale);
-    row.reads = 1;
-    row.lastStatus = 1;
-    row.value = decodeValue(1, row.tag, raw);
-    return row;
+    return marovin_host::readRow(tagRow(ValueRef{1, 1, 0x10}, name, false, false, scale), raw);
 }
 
-// The line of the metrics text that starts with prefix, or "".
+// The first line of the metrics text that starts with prefix, or "".
 std::string lineOf(const std::string &text, const std::string &prefix)
 {
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t end = text.find('\n', at);
-        const std::string line = text.substr(at, end - at);
-        if (line.compare(0, prefix.size(), prefix) == 0)
-            return line;
-        at = end + 1;
-    }
-    return "";
+    const std::size_t at = ("\n" + text).find("\n" + prefix);
+    return at == std::string::npos ? "" : text.substr(at, text.find('\n', at) - at);
 }
 
 }  // namespace

@@ -213,38 +213,6 @@ TEST(TagJson, WritePayloadsAndValues)
     EXPECT_TRUE(checkWrite(bit2, value, policy, &w).ok());
 }
 
-TEST(CommandLineWrites, RawWordsAndTheirMessages)
-{
-    struct Row {
-        int area, address;
-        const char *text;
-        const char *result;  // hex of the bytes, or the message
-        int maxUnits = 8;
-    } rows[] = {
-        {1, 0x10, "65535", "FF FF"},
-        {1, 0x10, "-32768", "00 80"},
-        {1, 0x10, "0x1234", "34 12"},
-        {1, 0x10, "65536", "bad write 'w': a 16-bit value takes -32768..65535, not '65536'"},
-        {1, 0x10, "1.5", "bad write 'w': a 16-bit value takes -32768..65535, not '1.5'"},
-        {2, 0x20, "0xFFFFFFFF", "FF FF FF FF"},
-        {2, 0x20, "-2147483649", "bad write 'w': a 32-bit value takes -2147483648..4294967295, not '-2147483649'"},
-        {5, 0x50, "abc", "bad write 'w': a decimal float takes a number such as 12.5, not 'abc'"},
-        {0, 12, "2", "bad write 'w': a bit takes 0 or 1, not '2'"},
-        {0, 2, "1", "bad write 'w': status bit 2 cannot be written (writable: 12, 25, 28, 29, 30, 31)"},
-        {2, 0x20, "1", "bad write 'w': 32-bit and float writes need --max-units 2 or more", 1},
-    };
-    for (const Row &r : rows) {
-        const AddressedWrite w{ValueRef{1, r.area, r.address}, parseWriteValue(r.area, r.text), "w"};
-        std::vector<WriteRequest> out;
-        std::string error;
-        const bool ok = encodeCommandLineWrites({w}, true, r.maxUnits, &out, &error);
-        const std::string got =
-            ok ? marovin_test::toHex(reinterpret_cast<const std::uint8_t *>(out[0].bytes.data()), out[0].bytes.size())
-               : error;
-        EXPECT_EQ(got, r.result) << r.text;
-    }
-}
-
 TEST(TagJson, StateBeforeAndAfterAGoodRead)
 {
     TagRow r = tagRow({1, 1, 0x10}, "t", false, false, 0.5);

@@ -41,16 +41,13 @@ median=$(delays | awk '{ d[NR] = $1 } END { print d[int((NR + 1) / 2)] }')
 check "an animated value arrives as it is read, not at the 5 s refresh (median ${median:-none} ms)" \
     [ "${median:-9999}" -le 250 ]
 
-# TAG PAYLOAD ANSWER: only the first write reaches the PLC; each is answered once.
+# TAG PAYLOAD ANSWER: only the first write reaches the PLC; each is answered once (every
+# refusal and its answer: host_mqtt_unit_test).
 while read -r tag payload answer; do
     mosquitto_pub "${M[@]}" -q 1 -t "$P/$tag/set" -m "$payload"
     check "write $tag ${payload:0:20} answered $answer" wait_for grep -q "^$P/$tag/set/result .*$answer" "$WORK/all.sub"
 done <<EOF
 speed {"value":55.5,"id":7} {"id":7,"ok":true}
-sp abc "expected a number
-nope 5 "unknown tag 'nope'"
-big 5 "tag 'big' is not writable"
-speed 1e9 "out of range
 sp $(printf '%0300d' 1) "payload longer than 256 bytes"
 EOF
 
@@ -62,7 +59,7 @@ check "connected: said twice" [ "$(count 'MQTT connected' "$WORK/main.out")" -eq
 check "lost: said once" [ "$(count 'MQTT: connection to .* lost' "$WORK/main.out")" -eq 1 ]
 check "a clean stop says offline" retained_has '^offline$' "${M[@]}" -t "$P/availability"
 check "the write landed once" [ "$(grep -cE 'rx \[0[8A]\]\[00\]\[10\]\[(90|5C)\]' "$WORK/line.sim.err")" -eq 1 ]
-check "six answers" [ "$(count "^$P/.*/set/result " "$WORK/all.sub")" -eq 6 ]
+check "two answers" [ "$(count "^$P/.*/set/result " "$WORK/all.sub")" -eq 2 ]
 
 stop_sim "$SIM_PID"
 check "with its value" grep -qx '1:1:11=555' "$WORK/sim.dump"

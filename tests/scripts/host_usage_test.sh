@@ -7,29 +7,12 @@ expect help 0 '--sim-args' --help
 
 expect missing-value 2 '^marovin-host: --retries: .*missing' --retries
 expect bad-parity 2 "^marovin-host: --parity: .*X" --parity X
-printf 'quiet = true\nbogus = 1\n' >"$WORK/bad.conf"
-expect bad-config 2 "^marovin-host: .*/bad.conf:2: unknown option 'bogus'" --config "$WORK/bad.conf"
-printf 'quiet = true\nbad line\n' >"$WORK/line.conf"
-expect bad-config-line 2 "^marovin-host: .*/line.conf:2: bad line 'bad line'" --config "$WORK/line.conf"
-# A token names where it came from (the parser's own refusals: host_options_test).
+# A token names where it came from (the parser's own refusals, the config file's among them:
+# host_options_test).
 MAROVIN_HTTP_TOKEN=short expect short-env-token 2 '^marovin-host: MAROVIN_HTTP_TOKEN: the token needs at least 16' \
     --http 0
-printf 'a = 1:bit:2 rw\n' >"$WORK/rw-bit.tags"
-expect tag-rw-bit 2 "rw-bit.tags:1: status bit 2 cannot be written" --tags "$WORK/rw-bit.tags"
+# Each bad variable, once-read, write and file, and where it is said: host_app_test.
 expect bad-area 2 "^marovin-host: bad variable '1:9:10': area must be 0..5 or bit" -v 1:9:10
-expect bad-form 2 "^marovin-host: bad variable '1:w16': expected STATION:AREA:ADDR" -v 1:w16
-expect bad-station 2 "^marovin-host: bad variable '300:w16:10': station must be" -v 300:w16:10
-expect bad-count 2 "^marovin-host: bad variable '1:w16:10:0': count must be" -v 1:w16:10:0
-expect bad-once 2 "^marovin-host: bad once-read '1:w16:zz'" -o 1:w16:zz
-expect bad-hex 2 "^marovin-host: bad variable '1:w16:G1': address 'G1' is not a hex address" -v 1:w16:G1
-expect bad-bit 2 "^marovin-host: bad variable '1:bit:13': '13' is not a status bit" -v 1:bit:13
-expect bad-bit-count 2 "^marovin-host: bad variable '1:bit:2:2': '3' is not a status bit" -v 1:bit:2:2
-expect far-address 2 "is beyond FFFF" -v 1:w16:10000
-expect bad-write-form 2 "^marovin-host: bad write '1:w16:10': expected" -w 1:w16:10
-printf '1:w16:10\n1:w16:zz # wrong\n' >"$WORK/bad-vars.txt"
-expect bad-file 2 "bad-vars.txt:2: bad variable '1:w16:zz'" --vars "$WORK/bad-vars.txt"
-expect missing-file 2 "cannot read variable file" --vars "$WORK/none.txt"
-expect no-variables 2 '^marovin-host: no variables' --tcp 127.0.0.1:9
 expect http-half-tls 2 '^marovin-host: --http-cert and --http-key go together' --http 0 --http-cert "$0"
 
 expect missing-library 1 '^marovin-host: cannot load the driver library: .*cannot open shared object file' \

@@ -17,6 +17,13 @@ inline TagRow tagRow(ValueRef ref, const std::string &name, bool writable = fals
     return row;
 }
 
+// The row as after a good read of raw.
+inline TagRow readRow(TagRow row, std::uint32_t raw)
+{
+    row.reads = 1, row.lastStatus = 1, row.value = decodeValue(row.ref.area, row.tag, raw);
+    return row;
+}
+
 }  // namespace marovin_host
 
 #endif

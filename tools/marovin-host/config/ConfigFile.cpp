@@ -24,18 +24,25 @@ std::string configPath(int argc, char **argv)
 }
 
 // One line's verdict: empty when fine, otherwise why not; *key the option it sets.
-std::string checkLine(const CLI::App &app, const std::string &raw, std::string *key)
+// Below a [section] other than [default], CLI11 reads a name as SECTION.NAME.
+std::string checkLine(const CLI::App &app, const std::string &raw, std::string *section, std::string *key)
 {
     if (raw.size() > kMaxLine)
         return "line longer than " + std::to_string(kMaxLine) + " characters";
     const std::string line = trim(raw);
-    if (line.empty() || line[0] == '#' || line[0] == ';' || (line.front() == '[' && line.back() == ']'))
+    if (!line.empty() && line.front() == '[' && line.back() == ']') {
+        *section = trim(line.substr(1, line.size() - 2));
+        *section = *section == "default" ? "" : *section + ".";
+        return std::string();
+    }
+    if (line.empty() || line[0] == '#' || line[0] == ';')
         return std::string();
     // A bare name sets a flag, as CLI11 reads it.
     const std::string::size_type eq = line.find('=');
     *key = trim(line.substr(0, eq));
     if (key->empty() || key->find_first_of(" \t\"'") != std::string::npos)
         return "bad line '" + line + "' (expected NAME = VALUE)";
+    *key = *section + *key;
     if (!app.get_option_no_throw("--" + *key))
         return "unknown option '" + *key + "' (see --help)";
     return std::string();
@@ -52,12 +59,12 @@ bool readConfigPlaces(const CLI::App &app, int argc, char **argv, std::map<std::
     std::ifstream in(path);
     if (!in)
         return true;  // CLI11 says that it cannot be read
-    std::string line;
+    std::string line, section;
     for (int number = 1; std::getline(in, line); ++number) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         std::string key;
-        const std::string why = checkLine(app, line, &key);
+        const std::string why = checkLine(app, line, &section, &key);
         const std::string where = path + ":" + std::to_string(number);
         if (!why.empty()) {
             *error = where + ": " + why;

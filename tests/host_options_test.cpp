@@ -40,7 +40,9 @@ TEST(HostOptions, RefusalsAndTheirMessages)
     std::ofstream(conf) << "quiet = true\ntimeout = soon\n";
     const std::string extra = ::testing::TempDir() + "extra.conf";
     std::ofstream(extra) << "quiet = true\nbogus = 1\n";
-    const std::string section = ::testing::TempDir() + "section.conf", line = ::testing::TempDir() + "line.conf";
+    const std::string section = ::testing::TempDir() + "section.conf", line = ::testing::TempDir() + "line.conf",
+                      twice = ::testing::TempDir() + "twice.conf";
+    std::ofstream(twice) << "var = 1:w16:10\nvar = 1:w16:11\ncycles = 1\n\ncycles = 2\n";
     std::ofstream(section) << "[default]\nquiet = true\n[x]\nquiet = true\n";
     std::ofstream(line) << "quiet = true\nbad line\n";
     // ARGS, MESSAGE (exit 2; empty: accepted)
@@ -52,6 +54,8 @@ TEST(HostOptions, RefusalsAndTheirMessages)
         {{"--config", extra}, "marovin-host: " + extra + ":2: unknown option 'bogus'"},
         {{"--config", section}, "marovin-host: " + section + ":4: unknown option 'x.quiet' (see --help)"},
         {{"--config", line}, "marovin-host: " + line + ":2: bad line 'bad line' (expected NAME = VALUE)"},
+        {{"--config", twice}, "marovin-host: " + twice + ":5: 'cycles' given again (it takes one value; first on line 3)"},
+        {{"--cycles", "1", "--cycles", "2"}, "marovin-host: --cycles: given 2 times; it takes one value"},
         {{"--http-writes"}, "marovin-host: --http-writes requires --http"},
         {{"--mqtt-prefix", "x"}, "marovin-host: --mqtt-prefix requires --mqtt"},
         {{"--rfc2217", "x"}, "marovin-host: --rfc2217: bad value 'x' (expected HOST:PORT)"},

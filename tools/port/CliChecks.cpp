@@ -62,6 +62,10 @@ std::string usageErrorText(const CLI::ParseError &error)
         const std::string::size_type colon = what.find(": ");
         return "unknown option " + (colon == std::string::npos ? what : what.substr(colon + 2)) + " (see --help)";
     }
+    const std::string many = "At Most 1 required but received ";
+    const std::string::size_type at = what.find(many);
+    if (at != std::string::npos)
+        return what.substr(0, at) + "given " + what.substr(at + many.size()) + " times; it takes one value";
     if (error.get_name() == "ConfigError") {
         const std::string prefix = "INI was not able to parse ";
         if (what.compare(0, prefix.size(), prefix) == 0)

@@ -70,8 +70,17 @@ bool readConfigPlaces(const CLI::App &app, int argc, char **argv, std::map<std::
             *error = where + ": " + why;
             return false;
         }
-        if (!key.empty())
-            places->emplace("--" + key, where);
+        if (key.empty())
+            continue;
+        // A name of one value given twice: CLI11 would blame the first line in its own words.
+        const auto placed = places->emplace("--" + key, where);
+        const CLI::Option *option = app.get_option_no_throw("--" + key);
+        if (!placed.second && option->get_items_expected_max() <= 1) {
+            const std::string &first = placed.first->second;
+            *error = where + ": '" + key + "' given again (it takes one value; first on line " +
+                     first.substr(first.rfind(':') + 1) + ")";
+            return false;
+        }
     }
     return true;
 }

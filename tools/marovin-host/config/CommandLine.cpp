@@ -152,7 +152,10 @@ void addStopOptions(CLI::App &app, HostOptions *o)
         ->check(integerIn(1, 1000000000))
         ->type_name("N")
         ->group(g);
-    app.add_option("--duration", o->loop.durationS, "after S seconds")->check(seconds())->type_name("S")->group(g);
+    app.add_option("--duration", o->loop.durationS, "after S seconds (0: no limit)")
+        ->check(seconds())
+        ->type_name("S")
+        ->group(g);
 }
 // app.parse, with a bad value from the config file named by its file and line.
 int parseWithPlaces(CLI::App &app, int argc, char **argv, std::FILE *out, std::FILE *err)

@@ -103,7 +103,7 @@ TEST(HostApp, ExitCodes)
 TEST(HostApp, PreparationRefusesBadEntriesAndServesOtherStationsFromTheDefault)
 {
     const std::string dir = testing::TempDir(), lib = MAROVIN_LIBRARY_PATH;
-    std::ofstream(dir + "/bad.vars") << "1:w16:10\n1:w16:zz # wrong\n";
+    std::ofstream(dir + "/bad.vars") << "\xEF\xBB\xBF" "1:w16:10\n1:w16:zz # wrong\n";  // a byte order mark is no error
     std::ofstream(dir + "/rw-bit.tags") << "a = 1:bit:2 rw\n";
     const std::string served = "' is served from station 1 (the default station); give --multi-station to address station 12";
     // OPTION (-v -o -w --vars --tags -w with --max-units 1, --lib, n: none) TEXT EXIT-CODE

@@ -43,6 +43,7 @@ TEST(HostOptions, RefusalsAndTheirMessages)
     const std::string section = ::testing::TempDir() + "section.conf", line = ::testing::TempDir() + "line.conf",
                       twice = ::testing::TempDir() + "twice.conf";
     std::ofstream(twice) << "var = 1:w16:10\nvar = 1:w16:11\ncycles = 1\n\ncycles = 2\n";
+    std::ofstream(conf + ".bom") << "\xEF\xBB\xBF" "quiet = true\n";
     std::ofstream(section) << "[default]\nquiet = true\n[x]\nquiet = true\n";
     std::ofstream(line) << "quiet = true\nbad line\n";
     // ARGS, MESSAGE (exit 2; empty: accepted)
@@ -55,6 +56,7 @@ TEST(HostOptions, RefusalsAndTheirMessages)
         {{"--config", section}, "marovin-host: " + section + ":4: unknown option 'x.quiet' (see --help)"},
         {{"--config", line}, "marovin-host: " + line + ":2: bad line 'bad line' (expected NAME = VALUE)"},
         {{"--config", twice}, "marovin-host: " + twice + ":5: 'cycles' given again (it takes one value; first on line 3)"},
+        {{"--config", conf + ".bom"}, "marovin-host: " + conf + ".bom:1: the file begins with a byte order mark: save it as UTF-8"},
         {{"--cycles", "1", "--cycles", "2"}, "marovin-host: --cycles: given 2 times; it takes one value"},
         {{"--http-writes"}, "marovin-host: --http-writes requires --http"},
         {{"--mqtt-prefix", "x"}, "marovin-host: --mqtt-prefix requires --mqtt"},

@@ -62,6 +62,7 @@ TEST(TagFile, LinesAndTheirErrors)
         {"a = 1:w16\n", ":1: bad tag address '1:w16'"},
         {"a = 1:w16:10\n# x\na = 1:w16:11\n", ":3: tag 'a' declared twice"},
         {"a = 1:w16:10 unit=C\n", ""},
+        {"\xEF\xBB\xBF" "a = 1:w16:10\n\xEF\xBB\xBF" "b = 1:w16:11\n", ":2: bad tag name"},  // a mark only ahead of line 1
         {"a = 1:d32:20 rw type=u32 deadband=0.5 min-interval=100\n", ""},
         {"a = 1:bit:12 rw\n", ""},
         {"a = 1:bit:2 rw\n", ":1: status bit 2 cannot be written (writable: 12, 25, 28, 29, 30, 31): drop rw"},

@@ -64,7 +64,10 @@ bool readConfigPlaces(const CLI::App &app, int argc, char **argv, std::map<std::
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         std::string key;
-        const std::string why = checkLine(app, line, &section, &key);
+        // CLI11 would take the mark for part of the first name.
+        const std::string why = number == 1 && hasByteOrderMark(line)
+                                    ? "the file begins with a byte order mark: save it as UTF-8 without one"
+                                    : checkLine(app, line, &section, &key);
         const std::string where = path + ":" + std::to_string(number);
         if (!why.empty()) {
             *error = where + ": " + why;

@@ -173,6 +173,8 @@ bool readTagText(std::istream &in, const std::string &path, std::vector<Variable
     std::set<std::string> names;
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
+        if (number == 1 && hasByteOrderMark(line))
+            line.erase(0, 3);
         const std::string where = path + ":" + std::to_string(number) + ": ";
         if (line.size() > kMaxLineLength) {
             *error = where + "line longer than " + std::to_string(kMaxLineLength) + " characters";

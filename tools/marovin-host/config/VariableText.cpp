@@ -142,7 +142,8 @@ bool readVariableFile(const std::string &path, std::vector<VariableEntry> *out, 
     std::string line;
     int number = 0;
     while (std::getline(in, line)) {
-        ++number;
+        if (++number == 1 && hasByteOrderMark(line))
+            line.erase(0, 3);
         const std::string::size_type hash = line.find('#');
         const std::string text = trim(line.substr(0, hash));
         if (text.empty())

@@ -3,6 +3,7 @@
 #include "HostRows.h"
 #include "web/TagHistory.h"
 #include "web/WebFeed.h"
+#include "web/WebTagJson.h"
 #include "web/routes/MetricsText.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +31,7 @@ std::string lineOf(const std::string &text, const std::string &prefix)
 
 TEST(TagHistory, KeepsTheLatestSamplesOldestFirst)
 {
-    std::vector<TagRow> rows = {readRow("a", 1), TagRow()};
+    std::vector<TagRow> rows = {readRow("a", 1), tagRow({1, 1, 0x11}, "b")};
     TagHistory history(rows.size(), 3);
     for (long long t = 1; t <= 4; ++t) {
         rows[0].value = decodeValue(1, rows[0].tag, static_cast<std::uint32_t>(t * 10 + (t == 4 ? 0x10000 - 50 : 0)));
@@ -40,6 +41,7 @@ TEST(TagHistory, KeepsTheLatestSamplesOldestFirst)
     EXPECT_EQ(history.points(0).dump(), "[[2000,20],[3000,30],[4000,-10]]");
     EXPECT_EQ(history.points(1).dump(), "[[2000,null],[3000,null],[4000,null]]");
     EXPECT_EQ(history.points(2).dump(), "[]");
+    EXPECT_EQ(webTagJson(rows[0], {}).value("hex", "") + webTagJson(rows[1], {}).value("hex", "none"), "0xFFF6none");
 }
 
 TEST(Metrics, TagValuesAsPeopleWroteThemAndCounters)

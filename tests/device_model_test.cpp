@@ -334,7 +334,7 @@ TEST(MemoryText, ParsesAssignmentsDumpsAndReloads)
     }
     DeviceModel m;
     std::string error;
-    ASSERT_TRUE(dev::loadMemoryText(m, "# demo\n1:1:10=0x1234   # a word\n\n1:5:50=12.5\n1:0:29=0\n2:4:40=305419896\n",
+    ASSERT_TRUE(dev::loadMemoryText(m, "\xEF\xBB\xBF# demo\n1:1:10=0x1234   # a word\n\n1:5:50=12.5\n1:0:29=0\n2:4:40=305419896\n",
                                     &error)) << error;
     m.handle(localFrame(1, 0x9005, 0x20, 123456));        // by a request
     m.handle(bytes("08 00 10 90 04 70 98 00 FF B3"));     // a status register with extra bits

@@ -11,11 +11,13 @@ start_sim tcp --tcp 127.0.0.1:0 --memory "$WORK/memory.txt" --dump-on-exit "$WOR
 PORT=$SIM_LINE
 expect tcp 0 "^port: *tcp 127.0.0.1:$PORT" --quiet --cycles 5 --tcp "127.0.0.1:$PORT" "${MEMORY_VARS[@]}" \
     -w 1:w16b:30=-2 -w 1:float:50=0.5 --dump "$WORK/tcp.host"
-# The simulator's own: a port taken or a bad host is an error; a request
+# The simulator's own: a port taken, a bad host or a bad config line is an error; a request
 # that comes in two pieces is answered.
 timeout 5 "$SIM" --tcp "127.0.0.1:$PORT" >"$WORK/busy.out" 2>&1
 check "port taken" grep -q "^marovin-sim: cannot listen on 127.0.0.1:$PORT" "$WORK/busy.out"
 check "empty brackets refused" grep -q '^marovin-sim: cannot resolve \[\]' <(timeout 5 "$SIM" --tcp '[]:0' 2>&1)
+printf 'tick = 10\ntick = abc\n' >"$WORK/sim.conf"
+check "a config file's line named" grep -q "^marovin-sim: $WORK/sim.conf:2: 'tick' given again" <(timeout 5 "$SIM" --config "$WORK/sim.conf" 2>&1)
 timeout 1 "$SIM" --tcp '[::1]:0' >"$WORK/v6.out" 2>&1
 check "bracketed IPv6" grep -qE '^marovin-sim: (tcp ::1:[0-9]+|cannot listen .*(not supported|assign requested))' "$WORK/v6.out"
 exec 3<>"/dev/tcp/127.0.0.1/$PORT"

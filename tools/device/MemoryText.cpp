@@ -88,8 +88,9 @@ std::string hexText(std::uint32_t v)
 
 std::string stripLine(const std::string &line)
 {
-    const auto hash = line.find('#');
-    return trim(hash == std::string::npos ? line : line.substr(0, hash));
+    // Editors on some systems put a UTF-8 byte order mark before a file's first line.
+    const std::size_t from = line.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    return trim(line.substr(from, line.find('#') - from));
 }
 
 std::string floatText(float value)

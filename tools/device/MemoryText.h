@@ -35,7 +35,7 @@ bool parseAssignment(const std::string &text, Assignment *out, std::string *erro
 // Stores an assignment into the model.
 void apply(DeviceModel &model, const Assignment &assignment);
 
-// Strips a '#' comment and surrounding blanks.
+// Strips a byte order mark, a '#' comment and surrounding blanks.
 std::string stripLine(const std::string &line);
 
 // Applies every line of a memory text; on error *error names the line number.

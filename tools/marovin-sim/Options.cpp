@@ -1,6 +1,7 @@
 #include "Options.h"
 
 #include "CliChecks.h"
+#include "ConfigFile.h"
 #include "HostPort.h"
 
 #include <cctype>
@@ -371,7 +372,7 @@ int parseOptions(int argc, char **argv, Options *o, std::FILE *out, std::FILE *e
     addFaultOptions(app, o);
     addRunOptions(app, o);
 
-    const int code = marovin_port::parseCommandLine(app, argc, argv, "marovin-sim", out, err);
+    const int code = marovin_port::parseWithConfigPlaces(app, argc, argv, "marovin-sim", out, err);
     if (code >= 0)
         return code;
     o->seedGiven = app.count("--seed") > 0;

@@ -1,9 +1,9 @@
 // marovin-host's command line, read with CLI11; every option may also come
 // from a --config file (key = value, the option's long name as key).
 #include "config/CommandLineGroups.h"
-#include "config/ConfigFile.h"
 
 #include "CliChecks.h"
+#include "ConfigFile.h"
 #include "HostPort.h"
 
 #include <map>
@@ -157,21 +157,6 @@ void addStopOptions(CLI::App &app, HostOptions *o)
         ->type_name("S")
         ->group(g);
 }
-// app.parse, with a bad value from the config file named by its file and line.
-int parseWithPlaces(CLI::App &app, int argc, char **argv, std::FILE *out, std::FILE *err)
-{
-    std::map<std::string, std::string> places;
-    std::string error;
-    if (!readConfigPlaces(app, argc, argv, &places, &error)) {
-        std::fprintf(err, "marovin-host: %s\n", error.c_str());
-        return 2;
-    }
-    return marovin_port::parseCommandLine(app, argc, argv, "marovin-host", out, err, [&](const std::string &option) {
-        const auto place = places.find(option);
-        return place != places.end() && !givenOnCommandLine(app, option, argc, argv) ? place->second + ": "
-                                                                                     : std::string();
-    });
-}
 
 }  // namespace
 
@@ -203,7 +188,7 @@ int parseOptions(int argc, char **argv, HostOptions *o, std::FILE *out, std::FIL
     addStoreOptions(app, &o->store, &o->historian);
     CLI::Option *haDiscovery = addPlantOptions(app, o);
 
-    const int code = parseWithPlaces(app, argc, argv, out, err);
+    const int code = marovin_port::parseWithConfigPlaces(app, argc, argv, "marovin-host", out, err);
     if (code >= 0)
         return code;
     if (!tcp.empty() && !splitHostPort(tcp, &o->tcpHost, &o->tcpPort)) {

@@ -7,6 +7,8 @@
 #include "model/Areas.h"
 #include "util/Text.h"
 
+#include "ConfigFile.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -173,7 +175,7 @@ bool readTagText(std::istream &in, const std::string &path, std::vector<Variable
     std::set<std::string> names;
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
-        if (number == 1 && hasByteOrderMark(line))
+        if (number == 1 && marovin_port::hasByteOrderMark(line))
             line.erase(0, 3);
         const std::string where = path + ":" + std::to_string(number) + ": ";
         if (line.size() > kMaxLineLength) {

@@ -3,6 +3,8 @@
 #include "model/Areas.h"
 #include "util/Text.h"
 
+#include "ConfigFile.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -142,7 +144,7 @@ bool readVariableFile(const std::string &path, std::vector<VariableEntry> *out, 
     std::string line;
     int number = 0;
     while (std::getline(in, line)) {
-        if (++number == 1 && hasByteOrderMark(line))
+        if (++number == 1 && marovin_port::hasByteOrderMark(line))
             line.erase(0, 3);
         const std::string::size_type hash = line.find('#');
         const std::string text = trim(line.substr(0, hash));

@@ -15,11 +15,6 @@ std::string trim(const std::string &text)
     return text.substr(begin, end - begin);
 }
 
-bool hasByteOrderMark(const std::string &line)
-{
-    return line.compare(0, 3, "\xEF\xBB\xBF") == 0;
-}
-
 std::vector<std::string> split(const std::string &text, char separator)
 {
     std::vector<std::string> parts;

@@ -9,8 +9,6 @@ namespace marovin_host {
 
 // text without leading and trailing blanks.
 std::string trim(const std::string &text);
-// Whether line begins with a UTF-8 byte order mark, which some editors put before a file's first line.
-bool hasByteOrderMark(const std::string &line);
 // Splits text at every separator, keeping empty parts.
 std::vector<std::string> split(const std::string &text, char separator);
 // Splits an argument string the way a shell would for plain words and quotes;

@@ -1,15 +1,20 @@
-#include "config/ConfigFile.h"
+#include "ConfigFile.h"
 
-#include "util/Text.h"
+#include "CliChecks.h"
 
 #include <cstring>
 #include <fstream>
 
-namespace marovin_host {
+namespace marovin_port {
 
 namespace {
 
 const std::size_t kMaxLine = 4096;
+
+std::string trim(const std::string &text)
+{
+    return CLI::detail::trim_copy(text);
+}
 
 // The file that --config names in argv; empty without one.
 std::string configPath(int argc, char **argv)
@@ -49,6 +54,11 @@ std::string checkLine(const CLI::App &app, const std::string &raw, std::string *
 }
 
 }  // namespace
+
+bool hasByteOrderMark(const std::string &line)
+{
+    return line.compare(0, 3, "\xEF\xBB\xBF") == 0;
+}
 
 bool readConfigPlaces(const CLI::App &app, int argc, char **argv, std::map<std::string, std::string> *places,
                       std::string *error)
@@ -108,4 +118,19 @@ bool givenOnCommandLine(const CLI::App &app, const std::string &option, int argc
     return false;
 }
 
-}  // namespace marovin_host
+int parseWithConfigPlaces(CLI::App &app, int argc, char **argv, const char *prog, std::FILE *out, std::FILE *err)
+{
+    std::map<std::string, std::string> places;
+    std::string error;
+    if (!readConfigPlaces(app, argc, argv, &places, &error)) {
+        std::fprintf(err, "%s: %s\n", prog, error.c_str());
+        return 2;
+    }
+    return parseCommandLine(app, argc, argv, prog, out, err, [&](const std::string &option) {
+        const auto place = places.find(option);
+        return place != places.end() && !givenOnCommandLine(app, option, argc, argv) ? place->second + ": "
+                                                                                     : std::string();
+    });
+}
+
+}  // namespace marovin_port

@@ -1,5 +1,5 @@
 // marovin-host's --config file, read as the host reads it: its own check of
-// names and places (config/ConfigFile), then CLI11's config parser and every
+// names and places (tools/port/ConfigFile), then CLI11's config parser and every
 // option's own check, through parseOptions. Any text ends in options, a usage
 // error (exit status 2) or help, never in an exception or a crash.
 #include <cstdint>

@@ -156,7 +156,7 @@ const char *const kFooter =
     "replies go out a character at a time (character format from --data-bits,\n"
     "--parity, --stop-bits).\n"
     "Faults: at most one of drop/noise/short/corrupt per reply.\n"
-    "A summary goes to stderr on exit (SIGINT, SIGTERM, --exit-after, --duration).\n"
+    "A summary goes to stderr on exit (SIGINT, SIGTERM, SIGHUP, --exit-after, --duration).\n"
     "Config file: one option a line as NAME = VALUE (long name without dashes).\n"
     "Exit status: 0 done, 1 runtime failure, 2 usage error.\n";
 

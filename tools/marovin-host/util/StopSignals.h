@@ -1,4 +1,5 @@
-// SIGINT and SIGTERM ask the exchange loop to stop after the current exchange.
+// SIGINT, SIGTERM and (where it means nothing else) SIGHUP ask the exchange
+// loop to stop after the current exchange.
 #ifndef MAROVIN_HOST_UTIL_STOP_SIGNALS_H
 #define MAROVIN_HOST_UTIL_STOP_SIGNALS_H
 

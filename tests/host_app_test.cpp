@@ -224,9 +224,18 @@ TEST(HostOutputs, CsvTableTraceAndDumpLines)
     RunStats stats;
     stats.startMs = 1000, stats.exchanges = 5, stats.cycles = 2;
     const RunView view{kRows, stats, LinkState::Reconnecting, "tcp h:1", 3500};
+    // A restart goes on in its file, after a line a crash cut short; other columns start a file of their own.
+    const std::string before = "time,elapsed_s,speed,door\n2026-12-08T10:00:00.000,0.5,-3\n";
+    std::ofstream(dir + "/o.csv") << before.substr(0, before.size() - 1);
     CsvOutput::open(dir + "/o.csv", kRows, &error)->refresh(view);
     const std::string csv = fileText(dir + "/o.csv");
-    EXPECT_EQ(csv.substr(csv.find(',', 26)), ",2.500,-3.5,\n");
+    EXPECT_EQ(csv.substr(0, before.size()), before);
+    EXPECT_EQ(csv.substr(csv.find(',', before.size() + 20)), ",2.500,-3.5,\n");
+    std::vector<Notice> notes;
+    CsvOutput::open(dir + "/o.csv", {kRows[1]}, &error)->collectNotices(notes);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(fileText(notes[0].text.substr(notes[0].text.rfind(' ') + 1)), csv);
+    EXPECT_EQ(fileText(dir + "/o.csv"), "time,elapsed_s,door\n");
     EXPECT_EQ(tableHeader(view), "tcp h:1 | link reconnecting | 5 exchanges, 2/s | cycles 2 | 2.5 s");
     EXPECT_EQ(headingLine(5), "NAME  STN AREA    ADDR          VALUE         HEX UNIT   STATUS");
     EXPECT_EQ(rowLine(kRows[0], 5), "speed   1 w16     0010           -3.5      0xFFF9 rpm    1 ok");

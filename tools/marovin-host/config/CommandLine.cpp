@@ -141,7 +141,7 @@ void addOutputOptions(CLI::App &app, HostOptions *o, CLI::Option **trace)
                  ->expected(0, 1)
                  ->type_name("[FILE]")
                  ->group(g);
-    app.add_option("--csv", o->csvFile, "timestamped values per refresh")->type_name("FILE")->group(g);
+    app.add_option("--csv", o->csvFile, "timestamped values per refresh, appended")->type_name("FILE")->group(g);
     app.add_option("--dump", o->dumpFile, "final values as STATION:AREA:ADDR=VALUE lines")->type_name("FILE")->group(g);
 }
 

@@ -14,16 +14,20 @@ namespace marovin_host {
 class CsvOutput : public Output {
 public:
     ~CsvOutput() override;
-    // Creates the file and writes the heading: time, elapsed_s, one column per
-    // row; null with a message in *error when it cannot.
+    // Opens the file to append, with the heading (time, elapsed_s, one column
+    // per row) when it is new; a file with another heading is renamed
+    // FILE.YYYYMMDDTHHMMSS first, with a notice. Null with a message in *error
+    // when it cannot.
     static std::unique_ptr<CsvOutput> open(const std::string &path, const std::vector<TagRow> &rows,
                                            std::string *error);
     // Appends one line; a value not read yet is left empty.
     void refresh(const RunView &view) override;
+    void collectNotices(std::vector<Notice> &notices) override;
 
 private:
     explicit CsvOutput(std::FILE *out) : out_(out) {}
     std::FILE *out_;
+    std::vector<Notice> notes_;
 };
 
 }  // namespace marovin_host

@@ -98,9 +98,10 @@ start_sim() {
     return 1
 }
 
-# Ends a simulator started in the background (it writes --dump-on-exit then).
+# Ends a simulator started in the background (it writes --dump-on-exit then), with
+# SIGTERM or the signal given.
 stop_sim() {
-    kill -TERM "$1" 2>/dev/null
+    kill -"${2:-TERM}" "$1" 2>/dev/null
     # Up to 5 s for it to end by itself.
     timeout 5 tail -s 0.1 --pid="$1" -f /dev/null
     kill -KILL "$1" 2>/dev/null

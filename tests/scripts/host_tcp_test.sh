@@ -24,7 +24,7 @@ exec 3<>"/dev/tcp/127.0.0.1/$PORT"
 { printf '\x08\x00\x10\xB0'; sleep 0.1; printf '\x04\x00\x11\x00\x10\xED'; } >&3
 check "request in two pieces" [ "$(timeout 2 head -c 13 <&3 | od -An -tx1 | tr -d ' \n')" = 0b0010b004001100100200644b ]
 exec 3>&-
-stop_sim "$SIM_PID"
+stop_sim "$SIM_PID" HUP  # a hangup ends it as cleanly: the dump below
 check "host holds every value" dump_count "$WORK/tcp.host" "$MEMORY_VALUES"
 check "host values equal the simulator's" dump_within "$WORK/tcp.host" "$WORK/tcp.sim"
 check "16-bit write landed" grep -qxF 1:3:30=65534 "$WORK/tcp.sim"

@@ -18,6 +18,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -26,6 +27,19 @@ using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
 namespace {
+
+// A folder of this process's own, gone at exit: runs side by side (two builds, a mutation run) share no file.
+struct OwnDir {
+    std::string path = testing::TempDir() + "host-app-XXXXXX";
+    OwnDir() { EXPECT_TRUE(::mkdtemp(&path[0])); }
+    ~OwnDir() { std::filesystem::remove_all(path); }
+};
+
+std::string ownDir()
+{
+    static const OwnDir dir;
+    return dir.path;
+}
 
 std::string fileText(const std::string &path)
 {
@@ -37,7 +51,7 @@ std::string fileText(const std::string &path)
 // What print wrote to a file.
 template <class Print> std::string printed(Print print)
 {
-    const std::string path = testing::TempDir() + "/printed.txt";
+    const std::string path = ownDir() + "/printed.txt";
     std::FILE *out = std::fopen(path.c_str(), "w");
     print(out);
     std::fclose(out);
@@ -102,7 +116,7 @@ TEST(HostApp, ExitCodes)
 
 TEST(HostApp, PreparationRefusesBadEntriesAndServesOtherStationsFromTheDefault)
 {
-    const std::string dir = testing::TempDir(), lib = MAROVIN_LIBRARY_PATH;
+    const std::string dir = ownDir(), lib = MAROVIN_LIBRARY_PATH;
     std::ofstream(dir + "/bad.vars") << "\xEF\xBB\xBF" "1:w16:10\n1:w16:zz # wrong\n";  // a byte order mark is no error
     std::ofstream(dir + "/rw-bit.tags") << "a = 1:bit:2 rw\n";
     const std::string served = "' is served from station 1 (the default station); give --multi-station to address station 12";
@@ -194,7 +208,7 @@ TEST(HostApp, PortOpening)
 
 TEST(HostApp, OutputWiring)
 {
-    const std::string dir = testing::TempDir();
+    const std::string dir = ownDir();
     const struct { std::string csv, trace, dump, sparkplug; int code; std::string message; } rows[] = {
         {dir + "/w.csv", dir + "/w.trace", dir + "/w.dump", "", kOk, ""},
         {"/nonexistent/w.csv", "", "", "", kRuntimeFailure, "cannot write CSV file /nonexistent/w.csv: No such file or directory"},
@@ -219,7 +233,7 @@ TEST(HostApp, OutputWiring)
 
 TEST(HostOutputs, CsvTableTraceAndDumpLines)
 {
-    const std::string dir = testing::TempDir();
+    const std::string dir = ownDir();
     std::string error;
     RunStats stats;
     stats.startMs = 1000, stats.exchanges = 5, stats.cycles = 2;

@@ -51,6 +51,8 @@ check "hammered API: over 40 requests" [ "$(wc -l <"$WORK/codes")" -gt 40 ]
 check "write acknowledged" [ "$(post "$MAIN_URL" '{"tag": "count", "value": 4000000000}')" = 200 ]
 check "write out of range: 422" [ "$(post "$MAIN_URL" '{"tag": "count", "value": -1e10}')" = 422 ]
 check "write without --http-writes: 403" [ "$(post "$READONLY_URL" '{"tag": "count", "value": 1}')" = 403 ]
+check "an unknown path: 404 in JSON" [ "$(curl -s "${MAIN_URL}api/none")" = '{"error":"nothing at GET /api/none"}' ]
+check "history before 1970: 400" [ "$(code "${MAIN_URL}api/history?tag=wave&from=-1")" = 400 ]
 check "foreign Host header: 403" [ "$(code -H 'Host: example.com' "${MAIN_URL}api/tags")" = 403 ]
 pad=()
 for i in $(seq 20); do pad+=(-H "X-Pad-$i: $(printf '%04000d' 0)"); done

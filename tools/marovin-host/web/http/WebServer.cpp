@@ -78,6 +78,16 @@ bool WebServer::start(std::string *error)
     s.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
         sendError(res, 500, "internal error");
     });
+    // What the server answers by itself (no such path, a request too large)
+    // gets a body in the API's words too, not an empty one.
+    s.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &req, httplib::Response &res) {
+        if (!res.body.empty())
+            return httplib::Server::HandlerResponse::Unhandled;
+        const int st = res.status;
+        sendError(res, st, st == 404 ? "nothing at " + req.method + " " + req.path
+                           : st == 413 ? "request too large" : st == 400 ? "bad request" : "request refused");
+        return httplib::Server::HandlerResponse::Handled;
+    }));
     s.set_pre_routing_handler([this, &ctx](const httplib::Request &req, httplib::Response &res) {
         const HttpOptions &o = ctx.options;
         if (o.loopback && !loopbackHostAllowed(req.get_header_value("Host"), o.host, port_)) {

@@ -14,6 +14,8 @@ namespace {
 
 // At most this many points per answer: a trend's width in pixels, twice over.
 const std::size_t kMaxPoints = 4000;
+// The end of year 9999: beyond it no time is written, and strtoll's overflow lands there.
+const long long kLastMs = 253402300800000LL;
 
 // A parameter as milliseconds since the epoch; fallback when absent.
 bool millis(const httplib::Request &req, const char *name, long long fallback, long long *out)
@@ -25,7 +27,7 @@ bool millis(const httplib::Request &req, const char *name, long long fallback, l
     const std::string text = req.get_param_value(name);
     char *end = nullptr;
     *out = std::strtoll(text.c_str(), &end, 10);
-    return !text.empty() && *end == '\0';
+    return !text.empty() && *end == '\0' && *out >= 0 && *out < kLastMs;
 }
 
 }  // namespace

@@ -67,10 +67,12 @@ TEST(HostOptions, RefusalsAndTheirMessages)
         {{"--store", "s.db", "--historian", "mysql://h/db"},
          "marovin-host: --historian: bad value 'mysql://h/db' (expected postgresql://[USER[:PASS]@]HOST[:PORT]/DB)"},
         {{"--store", "s.db", "--historian", "postgres://u:pw@h/db"}, ""},
+        {{"--store", "s.db", "--historian", "postgresql://u@/db"}, "marovin-host: --historian: bad value"},
         {{"--historian", "postgres://h/db"}, "marovin-host: --historian requires --store"},
         {{"--mqtt", "mqtt://h", "--sparkplug", "g/n", "--mqtt-prefix", "p"},
          "marovin-host: --mqtt-prefix excludes --sparkplug"},
         {{"--mqtt", "mqtt://h", "--sparkplug", "g+/n"}, "marovin-host: --sparkplug: "},
+        {{"--mqtt", "mqtt://h", "--sparkplug", "g/n\tx"}, "marovin-host: --sparkplug: bad value 'g/n\tx' (no '+'"},
         {{"--mqtt", "mqtt://h", "--ha-discovery", "a/#"}, "marovin-host: --ha-discovery: "},
         {{"--ha-discovery"}, "marovin-host: --ha-discovery requires --mqtt"},
         {{"--mqtt", "http://b"}, "marovin-host: --mqtt: bad value 'http://b'"},
@@ -99,11 +101,12 @@ TEST(HostOptions, WhatAcceptedOptionsSet)
     EXPECT_EQ(parse({"--write-mode", "plc"}, &plc).first, -1);
     EXPECT_EQ(plc.driver.writeMode, 2);
     HostOptions tls;
-    EXPECT_EQ(parse({"--mqtt", "mqtts://u:p@h", "--sparkplug", "g/n", "--rfc2217", "box:4000", "--store", "s.db"}, &tls).first,
+    EXPECT_EQ(parse({"--mqtt", "mqtts://u:p@h", "--sparkplug", "g/n", "--rfc2217", "box:4000", "--store", "s.db",
+                     "--store-max-age", "90"}, &tls).first,
               -1);
     EXPECT_TRUE(tls.mqtt.tls && tls.mqtt.port == 8883 && tls.sparkplug.group == "g" && tls.sparkplug.node == "n");
     EXPECT_TRUE(tls.rfc2217 && tls.portKind == PortKind::Tcp && tls.tcpHost == "box" && tls.tcpPort == 4000);
-    EXPECT_TRUE(tls.store.enabled() && tls.store.maxMb == 1024 && o.portKind == PortKind::Simulator);
+    EXPECT_TRUE(tls.store.enabled() && tls.store.maxMb == 1024 && tls.store.maxAgeS == 90 && o.portKind == PortKind::Simulator);
 }
 
 TEST(HostOptions, WebPanelBeyondLoopback)

@@ -61,12 +61,12 @@ TEST(TagFile, LinesAndTheirErrors)
         {"a 1:w16:10\n", ":1: expected NAME = STATION"},
         {"a = 1:w16\n", ":1: bad tag address '1:w16'"},
         {"a = 1:w16:10\n# x\na = 1:w16:11\n", ":3: tag 'a' declared twice"},
-        {"a = 1:w16:10 unit=C\n", ""},
+        {"Aaz_Z09.:- = 1:w16:10 unit=C\n", ""},
         {"\xEF\xBB\xBF" "a = 1:w16:10\n\xEF\xBB\xBF" "b = 1:w16:11\n", ":2: bad tag name"},  // a mark only ahead of line 1
         {"a = 1:d32:20 rw type=u32 deadband=0.5 min-interval=100\n", ""},
         {"a = 1:bit:12 rw\n", ""},
         {"a = 1:bit:2 rw\n", ":1: status bit 2 cannot be written (writable: 12, 25, 28, 29, 30, 31): drop rw"},
-        {"a = 1:bit:12:2 rw\n", ":1: status bit 13 cannot be written"},
+        {"a = 1:bit:012:2 rw\n", ":1: status bit 13 cannot be written"},  // decimal, not octal
         {"a = 1:w16:10 type=u32\n", ":1: type must be s16 or u16 for w16 values"},
         {"a = 1:float:50 type=s32\n", ":1: type does not apply to float values"},
         {"a = 1:w16:10 type=int\n", ":1: type must be s16, u16, s32 or u32, not 'int'"},
@@ -87,8 +87,8 @@ TEST(TagFile, LinesAndTheirErrors)
     ASSERT_TRUE(readTags("speed = 2:d32:0x20:3 rw scale=0.5 offset=1 unit=bar\n", &tags, &error)) << error;
     ASSERT_EQ(tags.size(), 1u);
     const VariableEntry &t = tags[0];
-    EXPECT_EQ(std::tie(t.tag.name, t.count, t.tag.writable, t.tag.scale, t.tag.offset, t.tag.unit),
-              std::make_tuple("speed", 3, true, 0.5, 1.0, "bar"));
+    EXPECT_EQ(std::tie(t.tag.name, t.count, t.tag.writable, t.tag.scale, t.tag.offset, t.tag.unit, t.tag.deadband),
+              std::make_tuple("speed", 3, true, 0.5, 1.0, "bar", 0.0));
     EXPECT_NE(t.origin.find(":1"), std::string::npos);
     EXPECT_FALSE(readTagFile("/nonexistent/tags", &tags, &error));
 }

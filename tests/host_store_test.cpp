@@ -137,6 +137,8 @@ TEST(HostStore, PlacesSurviveAReopenAndANewConsumerStartsAtTheEnd)
     EXPECT_EQ(backlog.front().value, 1001);
     EXPECT_EQ(backlog.back().value, 3000.1);
     EXPECT_EQ(takeSeqs(d, 10), std::vector<std::int64_t>{backlog.back().seq});
+    // A device given by mistake is left alone: no journal beside it, nothing renamed.
+    EXPECT_NE(StoreOutput({"/dev/null"}, feed.rows).summaryText().find("(in memory only: not a regular file)"), std::string::npos);
 }
 
 TEST(HostStore, BoundsDropTheOldestAndCountOnlyWhatAConsumerLacked)

@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,9 +43,17 @@ StoreOutput::~StoreOutput()
 
 StoreDatabase::Result StoreOutput::openLocked(std::string *why)
 {
-    lockFd_ = ::open(options_.file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+    lockFd_ = ::open(options_.file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0640);
     if (lockFd_ < 0) {
         *why = std::strerror(errno);
+        return StoreDatabase::Failed;
+    }
+    // A device or a pipe given by mistake is never written, renamed or given a journal beside it.
+    struct stat st {};
+    if (fstat(lockFd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *why = "not a regular file";
+        ::close(lockFd_);
+        lockFd_ = -1;
         return StoreDatabase::Failed;
     }
     if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {

@@ -213,6 +213,7 @@ TEST(HostApp, OutputWiring)
         {dir + "/w.csv", dir + "/w.trace", dir + "/w.dump", "", kOk, ""},
         {"/nonexistent/w.csv", "", "", "", kRuntimeFailure, "cannot write CSV file /nonexistent/w.csv: No such file or directory"},
         {"", "/nonexistent/t", "", "", kRuntimeFailure, "cannot write trace file /nonexistent/t: No such file or directory"},
+        {"", "", "/nonexistent/d", "", kRuntimeFailure, "cannot write dump file /nonexistent/d: No such file or directory"},
     };
     for (const auto &r : rows) {
         HostOptions o;
@@ -226,7 +227,7 @@ TEST(HostApp, OutputWiring)
         EXPECT_EQ(addOutputs(o, run, queue, &outputs, &kept, &failure), r.code == kOk) << r.message;
         EXPECT_EQ(failure.code, r.code);
         EXPECT_EQ(failure.message.substr(0, r.message.size()), r.message);
-        EXPECT_EQ(kept.dump != nullptr, !r.dump.empty());
+        EXPECT_EQ(kept.dump != nullptr, r.code == kOk && !r.dump.empty());
     }
     EXPECT_EQ(fileText(rows[0].csv), "time,elapsed_s,speed,door\n");
 }

@@ -84,6 +84,10 @@ bool addOutputs(HostOptions &o, const RunState &run, WriteQueue &queue, Outputs 
     const bool inPlace = isatty(STDOUT_FILENO) && !traceOnStdout;
     outputs->add(std::make_unique<TableOutput>(stdout, inPlace, !o.quiet));
     if (!o.dumpFile.empty()) {
+        if (!dumpWritable(o.dumpFile, &error)) {
+            *failure = Failure{kRuntimeFailure, error};
+            return false;
+        }
         auto output = std::make_unique<DumpOutput>(o.dumpFile, run.onceReads);
         kept->dump = output.get();
         outputs->add(std::move(output));

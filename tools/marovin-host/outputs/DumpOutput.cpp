@@ -11,7 +11,19 @@
 #include <map>
 #include <tuple>
 
+#include <unistd.h>
+
 namespace marovin_host {
+
+bool dumpWritable(const std::string &path, std::string *error)
+{
+    const std::string::size_type slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (::access(path.c_str(), W_OK) == 0 || (errno == ENOENT && ::access(folder.c_str(), W_OK | X_OK) == 0))
+        return true;
+    *error = "cannot write dump file " + path + ": " + std::strerror(errno);
+    return false;
+}
 
 bool writeDump(const std::string &path, const std::vector<std::pair<ValueRef, TagValue>> &values,
                std::string *error)

@@ -30,6 +30,9 @@ private:
     std::string error_;
 };
 
+// Whether the dump can be written at the end, told at the start rather than after a long run.
+bool dumpWritable(const std::string &path, std::string *error);
+
 // Writes one STATION:AREA:ADDR=VALUE line per value, sorted, without repeats.
 bool writeDump(const std::string &path, const std::vector<std::pair<ValueRef, TagValue>> &values,
                std::string *error);

@@ -50,9 +50,11 @@ bool sameToken(const std::string &given, const std::string &token)
     return diff == 0;
 }
 
-std::string tokenCookie(const std::string &token)
+std::string tokenCookie(const std::string &token, bool tls)
 {
-    return std::string(kTokenCookie) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict";
+    // Cookies ignore ports: without Secure a browser would hand the token to a
+    // plain-HTTP server on the same host too.
+    return std::string(kTokenCookie) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict" + (tls ? "; Secure" : "");
 }
 
 bool carriesToken(const httplib::Request &req, const std::string &token)

@@ -22,7 +22,7 @@ std::string presentedToken(const std::string &authorization, const std::string &
 // token matches nothing.
 bool sameToken(const std::string &given, const std::string &token);
 // The Set-Cookie value that stores the token for this server's pages.
-std::string tokenCookie(const std::string &token);
+std::string tokenCookie(const std::string &token, bool tls);
 // Whether the request carries the token (as a bearer or in the cookie).
 bool carriesToken(const httplib::Request &req, const std::string &token);
 // 401 with the challenge that asks for the token.

@@ -96,7 +96,7 @@ bool WebServer::start(std::string *error)
         }
         // The page opened with ?token=T keeps the token in a cookie for its requests.
         if (req.path == "/" && req.has_param("token") && sameToken(req.get_param_value("token"), o.token)) {
-            res.set_header("Set-Cookie", tokenCookie(o.token));
+            res.set_header("Set-Cookie", tokenCookie(o.token, o.tls()));
             return httplib::Server::HandlerResponse::Unhandled;
         }
         if (!o.loopback && !carriesToken(req, o.token)) {

@@ -143,6 +143,7 @@ struct Harness {
         driverSettings.multiStation = settings.multiStation;
         driver->setUp(driverSettings);
         driver->registerReadList(run.rows);
+        driver->registerOnceReads(&run.onceReads);
         return runExchangeLoop(settings, LoopParts{*driver, link, nullptr, queue, outputs}, run);
     }
     // A write of raw bytes to ref, its answer recorded in *answers.
@@ -156,6 +157,9 @@ struct Harness {
 };
 
 const ValueRef kA{1, 1, 0x10}, kB{1, 1, 0x11}, kC{1, 2, 0x20};
+
+// Counts side by side, so that one check shows them all.
+template <class... T> std::vector<long long> nums(T... v) { return {static_cast<long long>(v)...}; }
 
 }  // namespace
 
@@ -187,7 +191,13 @@ TEST(HostLoop, ReadsEveryRowAndTellsEachValueOnce)
     h.device.setAreaValue(1, 1, 0x10, 0xFFFE);
     h.device.setAreaValue(1, 1, 0x11, 7);
     h.device.setAreaValue(1, 2, 0x20, 4000000000u);
+    // A once-read of another station: with one station, served from the default one.
+    h.device.setAreaValue(1, 2, 0x32, 77);
+    OnceRead once;
+    once.entry.count = 2, once.first = ValueRef{3, 2, 0x30}, once.ownerId = 5;
+    h.run.onceReads.push_back(once);
     EXPECT_EQ(h.go(), LoopEnd::Cycles);
+    EXPECT_EQ(nums(h.run.onceReads[0].state, h.run.onceReads[0].values.at(1).raw, h.run.stats.onceReadsDone), nums(OnceRead::Done, 77, 1));
     EXPECT_EQ(h.run.stats.cycles, 3);
     EXPECT_EQ(h.run.rows[0].value.number, -2);
     EXPECT_EQ(h.run.rows[2].value.raw, 4000000000u);
@@ -205,10 +215,9 @@ TEST(HostLoop, SilenceGivesUpThenTheValueComesBack)
     Harness h({kA}, {Act::Silence, Act::Silence, Act::Silence});
     h.device.setAreaValue(1, 1, 0x10, 5);
     EXPECT_EQ(h.go(), LoopEnd::Cycles);
-    EXPECT_EQ(h.run.stats.repeats, 2);
-    EXPECT_EQ(h.run.stats.giveUps, 1);
-    EXPECT_EQ(h.run.stats.failuresByCode.begin()->first, 41);  // no reply, local, ownerType 0
-    EXPECT_EQ(h.run.rows[0].lastStatus, 1);
+    // Repeats, give-ups, the failure's code (no reply, local, ownerType 0), the row's status at the end.
+    EXPECT_EQ(nums(h.run.stats.repeats, h.run.stats.giveUps, h.run.stats.failuresByCode.begin()->first,
+                   h.run.rows[0].lastStatus), nums(2, 1, 41, 1));
     EXPECT_EQ(h.recorder->changes[0], (std::vector<std::string>{"noreply", "ok 5"}));
     EXPECT_EQ(h.recorder->trace, (std::vector<std::string>{"repeat: no reply", "repeat: no reply",
                                                            "no reply, local, ownerType 0, given up",
@@ -220,10 +229,8 @@ TEST(HostLoop, JunkBehindAReplyIsDroppedAndTheValueKept)
     Harness h({kA}, {Act::Answer, Act::Junk});
     h.device.setAreaValue(1, 1, 0x10, 1234);
     EXPECT_EQ(h.go(), LoopEnd::Cycles);
-    EXPECT_EQ(h.run.stats.bytesDropped, 1);
     EXPECT_EQ(h.recorder->trace, std::vector<std::string>{"dropped: 1 bytes that were no reply"});
-    EXPECT_EQ(h.recorder->count(Notice::Noise), 1);
-    EXPECT_EQ(h.run.stats.repeats, 0);
+    EXPECT_EQ(nums(h.run.stats.bytesDropped, h.recorder->count(Notice::Noise), h.run.stats.repeats), nums(1, 1, 0));
     EXPECT_EQ(h.recorder->changes[0], std::vector<std::string>{"ok 1234"});
 }
 
@@ -233,16 +240,13 @@ TEST(HostLoop, ALostLinkIsReopenedAndItsFrameSentAgain)
     h.device.setAreaValue(1, 1, 0x10, 9);
     h.port->reopenFailures = 1;
     EXPECT_EQ(h.go(), LoopEnd::Cycles);
-    EXPECT_EQ(h.link.losses(), 1);
-    EXPECT_EQ(h.link.reopenAttempts(), 2);
-    EXPECT_EQ(h.recorder->count(Notice::LinkDown), 1);
-    EXPECT_EQ(h.recorder->count(Notice::LinkUp), 1);
-    EXPECT_EQ(h.recorder->linkChanges, 2);
+    // Losses, reopen attempts, notices of down and up, link changes told.
+    EXPECT_EQ(nums(h.link.losses(), h.link.reopenAttempts(), h.recorder->count(Notice::LinkDown),
+                   h.recorder->count(Notice::LinkUp), h.recorder->linkChanges), nums(1, 2, 1, 1, 2));
     EXPECT_EQ(h.recorder->trace, (std::vector<std::string>{"LINK down: write failed", "LINK reconnecting (next try in 200 ms)",
                                                            "LINK up", "dropped: 1 bytes that were no reply"}));
     // A lost link is no failed exchange: nothing repeated, nothing given up; its greeting flushed.
-    EXPECT_EQ(h.run.stats.repeats + h.run.stats.giveUps, 0);
-    EXPECT_EQ(h.run.stats.bytesDropped, 1);
+    EXPECT_EQ(nums(h.run.stats.repeats, h.run.stats.giveUps, h.run.stats.bytesDropped), nums(0, 0, 1));
 }
 
 TEST(HostLoop, EveryWriteIsAnsweredOnce)
@@ -260,8 +264,7 @@ TEST(HostLoop, EveryWriteIsAnsweredOnce)
     // The second to 0x11 went after the first was answered, the one to station 2 meanwhile.
     EXPECT_EQ(answers, (std::vector<std::string>{"111 acknowledged", "333 given up: status 43 (no reply, local, ownerType 2)",
                                                  "222 acknowledged"}));
-    EXPECT_EQ(h.run.stats.writesAcknowledged, 2);
-    EXPECT_EQ(h.recorder->count(Notice::WriteFailed), 1);
+    EXPECT_EQ(nums(h.run.stats.writesAcknowledged, h.recorder->count(Notice::WriteFailed)), nums(2, 1));
 }
 
 TEST(HostLoop, NothingLeftEndsARunOfWritesOnly)

@@ -6,6 +6,7 @@
 #include "app/Summary.h"
 #include "app/Wiring.h"
 #include "line/Link.h"
+#include "line/SimulatorProcess.h"
 #include "model/Areas.h"
 #include "outputs/CsvOutput.h"
 #include "outputs/TableOutput.h"
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -204,6 +206,31 @@ TEST(HostApp, PortOpening)
         }
     }
     close(pty);
+}
+
+// The real simulator as the host starts it: its pty named, stopped with its
+// owner, how it ended said; and why one did not start.
+TEST(HostApp, SimulatorStartsStopsWithItsOwnerAndSaysHowItEnded)
+{
+    if (MAROVIN_CROSSCOMPILING)
+        GTEST_SKIP() << "under qemu-arm a child cannot run the ARM simulator";
+    const std::string sim = MAROVIN_BINARY_DIR "/tools/marovin-sim/marovin-sim";
+    std::string pty, error;
+    auto owned = std::make_unique<SimulatorProcess>();
+    ASSERT_TRUE(owned->start(sim, {}, "", 5000, &pty, &error)) << error;
+    const pid_t pid = owned->pid();
+    EXPECT_TRUE(pty.compare(0, 9, "/dev/pts/") == 0 && owned->running()) << pty;
+    owned.reset();
+    EXPECT_NE(::kill(pid, 0), 0) << "the simulator outlived its owner";
+    SimulatorProcess killed, missing, refused;
+    ASSERT_TRUE(killed.start(sim, {}, "", 5000, &pty, &error)) << error;
+    ::kill(killed.pid(), SIGKILL);
+    EXPECT_EQ(killed.stop(1000), "killed by signal 9");
+    EXPECT_FALSE(missing.start("/nonexistent/sim", {}, "", 5000, &pty, &error));
+    EXPECT_EQ(error, "simulator did not start: cannot run /nonexistent/sim: No such file or directory");
+    EXPECT_FALSE(refused.start(sim, {"--frobnicate"}, "", 5000, &pty, &error) || killed.running());
+    EXPECT_EQ(error, "simulator did not start: " + sim + " exited with status 2 before naming its pty: "
+                     "marovin-sim: unknown option --frobnicate (see --help)");
 }
 
 TEST(HostApp, OutputWiring)

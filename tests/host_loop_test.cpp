@@ -198,9 +198,7 @@ TEST(HostLoop, ReadsEveryRowAndTellsEachValueOnce)
     h.run.onceReads.push_back(once);
     EXPECT_EQ(h.go(), LoopEnd::Cycles);
     EXPECT_EQ(nums(h.run.onceReads[0].state, h.run.onceReads[0].values.at(1).raw, h.run.stats.onceReadsDone), nums(OnceRead::Done, 77, 1));
-    EXPECT_EQ(h.run.stats.cycles, 3);
-    EXPECT_EQ(h.run.rows[0].value.number, -2);
-    EXPECT_EQ(h.run.rows[2].value.raw, 4000000000u);
+    EXPECT_EQ(nums(h.run.stats.cycles, h.run.rows[0].value.number, h.run.rows[2].value.raw), nums(3, -2, 4000000000u));
     // Read at least three times each, told once each: the values never moved.
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_GE(h.run.rows[i].reads, 3) << i;

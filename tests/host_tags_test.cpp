@@ -230,6 +230,10 @@ TEST(TagJson, StateBeforeAndAfterAGoodRead)
     r.tag = TagInfo();
     r.value = decodeValue(1, r.tag, 0xFFFE);
     EXPECT_EQ(tagStateJson(r, now)["value"].dump(), "-2");
+    RunStats s;  // half a second in: the rate is per second all the same
+    s.startMs = 99500, s.exchanges = 3, s.failuresByCode[41] = 2;
+    const std::string status = runStatusJson(RunView{{r}, s, LinkState::Up, "p", 0}, now).dump();
+    EXPECT_NE(status.find(R"("exchanges":3,"exchanges_per_s":6.0,"failures":{"41":2},)"), std::string::npos) << status;
 }
 
 TEST(HostStatus, TextOfEachBase)

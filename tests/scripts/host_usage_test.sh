@@ -17,8 +17,6 @@ expect http-half-tls 2 '^marovin-host: --http-cert and --http-key go together' -
 
 expect missing-library 1 '^marovin-host: cannot load the driver library: .*cannot open shared object file' \
     --lib "$WORK/libnone.so.1"
-expect failing-simulator 1 '^marovin-host: simulator did not start: .* exited with status 2 .*--frobnicate' \
-    --sim-args --frobnicate
 # A copy outside the build tree never loads the build's library: there its path is just a name.
 cp "$HOST" "$WORK/marovin-host"
 HOST="$WORK/marovin-host" expect copied-host 1 'cannot load the driver library' --tcp 127.0.0.1:9 -v 1:w16:10

@@ -6,21 +6,15 @@
 
 #include <functional>
 
-namespace marovin_host {
-
 // Polls done, doing turn in between (what the loop would), for up to the
 // seconds given. Once true is enough: asked again, a store still writing may
 // be past its bound for a moment.
 inline bool until(const std::function<bool()> &done, const std::function<void()> &turn = [] {}, int seconds = 5)
 {
-    for (const long long end = monotonicMs() + 1000LL * seconds; !done(); sleepMs(5)) {
-        if (monotonicMs() > end)
+    for (const long long end = marovin_host::monotonicMs() + 1000LL * seconds; !done(); turn(), marovin_host::sleepMs(5))
+        if (marovin_host::monotonicMs() > end)
             return false;
-        turn();
-    }
     return true;
 }
-
-}  // namespace marovin_host
 
 #endif

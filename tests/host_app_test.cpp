@@ -72,7 +72,7 @@ TEST(HostApp, Summary)
     s.failuresByCode = {{3, 2}, {7, 1}};
     s.giveUps = 1, s.giveUpNotices = 2, s.onceReadsDone = 3, s.onceReadsFailed = 1;
     s.writesSent = 5, s.writesAcknowledged = 4, s.writesFailed = 1, s.writesCached = 2;
-    s.bytesOut = 100, s.bytesIn = 300, s.bytesDropped = 6, s.rtPriority = 50;
+    s.bytesOut = 100, s.bytesIn = 300, s.bytesDropped = 6, s.rtPriority = 1;  // the lowest priority there is
     const SummaryContext c{"tcp h:1", "up, 0 losses, 0 reopen attempts", 1000, 0.01, "signal", "x"};
     EXPECT_EQ(printed([&](std::FILE *out) { printSummary(out, s, c); }),
               "--- summary ---\nport:          tcp h:1\nstopped:       signal\nelapsed:       2.00 s\n"
@@ -82,7 +82,7 @@ TEST(HostApp, Summary)
               "bytes:         100 out, 300 in\ndropped:       6 bytes that were no reply (noisy line)\n"
               "efficiency:    25.0 % of the line's limit (1000 bytes/s, turnaround 10.0 ms)\n"
               "link:          up, 0 losses, 0 reopen attempts\nstore:         x\n"
-              "priority:      real-time 50 for the exchange thread\n");
+              "priority:      real-time 1 for the exchange thread\n");
     RunStats none;
     none.exchanges = 3, none.rtPriorityRefused = "no";
     const std::string text = printed([&](std::FILE *out) { printSummary(out, none, {"", "", 1000, 0, "", ""}); });
@@ -140,8 +140,8 @@ TEST(HostApp, PreparationRefusesBadEntriesAndServesOtherStationsFromTheDefault)
         {'t', dir + "/rw-bit.tags", 2, dir + "/rw-bit.tags:1: status bit 2 cannot be written"},
         {'l', dir + "/none.so", 1, "cannot load the driver library: "},
         {'n', "", 2, "no variables: give -v STATION:AREA:ADDR, --vars FILE, --tags FILE, -w or -o"},
-        {'w', "1:w16:10=65535", 0, "FF FF"},
-        {'w', "1:w16:10=-32768", 0, "00 80"},
+        {'w', "1:w16:0x10=65535", 0, "FF FF"},
+        {'w', "1:w16:FFFF=-32768", 0, "00 80"},  // the last address
         {'w', "1:w16:10=0x1234", 0, "34 12"},
         {'w', "1:w16:10=65536", 2, "bad write '1:w16:10=65536': a 16-bit value takes -32768..65535, not '65536'"},
         {'w', "1:w16:10=1.5", 2, "bad write '1:w16:10=1.5': a 16-bit value takes -32768..65535, not '1.5'"},

@@ -101,10 +101,10 @@ TEST(HostOptions, WhatAcceptedOptionsSet)
     EXPECT_EQ(parse({"--write-mode", "plc"}, &plc).first, -1);
     EXPECT_EQ(plc.driver.writeMode, 2);
     HostOptions tls;
-    EXPECT_EQ(parse({"--mqtt", "mqtts://u:p@h", "--sparkplug", "g/n", "--rfc2217", "box:4000", "--store", "s.db",
+    EXPECT_EQ(parse({"--mqtt", "mqtts://u:p@h", "--sparkplug", "g/n 1", "--rfc2217", "box:4000", "--store", "s.db",
                      "--store-max-age", "90"}, &tls).first,
               -1);
-    EXPECT_TRUE(tls.mqtt.tls && tls.mqtt.port == 8883 && tls.sparkplug.group == "g" && tls.sparkplug.node == "n");
+    EXPECT_TRUE(tls.mqtt.tls && tls.mqtt.port == 8883 && tls.sparkplug.group == "g" && tls.sparkplug.node == "n 1");
     EXPECT_TRUE(tls.rfc2217 && tls.portKind == PortKind::Tcp && tls.tcpHost == "box" && tls.tcpPort == 4000);
     EXPECT_TRUE(tls.store.enabled() && tls.store.maxMb == 1024 && tls.store.maxAgeS == 90 && o.portKind == PortKind::Simulator);
 }

@@ -14,7 +14,8 @@
 # minus the value, the simulator's time of the change) before the outage and
 # while the backlog drained.
 #
-#   bash scripts/outbox-outage.sh     Environment: MAROVIN_BUILD_DIR (build/ci-native), OUTAGE (60)
+#   bash scripts/outbox-outage.sh     Environment: MAROVIN_BUILD_DIR (build/ci-native), OUTAGE (60),
+#   OUTAGE_HOST_ARGS (more options for the host, e.g. --rt-priority 10 as the packaged config has)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -59,7 +60,7 @@ live() {
 live
 "$HOST" --quiet --tags "$WORK/line.tags" --sim-args "--memory $WORK/line.mem --tick 20" --line-rate 921600 \
     --store "$WORK/s.db" --mqtt "mqtt://127.0.0.1:$PORT" --mqtt-prefix out --duration $((OUTAGE + 120)) \
-    --http "127.0.0.1:$HTTP" \
+    --http "127.0.0.1:$HTTP" ${OUTAGE_HOST_ARGS:-} \
     >"$WORK/host.out" 2>&1 &
 HOST_PID=$!
 PIDS+=("$HOST_PID")

@@ -15,6 +15,8 @@
 
 namespace marovin_host {
 
+thread_local bool MqttConnection::onSessionThread_ = false;
+
 namespace {
 
 // The last part of an OpenSSL error line: "certificate verify failed".

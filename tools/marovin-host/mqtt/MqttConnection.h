@@ -84,7 +84,7 @@ private:
     std::string failureText(int rc, int err) const;
     // Sleeps for the back-off (or until stop) and doubles it.
     void backOff();
-    void gather(long long turnStartUs, long long gatherUs);
+    void gather(long long turnStartUs);
     bool stillConnecting(int sock, short revents);
     void sessionLost(int rc, int err);
     int turn();
@@ -123,6 +123,8 @@ private:
     long long connectStartMs_ = 0;  // when this socket began to connect
     long long sessionStartMs_ = 0;  // when the broker accepted the session
     int shortSessions_ = 0;  // sessions in a row that ended soon after they began
+    long long historyDueUs_ = 0;  // when history is handed over next; 0: none flows
+    static thread_local bool onSessionThread_;
 };
 
 }  // namespace marovin_host

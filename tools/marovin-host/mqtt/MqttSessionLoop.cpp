@@ -38,6 +38,7 @@ const long long kLastBackOffMs = 30000;
 void MqttConnection::run()
 {
     ordinaryThread();
+    onSessionThread_ = true;
     bool open = false;
     bool tried = false;
     while (!stopping_.load()) {
@@ -67,12 +68,14 @@ void MqttConnection::run()
         const long long turnUs = monotonicUs();
         const int rc = turn();
         const int err = errno;
-        const bool history = events_.idle && events_.idle();
+        // History is handed over at its own pace, however often live messages wake the thread.
+        if (turnUs >= historyDueUs_)
+            historyDueUs_ = events_.idle && events_.idle() ? turnUs + kHistoryGatherUs : 0;
         // What idle handed over (history, held changes) goes in this turn, not after a gather.
         if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(client_))
             mosquitto_loop_write(client_, 1);
         if (rc == MOSQ_ERR_SUCCESS) {
-            gather(turnUs, history ? kHistoryGatherUs : kGatherUs);
+            gather(turnUs);
             continue;
         }
         open = false;
@@ -182,9 +185,12 @@ bool MqttConnection::stillConnecting(int sock, short revents)
     return true;
 }
 
-// Wakes the connection's thread for a message handed over, once per turn.
+// Wakes the connection's thread for a message handed over, once per turn;
+// what the thread hands over itself goes out in the turn it is in.
 void MqttConnection::wake()
 {
+    if (onSessionThread_)
+        return;
     if (!woken_.exchange(true, std::memory_order_acq_rel)) {
         const std::uint64_t one = 1;
         const ssize_t put = ::write(wakeFd_, &one, sizeof one);
@@ -193,12 +199,18 @@ void MqttConnection::wake()
 }
 
 // Messages handed over one by one go out together: a turn of this loop
-// costs more than a message, so turns come at most every gatherUs.
-void MqttConnection::gather(long long turnStartUs, long long gatherUs)
+// costs more than a message, so turns come at most every kGatherUs. While
+// history flows the thread waits for its next hand-over, but a live message
+// ends the wait: it must not queue behind the history's pace.
+void MqttConnection::gather(long long turnStartUs)
 {
-    const long long left = turnStartUs + gatherUs - monotonicUs();
-    if (left > 0)
-        sleepUntilUs(monotonicUs() + left);
+    sleepUntilUs(turnStartUs + kGatherUs);
+    const long long left = historyDueUs_ - monotonicUs();
+    if (historyDueUs_ == 0 || left <= 0)
+        return;
+    pollfd fd = {wakeFd_, POLLIN, 0};
+    const timespec wait = {static_cast<time_t>(left / 1000000), static_cast<long>(left % 1000000 * 1000)};
+    ::ppoll(&fd, 1, &wait, nullptr);
 }
 
 void MqttConnection::backOff()

@@ -152,7 +152,7 @@ struct Harness {
         const bool word = ref.area == 1;
         const std::string bytes(reinterpret_cast<const char *>(&raw), word ? 2 : 4);
         const auto done = [=](const WriteResult &r) { answers->push_back(std::to_string(raw) + " " + r.text); };
-        ASSERT_TRUE(queue.submit({ref, bytes, word ? 1 : 2, canonicalName(ref), "", done}));
+        ASSERT_TRUE(queue.submit({ref, bytes, word ? 1 : 2, canonicalName(ref), "", 0, done}));
     }
 };
 

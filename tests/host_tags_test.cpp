@@ -212,6 +212,9 @@ TEST(TagJson, WritePayloadsAndValues)
     EXPECT_EQ(checkWrite(w16, value, WritePolicy(), &w).refusal, WriteRefusal::NotWritable);
     policy.toPlc = false;
     EXPECT_TRUE(checkWrite(bit2, value, policy, &w).ok());
+    // Between two raw steps: the nearest is written, and said.
+    ASSERT_TRUE(parseWritePayload("-40.06", &value, &error) && checkWrite(scaled, value, policy, &w).ok());
+    EXPECT_EQ(w.written, -40.1);
 }
 
 TEST(TagJson, StateBeforeAndAfterAGoodRead)

@@ -11,6 +11,8 @@ namespace marovin_host {
 // Compact text; bytes that are no UTF-8 (a tag file or a notice may hold
 // them) are replaced rather than thrown about.
 std::string jsonText(const nlohmann::json &j);
+// A number as JSON: whole numbers as integers (1234, not 1234.0), NaN as null.
+nlohmann::json numberJson(double value);
 
 }  // namespace marovin_host
 

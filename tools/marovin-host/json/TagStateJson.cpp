@@ -1,5 +1,6 @@
 #include "json/TagStateJson.h"
 
+#include "json/JsonText.h"
 #include "model/Status.h"
 #include "model/ValueText.h"
 
@@ -11,14 +12,8 @@ namespace marovin_host {
 nlohmann::json tagStateJson(const TagRow &row, const Moment &now)
 {
     nlohmann::json j = nlohmann::json::object();
-    if (row.reads > 0) {
-        const double value = publishedNumber(row.ref.area, row.tag, row.value);
-        // Whole numbers go out as JSON integers: 1234, not 1234.0.
-        if (std::fabs(value) < 9e15 && value == std::floor(value))
-            j["value"] = static_cast<long long>(value);
-        else
-            j["value"] = value;
-    }
+    if (row.reads > 0)
+        j["value"] = numberJson(publishedNumber(row.ref.area, row.tag, row.value));
     j["status"] = rowStatusWord(row.lastStatus);
     const long long at = row.reads > 0 ? now.wallMs - (now.monoMs - row.lastReadMs) : now.wallMs;
     j["ts"] = isoUtcText(at);

@@ -1,5 +1,7 @@
 #include "web/TagHistory.h"
 
+#include "json/JsonText.h"
+
 #include <cmath>
 #include <limits>
 
@@ -30,12 +32,8 @@ nlohmann::json TagHistory::points(std::size_t tag) const
         return out;
     for (std::size_t k = 0; k < count_; ++k) {
         const std::size_t slot = (next_ + depth_ - count_ + k) % depth_;
-        const double v = values_[tag * depth_ + slot];
         // Whole numbers as integers: a tenth of the text for the common case.
-        const bool whole = std::fabs(v) < 9e15 && v == std::floor(v);
-        out.push_back({times_[slot], std::isnan(v) ? nlohmann::json(nullptr)
-                                     : whole     ? nlohmann::json(static_cast<long long>(v))
-                                                 : nlohmann::json(v)});
+        out.push_back({times_[slot], numberJson(values_[tag * depth_ + slot])});
     }
     return out;
 }

@@ -106,12 +106,14 @@ WriteCheck checkWrite(const TagRow &target, const WriteValue &value, const Write
                            "out of range: '" + value.text + "' is outside " +
                                (area == kBits ? std::string("0..1") : scaledRangeText(area, tag, range)));
     char bytes[4];
-    const int size = rawToBytes(area, encodeNumber(area, number), bytes);
+    const std::uint32_t raw = encodeNumber(area, number);
+    const int size = rawToBytes(area, raw, bytes);
     out->ref = target.ref;
     out->bytes.assign(bytes, static_cast<std::size_t>(size));
     out->count = wordsPerValue(area);
     out->label = tag.name;
     out->valueText = value.text;
+    out->written = publishedNumber(area, tag, decodeValue(area, tag, raw));
     return WriteCheck();
 }
 

@@ -31,6 +31,7 @@ struct WriteRequest {
     int count = 0;      // the driver's units: 1 for bits and words, 2 for 32-bit values
     std::string label;  // the tag's name, for notices
     std::string valueText;
+    double written = 0;  // the value as it will read back, in the tag's units (the nearest raw step)
     // Called once with the result, on the loop thread; must not block.
     std::function<void(const WriteResult &)> done;
 };

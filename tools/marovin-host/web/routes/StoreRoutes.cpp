@@ -2,6 +2,7 @@
 // store holds, its state in /api/status and its metrics.
 #include "web/routes/StoreRoutes.h"
 
+#include "json/JsonText.h"
 #include "util/Clock.h"
 #include "web/routes/MetricsText.h"
 
@@ -45,10 +46,8 @@ int historyJson(const WebContext &ctx, long index, const httplib::Request &req, 
     std::string error;
     if (ranged && ctx.store && ctx.store->history(ctx.rows[index].tag.name, from, to, kMaxPoints, &kept, &error)) {
         *points = nlohmann::json::array();
-        for (const auto &p : kept) {
-            const bool whole = std::fabs(p.second) < 9e15 && p.second == std::floor(p.second);
-            points->push_back({p.first, whole ? nlohmann::json(static_cast<long long>(p.second)) : nlohmann::json(p.second)});
-        }
+        for (const auto &p : kept)
+            points->push_back({p.first, numberJson(p.second)});
         return 200;
     }
     // Without a store (or one in memory only): the samples the panel keeps.

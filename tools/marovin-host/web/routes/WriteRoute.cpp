@@ -2,6 +2,7 @@
 // answered with the PLC's verdict. The request's thread waits for it.
 #include "web/routes/Routes.h"
 
+#include "json/JsonText.h"
 #include "json/WritePayload.h"
 #include "web/http/Access.h"
 #include "writes/WriteCheck.h"
@@ -69,6 +70,9 @@ void write(WebContext &ctx, const httplib::Request &req, httplib::Response &res)
     if (!check.ok())
         return sendError(res, httpStatus(check.refusal), check.text);
     const std::string tag = request.label;
+    // A bit answers as it was asked (true/false or 0/1); a number as written, on the tag's raw step.
+    if (!value.is_boolean())
+        value = numberJson(request.written);
     WriteResult result;
     switch (ctx.writes.submitAndWait(std::move(request), kWriteWaitMs, &result)) {
     case WebWriteSource::Wait::QueueFull:

@@ -193,8 +193,11 @@ TEST_F(MqttOutputTest, ChangesGoAsReadRetainedWithStatusAndAvailability)
     EXPECT_LT(monotonicMs() - stopAt, 1500);
     EXPECT_TRUE(until([&] { return sub.last("t/availability") == "offline"; }));
     EXPECT_EQ(out->runFailure(), "");
-    rows[0].tag.name = "status";  // a tag on the gateway's own topic
     std::string error;
+    // An id that is no UTF-8 is refused by libmosquitto: an error, not a crash.
+    EXPECT_FALSE(MqttOutput::create(options(broker.port, "\xff"), HaDiscoveryOptions(), rows, queue, nullptr, &error));
+    EXPECT_EQ(error, "--mqtt-client-id: libmosquitto refused '\xff'");
+    rows[0].tag.name = "status";  // a tag on the gateway's own topic
     EXPECT_FALSE(MqttOutput::create(options(broker.port, "x"), HaDiscoveryOptions(), rows, queue, nullptr, &error));
     EXPECT_EQ(error, "tag 'status' would publish on t/status, the gateway's own topic: rename it");
 }

@@ -60,6 +60,7 @@ TEST(HostOptions, RefusalsAndTheirMessages)
         {{"--cycles", "1", "--cycles", "2"}, "marovin-host: --cycles: given 2 times; it takes one value"},
         {{"--http-writes"}, "marovin-host: --http-writes requires --http"},
         {{"--mqtt-prefix", "x"}, "marovin-host: --mqtt-prefix requires --mqtt"},
+        {{"--mqtt", "mqtt://h", "--mqtt-client-id", "a\tb"}, "marovin-host: --mqtt-client-id: bad value 'a\tb' (1 to"},
         {{"--rfc2217", "x"}, "marovin-host: --rfc2217: bad value 'x' (expected HOST:PORT)"},
         {{"--max-units", "0"}, "marovin-host: --max-units: bad value '0' (expected 1..1024)"},
         {{"--write-mode", "cache"}, ""},

@@ -4,6 +4,8 @@
 
 #include "CliChecks.h"
 
+#include <algorithm>
+
 namespace marovin_host {
 
 namespace {
@@ -67,8 +69,12 @@ void addMqttOptions(CLI::App &app, MqttOptions *o)
     app.add_option("--mqtt-client-id", o->clientId, "client id (marovin-host-HOSTNAME-PID)")
         ->check(CLI::Validator(
             [](std::string &id) {
-                return id.empty() || id.size() > kMaxClientId ? "bad value '" + id + "' (1 to 128 characters)"
-                                                               : std::string();
+                const bool control = std::any_of(id.begin(), id.end(), [](char c) {
+                    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+                });
+                return id.empty() || id.size() > kMaxClientId || control
+                           ? "bad value '" + id + "' (1 to 128 characters, no control characters)"
+                           : std::string();
             },
             ""))
         ->type_name("ID")

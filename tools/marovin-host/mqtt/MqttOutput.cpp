@@ -273,7 +273,9 @@ void MqttOutput::close(const RunView *view)
     if (closed_)
         return;
     closed_ = true;
-    writes_->close();
+    // Not made when the connection could not be (a client id libmosquitto refuses).
+    if (writes_)
+        writes_->close();
     if (!started_)
         return;
     if (view && connection_->connected())

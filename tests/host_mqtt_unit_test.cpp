@@ -237,7 +237,7 @@ TEST_F(MqttOutputTest, SetWritesReachTheQueueAndEachIsAnswered)
         {"big", "5", "", open, "{\"error\":\"tag 'big' is not writable\",\"ok\":false}"},
         {"sp", "abc", "", open, "{\"error\":\"expected a number or {\\\"value\\\": number}\",\"ok\":false}"},
         {"speed", "1e9", "", open, "{\"error\":\"out of range: '1000000000' is outside -3276.8..3276.7\",\"ok\":false}"},
-        {"speed", "{\"value\":55.5,\"id\":7}", std::string("\x2B\x02", 2), WriteOutcome::Acknowledged, "{\"id\":7,\"ok\":true}"},
+        {"speed", "{\"value\":55.54,\"id\":7}", std::string("\x2B\x02", 2), WriteOutcome::Acknowledged, "{\"id\":7,\"ok\":true,\"value\":55.5}"},
         {"held", "{\"value\":2,\"id\":\"x\"}", std::string("\x02\x00", 2), WriteOutcome::GivenUp,
          "{\"error\":\"not acknowledged\",\"id\":\"x\",\"ok\":false}"},
         {"sp", "12.5", std::string("\x00\x00\x48\x41", 4), open, "{\"error\":\"dropped: the gateway stopped\",\"ok\":false}"},

@@ -49,7 +49,7 @@ EOF2
 check "a config no tag has any more is removed" wait_for grep -qx 'ha/sensor/plant_l1/gone/config (null)' "$WORK/all.sub"
 check "another node's config stays" retained_has x "${M[@]}" -t ha/sensor/other/x/config
 mosquitto_pub "${M[@]}" -t "$P/speed/set" -m 55.5
-check "a write through the command_topic is answered" wait_for grep -q "^$P/speed/set/result {\"ok\":true}" "$WORK/all.sub"
+check "a write through the command_topic is answered" wait_for grep -q "^$P/speed/set/result {\"ok\":true,\"value\":55.5}" "$WORK/all.sub"
 mosquitto_pub "${M[@]}" -t ha/status -m online
 check "Home Assistant online: the configs again" wait_for at_least 12 "$CONFIG" "$WORK/all.sub"
 check "station availability online" wait_for grep -qx "$P/station2/availability online" "$WORK/all.sub"

@@ -47,7 +47,7 @@ while read -r tag payload answer; do
     mosquitto_pub "${M[@]}" -q 1 -t "$P/$tag/set" -m "$payload"
     check "write $tag ${payload:0:20} answered $answer" wait_for grep -q "^$P/$tag/set/result .*$answer" "$WORK/all.sub"
 done <<EOF
-speed {"value":55.5,"id":7} {"id":7,"ok":true}
+speed {"value":55.54,"id":7} {"id":7,"ok":true,"value":55.5}
 sp $(printf '%0300d' 1) "payload longer than 256 bytes"
 EOF
 

@@ -65,7 +65,7 @@ WriteCheck MqttWriteSource::submit(const std::string &name, const std::string &p
         return refuseWrite(WriteRefusal::Stopping, "dropped: the gateway is stopping");
     const long writeId = ++nextWriteId_;
     request.done = [this, writeId](const WriteResult &result) { writeDone(writeId, result); };
-    open_[writeId] = OpenWrite{resultTopic, *id};
+    open_[writeId] = OpenWrite{resultTopic, *id, request.written};
     if (!queue_.submit(std::move(request))) {
         open_.erase(writeId);
         return refuseWrite(WriteRefusal::QueueFull, "busy: the write queue is full");
@@ -84,7 +84,7 @@ void MqttWriteSource::writeDone(long writeId, const WriteResult &result)
         w = std::move(it->second);
         open_.erase(it);
     }
-    answer(w.resultTopic, w.id, result.ok(), result.text);
+    answer(w.resultTopic, w.id, result.ok(), result.text, w.written);
 }
 
 void MqttWriteSource::close()
@@ -100,10 +100,13 @@ void MqttWriteSource::close()
 }
 
 void MqttWriteSource::answer(const std::string &resultTopic, const nlohmann::json &id, bool ok,
-                             const std::string &error)
+                             const std::string &error, double written)
 {
     nlohmann::json j = {{"ok", ok}};
-    if (!ok)
+    // A success says what was written: the nearest raw step, as it will read back.
+    if (ok)
+        j["value"] = numberJson(written);
+    else
         j["error"] = error;
     if (!id.is_null())
         j["id"] = id;

@@ -40,6 +40,7 @@ private:
     struct OpenWrite {
         std::string resultTopic;
         nlohmann::json id;
+        double written = 0;  // the value as it will read back, told with a success
     };
     // The tag's name from a topic PREFIX/<tag>/set; false for other topics.
     bool tagOf(const std::string &topic, std::string *name) const;
@@ -49,7 +50,8 @@ private:
                       const std::string &resultTopic, nlohmann::json *id);
     // On the loop thread: a write's result came back.
     void writeDone(long writeId, const WriteResult &result);
-    void answer(const std::string &resultTopic, const nlohmann::json &id, bool ok, const std::string &error);
+    void answer(const std::string &resultTopic, const nlohmann::json &id, bool ok, const std::string &error,
+                double written = 0);
 
     const MqttOptions &options_;
     const std::vector<TagRow> &rows_;

@@ -180,6 +180,7 @@ TEST(TagJson, WritePayloadsAndValues)
         {w16, "{\"value\": 1, \"x\": 2}", "expected a number"},
         {w16, "{\"id\": \"w1\", \"value\": 2}", "02 00"},
         {w16, "{\"value\": 2, \"id\": [1]}", "\"id\" must be"},
+        {w16, "{\"value\": 2, \"id\": 1, \"value\": 3}", "a name is given twice"},  // which one a reader takes varies
         {w16, "[1]", "expected a number"},
         {w16, "nonsense", "expected a number"},
         {w16, "", "expected a number"},

@@ -51,6 +51,7 @@ check "hammered API: over 40 requests" [ "$(wc -l <"$WORK/codes")" -gt 40 ]
 check "write acknowledged" [ "$(post "$MAIN_URL" '{"tag": "count", "value": 4000000000}')" = 200 ]
 check "a value between raw steps is answered as written" [ "$(curl -s -H 'Content-Type: application/json' \
     -d '{"tag": "speed", "value": 12.34}' "${MAIN_URL}api/write")" = '{"result":"acknowledged","tag":"speed","value":12.3}' ]
+check "a name given twice: 400" [ "$(post "$MAIN_URL" '{"tag": "count", "value": 1, "tag": "speed"}')" = 400 ]
 check "write out of range: 422" [ "$(post "$MAIN_URL" '{"tag": "count", "value": -1e10}')" = 422 ]
 check "write without --http-writes: 403" [ "$(post "$READONLY_URL" '{"tag": "count", "value": 1}')" = 403 ]
 check "an unknown path: 404 in JSON" [ "$(curl -s "${MAIN_URL}api/none")" = '{"error":"nothing at GET /api/none"}' ]

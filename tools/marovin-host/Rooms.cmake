@@ -18,7 +18,7 @@ set(MAROVIN_HOST_USES_outputs loop model util)
 set(MAROVIN_HOST_USES_store loop config model util)
 set(MAROVIN_HOST_USES_historian loop store config model util)
 set(MAROVIN_HOST_USES_mqtt loop store writes json hadiscovery config model util)
-set(MAROVIN_HOST_USES_sparkplug loop store writes config model util mqtt)
+set(MAROVIN_HOST_USES_sparkplug loop store writes json config model util mqtt)
 set(MAROVIN_HOST_USES_web loop store writes json config model util)
 set(MAROVIN_HOST_USES_app config driver line loop outputs store historian writes mqtt sparkplug web json hadiscovery model util)
 

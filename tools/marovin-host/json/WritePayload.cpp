@@ -1,4 +1,5 @@
 #include "json/WritePayload.h"
+#include "json/JsonText.h"
 
 #include "model/ValueText.h"
 
@@ -28,7 +29,12 @@ bool parseWritePayload(const std::string &payload, WriteValue *value, std::strin
         *error = "payload longer than " + std::to_string(kMaxWritePayload) + " bytes";
         return false;
     }
-    nlohmann::json j = nlohmann::json::parse(payload, nullptr, false);
+    bool twice = false;
+    nlohmann::json j = parseJsonText(payload, &twice);
+    if (twice) {
+        *error = "a name is given twice";
+        return false;
+    }
     if (id && j.is_object() && j.contains("id")) {
         const nlohmann::json &given = j["id"];
         if (!given.is_number_integer() && !(given.is_string() && given.get_ref<const std::string &>().size() <= 64)) {

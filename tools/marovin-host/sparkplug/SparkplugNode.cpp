@@ -4,6 +4,7 @@
 // there; a primary host going offline ends the session with an NDEATH.
 #include "sparkplug/SparkplugNode.h"
 
+#include "json/JsonText.h"
 #include "model/Status.h"
 #include "util/Clock.h"
 
@@ -140,7 +141,7 @@ void SparkplugNode::onMessage(const std::string &topic, const std::string &paylo
 // than the last taken is an old session's and is left alone.
 void SparkplugNode::onHostState(const std::string &payload)
 {
-    const nlohmann::json j = nlohmann::json::parse(payload, nullptr, false);
+    const nlohmann::json j = parseJsonText(payload);
     if (!j.is_object() || !j.contains("online") || !j["online"].is_boolean() || !j.contains("timestamp") ||
         !j["timestamp"].is_number_unsigned()) {
         commands_->badPayload("STATE", "expected {\"online\":true|false,\"timestamp\":MS}");

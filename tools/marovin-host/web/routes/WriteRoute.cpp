@@ -35,7 +35,10 @@ int httpStatus(WriteRefusal refusal)
 // The write the request asks for, checked; a refusal when there is none.
 WriteCheck checkRequest(WebContext &ctx, const httplib::Request &req, WriteRequest *out, nlohmann::json *value)
 {
-    const nlohmann::json j = nlohmann::json::parse(req.body, nullptr, false);
+    bool twice = false;
+    const nlohmann::json j = parseJsonText(req.body, &twice);
+    if (twice)
+        return refuseWrite(WriteRefusal::BadPayload, "a name is given twice");
     WriteValue given;
     if (!j.is_object() || j.size() != 2 || !j.contains("tag") || !j["tag"].is_string() || !j.contains("value") ||
         !writeValueOf(j["value"], &given))

@@ -104,13 +104,23 @@ else
     echo "note: the build is in a folder nobody may enter; the read-only store is not tried"
 fi
 
-# A damaged store: moved aside, a new one begun.
-head -c 65536 /dev/urandom >"$WORK/bad.db"
-expect damaged 0 "store $WORK/bad.db is damaged \(.*not a database\): moved to $WORK/bad.db.damaged-" \
+# A damaged store (its first page overwritten): moved aside, a new one begun.
+cp "$WORK/outbox.db" "$WORK/bad.db"
+head -c 4000 /dev/urandom | dd of="$WORK/bad.db" bs=1 seek=100 conv=notrunc status=none
+expect damaged 0 "store $WORK/bad.db is damaged \(.*(malformed|not a database)\): moved to $WORK/bad.db.damaged-" \
     "${LINE[@]}" --duration 2 --store "$WORK/bad.db" --csv "$WORK/damaged.csv"
 check "damaged: kept aside" ls "$WORK"/bad.db.damaged-*
 check "damaged: a new store took the values" stored damaged 100
 check "damaged: live values flowed" flowing damaged
+# A file of something else, or another program's database, given by mistake is left as it is.
+echo 'a config file' >"$WORK/notes.txt"
+python3 -c 'import sqlite3, sys; sqlite3.connect(sys.argv[1]).execute("create table bookmarks(url)")' "$WORK/other.db"
+cp "$WORK/notes.txt" "$WORK/notes.orig" && cp "$WORK/other.db" "$WORK/other.orig"
+for f in notes.txt other.db; do
+    expect "$f" 0 "store $WORK/$f: (not a store|another program's database).*left as it is; values are kept in memory only" \
+        "${LINE[@]}" --duration 1 --store "$WORK/$f" --csv /dev/null
+    check "$f: unchanged" cmp "$WORK/$f" "$WORK/${f%.*}.orig"
+done
 
 # A full disk: a small tmpfs, most of it taken by a file that is removed
 # during the run; the store writes again and the summary counts what it lost.

@@ -79,6 +79,12 @@ StoreDatabase::Result StoreDatabase::open(const std::string &path)
     if (rc != SQLITE_OK)
         return fail(rc, "cannot open the store");
     sqlite3_busy_timeout(db_, 2000);
+    // Another program's database given by mistake is not written, not even its journal mode.
+    const std::string foreign = foreignTable();
+    if (!foreign.empty()) {
+        error_ = "another program's database (it has a table '" + foreign + "'); left as it is";
+        return Failed;
+    }
     Result r = exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA journal_size_limit=16777216;");
     if (r == Ok)
         r = exec(kSchema);
@@ -90,6 +96,19 @@ StoreDatabase::Result StoreDatabase::open(const std::string &path)
     if (r == Ok && exec("SELECT max(seq) FROM entries; SELECT count(*) FROM tags;") != Ok)
         r = fail(sqlite3_errcode(db_), "cannot read the store");
     return r;
+}
+
+std::string StoreDatabase::foreignTable()
+{
+    sqlite3_stmt *s = nullptr;
+    std::string name;
+    if (sqlite3_prepare_v2(db_, "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT IN "
+                                "('meta', 'tags', 'entries', 'consumers') AND name NOT LIKE 'sqlite!_%' ESCAPE '!'",
+                           -1, &s, nullptr) == SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_ROW)
+        name = reinterpret_cast<const char *>(sqlite3_column_text(s, 0));
+    sqlite3_finalize(s);
+    return name;
 }
 
 StoreDatabase::Result StoreDatabase::prepare()

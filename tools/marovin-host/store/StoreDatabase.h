@@ -76,6 +76,8 @@ private:
     Result fail(int rc, const char *what);
     Result exec(const char *sql);
     Result prepare();
+    // A table of the file that no store has (another program's database), or empty.
+    std::string foreignTable();
     // The store's id from its meta table, made on first use.
     Result loadId();
     std::int64_t number(const char *sql, std::int64_t bound = 0, bool bind = false);

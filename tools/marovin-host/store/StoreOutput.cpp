@@ -56,6 +56,15 @@ StoreDatabase::Result StoreOutput::openLocked(std::string *why)
         lockFd_ = -1;
         return StoreDatabase::Failed;
     }
+    // Nor is a file of something else (a config file): only an empty file or a database is taken.
+    char head[16] = {};
+    if (st.st_size > 0 && (::pread(lockFd_, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head) ||
+                           std::memcmp(head, "SQLite format 3", sizeof head) != 0)) {
+        *why = "not a store (no SQLite database); left as it is";
+        ::close(lockFd_);
+        lockFd_ = -1;
+        return StoreDatabase::Failed;
+    }
     if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
         *why = "in use by another process";
         ::close(lockFd_);

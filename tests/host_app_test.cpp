@@ -11,6 +11,7 @@
 #include "outputs/CsvOutput.h"
 #include "outputs/TableOutput.h"
 #include "outputs/TraceOutput.h"
+#include "util/Clock.h"
 #include "util/Text.h"
 
 #include <gtest/gtest.h>
@@ -315,5 +316,9 @@ TEST(HostUtil, Text)
         EXPECT_EQ(ok ? joined : error, r.words);
     }
     EXPECT_EQ(trim(" \t a b \n"), "a b");
+    const long long t0 = monotonicMs();
+    sleepMs(20);
+    EXPECT_GE(monotonicMs() - t0, 20);
+    EXPECT_EQ(wallDateTimeText().substr(0, 4), isoUtcText(wallClockMs()).substr(0, 4));  // the year, but at its turn
     EXPECT_EQ(split(",a,,b", ','), (std::vector<std::string>{"", "a", "", "b"}));
 }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -110,6 +112,8 @@ TEST(HostStore, PlacesSurviveAReopenAndANewConsumerStartsAtTheEnd)
         }
         store.close();
         EXPECT_EQ(store.stats().kept, 3000);
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0u, 0640u);  // values are not everyone's to read
     }
     feed.rows[0].tag.scale = 0.1;  // kept as shown live: to the scale's one decimal
     StoreOutput again(o, feed.rows);

@@ -48,29 +48,24 @@ StoreDatabase::Result StoreOutput::openLocked(std::string *why)
         *why = std::strerror(errno);
         return StoreDatabase::Failed;
     }
-    // A device or a pipe given by mistake is never written, renamed or given a journal beside it.
-    struct stat st {};
-    if (fstat(lockFd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        *why = "not a regular file";
+    // Closes the file again: the store is not taken, for this reason.
+    const auto refuse = [this, why](const char *reason) {
+        *why = reason;
         ::close(lockFd_);
         lockFd_ = -1;
         return StoreDatabase::Failed;
-    }
+    };
+    // A device or a pipe given by mistake is never written, renamed or given a journal beside it.
+    struct stat st {};
+    if (fstat(lockFd_, &st) != 0 || !S_ISREG(st.st_mode))
+        return refuse("not a regular file");
     // Nor is a file of something else (a config file): only an empty file or a database is taken.
     char head[16] = {};
     if (st.st_size > 0 && (::pread(lockFd_, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head) ||
-                           std::memcmp(head, "SQLite format 3", sizeof head) != 0)) {
-        *why = "not a store (no SQLite database); left as it is";
-        ::close(lockFd_);
-        lockFd_ = -1;
-        return StoreDatabase::Failed;
-    }
-    if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
-        *why = "in use by another process";
-        ::close(lockFd_);
-        lockFd_ = -1;
-        return StoreDatabase::Failed;
-    }
+                           std::memcmp(head, "SQLite format 3", sizeof head) != 0))
+        return refuse("not a store (no SQLite database); left as it is");
+    if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0)
+        return refuse("in use by another process");
     const StoreDatabase::Result r = db_.open(options_.file);
     *why = db_.error();
     return r;

@@ -218,7 +218,7 @@ TEST(HostApp, SimulatorStartsStopsWithItsOwnerAndSaysHowItEnded)
     const std::string sim = MAROVIN_BINARY_DIR "/tools/marovin-sim/marovin-sim";
     std::string pty, error;
     auto owned = std::make_unique<SimulatorProcess>();
-    ASSERT_TRUE(owned->start(sim, {}, "", 5000, &pty, &error)) << error;
+    ASSERT_TRUE(owned->start(sim, {}, ::testing::TempDir() + "sim.log", 5000, &pty, &error)) << error;
     const pid_t pid = owned->pid();
     EXPECT_TRUE(pty.compare(0, 9, "/dev/pts/") == 0 && owned->running()) << pty;
     owned.reset();

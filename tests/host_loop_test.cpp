@@ -39,7 +39,7 @@ public:
         if (act == Act::Silence)
             reply.clear();
         if (act == Act::Junk)
-            reply.push_back(0x55);
+            reply.insert(reply.end(), 2, 0x55);
         waiting_.insert(waiting_.end(), reply.begin(), reply.end());
         return true;
     }
@@ -55,8 +55,10 @@ public:
             return -1;
         const std::size_t n = std::min(capacity, waiting_.size());
         std::copy(waiting_.begin(), waiting_.begin() + static_cast<long>(n), buffer);
-        discarded_ += waiting_.size() - n;  // what came together with the reply
-        waiting_.clear();
+        // What came together with the reply is dropped; one byte more is still on its way.
+        const std::size_t extra = std::min<std::size_t>(waiting_.size() - n, 1);
+        discarded_ += extra;
+        waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<long>(n + extra));
         return static_cast<long>(n);
     }
     std::size_t flushInput() override
@@ -227,8 +229,9 @@ TEST(HostLoop, JunkBehindAReplyIsDroppedAndTheValueKept)
     Harness h({kA}, {Act::Answer, Act::Junk});
     h.device.setAreaValue(1, 1, 0x10, 1234);
     EXPECT_EQ(h.go(), LoopEnd::Cycles);
-    EXPECT_EQ(h.recorder->trace, std::vector<std::string>{"dropped: 1 bytes that were no reply"});
-    EXPECT_EQ(nums(h.run.stats.bytesDropped, h.recorder->count(Notice::Noise), h.run.stats.repeats), nums(1, 1, 0));
+    // The byte behind the reply, then the one still on its way, flushed before the next request.
+    EXPECT_EQ(h.recorder->trace, std::vector<std::string>(2, "dropped: 1 bytes that were no reply"));
+    EXPECT_EQ(nums(h.run.stats.bytesDropped, h.recorder->count(Notice::Noise), h.run.stats.repeats), nums(2, 1, 0));
     EXPECT_EQ(h.recorder->changes[0], std::vector<std::string>{"ok 1234"});
 }
 

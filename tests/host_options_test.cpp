@@ -69,10 +69,14 @@ TEST(HostOptions, RefusalsAndTheirMessages)
          "marovin-host: --historian: bad value 'mysql://h/db' (expected postgresql://[USER[:PASS]@]HOST[:PORT]/DB)"},
         {{"--store", "s.db", "--historian", "postgres://u:pw@h/db"}, ""},
         {{"--store", "s.db", "--historian", "postgresql://u@/db"}, "marovin-host: --historian: bad value"},
+        {{"--store", "s.db", "--historian", "postgresql://h/"}, "marovin-host: --historian: bad value"},
         {{"--historian", "postgres://h/db"}, "marovin-host: --historian requires --store"},
+        {{"--historian-gateway", "g"}, "marovin-host: --historian-gateway requires --historian"},
+        {{"--store", "s.db", "--store-max-age", "5w"}, "marovin-host: --store-max-age: bad value '5w'"},
         {{"--mqtt", "mqtt://h", "--sparkplug", "g/n", "--mqtt-prefix", "p"},
          "marovin-host: --mqtt-prefix excludes --sparkplug"},
         {{"--mqtt", "mqtt://h", "--sparkplug", "g+/n"}, "marovin-host: --sparkplug: "},
+        {{"--mqtt", "mqtt://h", "--sparkplug", "g/" + std::string(65, 'n')}, "marovin-host: --sparkplug: "},
         {{"--mqtt", "mqtt://h", "--sparkplug", "g/n\tx"}, "marovin-host: --sparkplug: bad value 'g/n\tx' (no '+'"},
         {{"--mqtt", "mqtt://h", "--ha-discovery", "a/#"}, "marovin-host: --ha-discovery: "},
         {{"--ha-discovery"}, "marovin-host: --ha-discovery requires --mqtt"},
@@ -95,7 +99,7 @@ TEST(HostOptions, WhatAcceptedOptionsSet)
 {
     HostOptions o;
     EXPECT_EQ(parse({"--mqtt", "mqtt://h", "--ha-discovery", "--write-mode", "cache"}, &o).first, -1);
-    EXPECT_EQ(o.mqtt.port, 1883);
+    EXPECT_TRUE(o.mqtt.port == 1883 && o.loop.linkTimeoutS == 30);
     EXPECT_EQ(o.ha.prefix, "homeassistant");
     EXPECT_EQ(o.driver.writeMode, 1);
     HostOptions plc;

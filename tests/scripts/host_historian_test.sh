@@ -81,12 +81,5 @@ PY
 indexed() { sql "SELECT indexdef FROM pg_indexes WHERE tablename = 'marovin_values'" | grep -q '(tag, read_at)'; }
 check "the table has its index on tag and time" indexed
 check "the gateway's place is kept" [ "$(sql "SELECT count(*) FROM marovin_positions WHERE gateway = 'line1'")" -ge 1 ]
-
-# Bad options: exit 2 and a message that names the problem.
-expect no-store 2 '--historian requires --store' --historian "$URL"
-expect bad-url 2 "--historian: bad value 'http://h/db'" --store x --historian http://h/db
-expect hidden-password 2 "bad value 'postgresql://u:[*]{3}@h'" --store x --historian postgresql://u:secret@h
-expect lone-gateway 2 '--historian-gateway requires --historian' --historian-gateway g
-expect lone-max-mb 2 '--store-max-mb requires --store' --store-max-mb 5
-expect bad-max-age 2 "--store-max-age: bad value '5w'" --store x --store-max-age 5w
+# Its options' refusals (exit 2 and the message): host_options_test.
 finish

@@ -315,9 +315,8 @@ TEST(SparkplugNodeTest, BirthsDataRebirthAndDeath)
     };
     ASSERT_TRUE(until([&] { return !sub.on("spBv1.0/g/DBIRTH/n/station2").empty(); }, [&] { node->refresh(view()); }));
     const spb::Payload birth = got("NBIRTH/n", 0), s1 = got("DBIRTH/n/station1", 0), s2 = got("DBIRTH/n/station2", 0);
-    EXPECT_EQ(birth.seq(), 0u);
-    EXPECT_EQ(birth.metrics(0).name(), "bdSeq");
-    EXPECT_EQ(birth.metrics(0).long_value(), 0u);
+    EXPECT_EQ(std::make_tuple(birth.seq(), birth.metrics(0).name(), birth.metrics(0).long_value()),
+              std::make_tuple(0u, "bdSeq", 0u));
     EXPECT_EQ(s1.seq() + s2.seq(), 3u);
     ASSERT_EQ(s1.metrics_size(), 1);
     EXPECT_EQ(s1.metrics(0).name() + "/" + std::to_string(s1.metrics(0).alias()), "speed/100");

@@ -99,9 +99,8 @@ TEST(HostOptions, WhatAcceptedOptionsSet)
 {
     HostOptions o;
     EXPECT_EQ(parse({"--mqtt", "mqtt://h", "--ha-discovery", "--write-mode", "cache"}, &o).first, -1);
-    EXPECT_TRUE(o.mqtt.port == 1883 && o.loop.linkTimeoutS == 30);
-    EXPECT_EQ(o.ha.prefix, "homeassistant");
-    EXPECT_EQ(o.driver.writeMode, 1);
+    EXPECT_EQ(std::make_tuple(o.mqtt.port, o.loop.linkTimeoutS, o.ha.prefix, o.driver.writeMode),
+              std::make_tuple(1883, 30.0, "homeassistant", 1));
     HostOptions plc;
     EXPECT_EQ(parse({"--write-mode", "plc"}, &plc).first, -1);
     EXPECT_EQ(plc.driver.writeMode, 2);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -96,8 +97,10 @@ TEST(HostStore, PlacesSurviveAReopenAndANewConsumerStartsAtTheEnd)
     const std::string path = freshFile("places.db");
     Feed feed;
     const StoreOptions o{path};
+    std::string id;
     {
         StoreOutput store(o, feed.rows);
+        id = store.storeId();
         OutboxCursor &c = store.cursor("c");
         for (int i = 1; i <= 3000; ++i)
             feed.change(store, i, wallClockMs());
@@ -111,6 +114,7 @@ TEST(HostStore, PlacesSurviveAReopenAndANewConsumerStartsAtTheEnd)
             c.confirm(taken[k].seq);
         }
         store.close();
+        EXPECT_NE(::access((path + "-wal").c_str(), F_OK), 0);  // closed: the journal is folded in
         EXPECT_EQ(store.stats().kept, 3000);
         struct stat st {};
         EXPECT_EQ(::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0u, 0640u);  // values are not everyone's to read
@@ -119,14 +123,14 @@ TEST(HostStore, PlacesSurviveAReopenAndANewConsumerStartsAtTheEnd)
     StoreOutput again(o, feed.rows);
     OutboxCursor &c = again.cursor("c");
     OutboxCursor &d = again.cursor("d");
+    EXPECT_EQ(again.storeId(), id);  // the historian's place in the database is kept by it
     feed.change(again, 3000.1 + 1e-12, wallClockMs());
     feed.finish(again);
     ASSERT_TRUE(until([&] { return c.wait(0) && d.wait(0); }));
     std::vector<StoredValue> backlog;
     c.take(&backlog, 5000);
     ASSERT_EQ(backlog.size(), 2001u);
-    EXPECT_EQ(backlog.front().value, 1001);
-    EXPECT_EQ(backlog.back().value, 3000.1);
+    EXPECT_EQ(std::make_pair(backlog.front().value, backlog.back().value), std::make_pair(1001.0, 3000.1));
     EXPECT_EQ(takeSeqs(d, 10), std::vector<std::int64_t>{backlog.back().seq});
     // A device given by mistake is left alone: no journal beside it, nothing renamed.
     EXPECT_NE(StoreOutput({"/dev/null"}, feed.rows).summaryText().find("(in memory only: not a regular file)"), std::string::npos);

@@ -134,9 +134,8 @@ TEST(StationWatch, ADownStationComesBackWithItsFirstReadSinceAndOnlyThen)
 
 TEST(TagNames, CanonicalAndIndexed)
 {
-    EXPECT_EQ(canonicalName(ValueRef{1, 1, 0x30}), "1:w16:30");
-    EXPECT_EQ(canonicalName(ValueRef{12, 5, 0xABC}), "12:float:abc");
-    EXPECT_EQ(canonicalName(ValueRef{1, 0, 29}), "1:bit:29");
+    EXPECT_EQ(canonicalName({1, 1, 0x30}) + " " + canonicalName({12, 5, 0xABC}) + " " + canonicalName({1, 0, 29}),
+              "1:w16:30 12:float:abc 1:bit:29");
     EXPECT_EQ(indexedName("t", 1, 0), "t");
     EXPECT_EQ(indexedName("t", 3, 2), "t[2]");
     EXPECT_TRUE(validTagName(std::string(64, 'a')) && !validTagName(std::string(65, 'a')));

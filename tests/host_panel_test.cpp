@@ -76,8 +76,9 @@ TEST(Metrics, TagValuesAsPeopleWroteThemAndCounters)
             EXPECT_NE(announced.find(" " + line.substr(0, line.find_first_of("{ ")) + " "), std::string::npos) << line;
         }
     }
-    // Floats the PLC holds as not a number or infinite are spelled the way Prometheus reads them.
-    for (const auto &f : {std::make_pair(0x7FC00000u, "NaN"), {0x7F800000u, "+Inf"}, {0xFF800000u, "-Inf"}}) {
+    // Floats the PLC holds as not a number or infinite are spelled the way Prometheus reads them;
+    // a tiny one keeps its digits.
+    for (const auto &f : {std::make_pair(0x7FC00000u, "NaN"), {0x7F800000u, "+Inf"}, {0xFF800000u, "-Inf"}, {0x1E3CE508u, "1e-20"}}) {
         TagRow row = readRow("f", 0);
         row.ref.area = 5;
         row.value = decodeValue(5, row.tag, f.first);

@@ -52,7 +52,8 @@ std::string hexText(int area, const TagValue &value)
 
 namespace {
 
-const int kMaxDecimals = 15;
+// Significant digits a double holds whole.
+const int kDigits = 15;
 
 // Decimals of the shortest text that reads back as x (1e-05 has 5).
 int decimalsOf(double x)
@@ -66,7 +67,7 @@ int decimalsOf(double x)
     int decimals = dot == std::string::npos ? 0 : static_cast<int>(mantissa.size() - dot - 1);
     if (e != std::string::npos)
         decimals -= std::atoi(text.c_str() + e + 1);
-    return decimals < 0 ? 0 : std::min(decimals, kMaxDecimals);
+    return decimals < 0 ? 0 : decimals;
 }
 
 // Decimals of a float's own shortest text.
@@ -88,7 +89,12 @@ double publishedNumber(int area, const TagInfo &tag, const TagValue &value)
         return value.scaled;
     int decimals = tag.scaled() ? std::max(decimalsOf(tag.scale), decimalsOf(tag.offset)) : 0;
     if (area == kDecimalFloat)
-        decimals = std::min(kMaxDecimals, decimals + floatDecimals(value.raw));
+        decimals += floatDecimals(value.raw);
+    // Rounded within the digits a double holds, counted from the value's first
+    // one: a small value keeps its digits (1e-20 is not 0).
+    if (value.scaled != 0)
+        decimals = std::min(decimals, kDigits - 1 - static_cast<int>(std::floor(std::log10(std::fabs(value.scaled)))));
+    decimals = std::max(decimals, 0);
     const double p = std::pow(10.0, decimals);
     const double rounded = std::round(value.scaled * p) / p;
     // Beyond what a double holds whole, rounding changes nothing but can overflow.

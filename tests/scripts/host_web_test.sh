@@ -55,6 +55,7 @@ check "a name given twice: 400" [ "$(post "$MAIN_URL" '{"tag": "count", "value":
 check "write out of range: 422" [ "$(post "$MAIN_URL" '{"tag": "count", "value": -1e10}')" = 422 ]
 check "write without --http-writes: 403" [ "$(post "$READONLY_URL" '{"tag": "count", "value": 1}')" = 403 ]
 check "an unknown path: 404 in JSON" [ "$(curl -s "${MAIN_URL}api/none")" = '{"error":"nothing at GET /api/none"}' ]
+check "trace after a word: 400" [ "$(code "${MAIN_URL}api/trace?after=-1")" = 400 ]
 check "history before 1970: 400" [ "$(code "${MAIN_URL}api/history?tag=wave&from=-1")" = 400 ]
 check "foreign Host header: 403" [ "$(code -H 'Host: example.com' "${MAIN_URL}api/tags")" = 403 ]
 pad=()

@@ -81,8 +81,11 @@ void addReadRoutes(httplib::Server &server, WebContext &ctx)
     server.Get("/api/trace", [&ctx](const httplib::Request &req, httplib::Response &res) {
         if (!ctx.options.trace)
             return sendError(res, 404, "the frame trace is off (the host runs without --http-trace)");
-        const unsigned long long after = std::strtoull(req.get_param_value("after").c_str(), nullptr, 10);
-        sendJson(res, 200, ctx.trace.linesAfter(after, monotonicMs()));
+        // The page hands back the seq it was given; anything else is a mistake to be told.
+        const std::string after = req.get_param_value("after");
+        if (after.find_first_not_of("0123456789") != std::string::npos || after.size() > 19)
+            return sendError(res, 400, "after: the seq of the last line seen, a number");
+        sendJson(res, 200, ctx.trace.linesAfter(std::strtoull(after.c_str(), nullptr, 10), monotonicMs()));
     });
     server.Get("/metrics", [&ctx](const httplib::Request &, httplib::Response &res) {
         std::string text = metricsText(*ctx.feed.latest());

@@ -90,11 +90,12 @@ double publishedNumber(int area, const TagInfo &tag, const TagValue &value)
     int decimals = tag.scaled() ? std::max(decimalsOf(tag.scale), decimalsOf(tag.offset)) : 0;
     if (area == kDecimalFloat)
         decimals += floatDecimals(value.raw);
-    // Rounded within the digits a double holds, counted from the value's first
-    // one: a small value keeps its digits (1e-20 is not 0).
-    if (value.scaled != 0)
-        decimals = std::min(decimals, kDigits - 1 - static_cast<int>(std::floor(std::log10(std::fabs(value.scaled)))));
-    decimals = std::max(decimals, 0);
+    // Past 15 decimals only a small value has digits left (1e-20 is not 0): it
+    // keeps as many as a double holds, counted from its first one.
+    if (decimals > kDigits && value.scaled != 0) {
+        const int first = static_cast<int>(std::floor(std::log10(std::fabs(value.scaled))));
+        decimals = std::min(decimals, std::max(kDigits, kDigits - 1 - first));
+    }
     const double p = std::pow(10.0, decimals);
     const double rounded = std::round(value.scaled * p) / p;
     // Beyond what a double holds whole, rounding changes nothing but can overflow.

@@ -122,7 +122,10 @@ TEST(HostApp, PreparationRefusesBadEntriesAndServesOtherStationsFromTheDefault)
 {
     const std::string dir = ownDir(), lib = MAROVIN_LIBRARY_PATH;
     std::ofstream(dir + "/bad.vars") << "\xEF\xBB\xBF" "1:w16:10\n1:w16:zz # wrong\n";  // a byte order mark is no error
-    std::ofstream(dir + "/rw-bit.tags") << "a = 1:bit:2 rw\n";
+    std::ofstream(dir + "/rw-bit.tags") << "a = 1:bit:+002 rw\n";  // as the driver reads it
+    std::string many = "1:w16:10=0";
+    for (int i = 0; i < 1024; ++i)
+        many += ",0";
     const std::string served = "' is served from station 1 (the default station); give --multi-station to address station 12";
     // OPTION (-v -o -w --vars --tags -w with --max-units 1, --lib, n: none) TEXT EXIT-CODE
     // MESSAGE (its start; with 0 the bytes of a write or the warning)
@@ -140,11 +143,14 @@ TEST(HostApp, PreparationRefusesBadEntriesAndServesOtherStationsFromTheDefault)
         {'f', dir + "/bad.vars", 2, dir + "/bad.vars:2: bad variable '1:w16:zz': address 'zz' is not a hex address"},
         {'f', dir + "/none.vars", 2, "cannot read variable file " + dir + "/none.vars"},
         {'t', dir + "/rw-bit.tags", 2, dir + "/rw-bit.tags:1: status bit 2 cannot be written"},
+        {'t', dir, 2, "cannot read tag file " + dir}, {'f', dir, 2, "cannot read variable file " + dir},
+        {'w', many, 2, "too many values to write: 1025, at most 1024 in one run"},
         {'l', dir + "/none.so", 1, "cannot load the driver library: "},
         {'n', "", 2, "no variables: give -v STATION:AREA:ADDR, --vars FILE, --tags FILE, -w or -o"},
         {'w', "1:w16:0x10=65535", 0, "FF FF"},
         {'w', "1:w16:FFFF=-32768", 0, "00 80"},  // the last address
         {'w', "1:w16:10=0x1234", 0, "34 12"},
+        {'w', "1:w16:10=010", 0, "0A 00"},  // decimal, not octal
         {'w', "1:w16:10=65536", 2, "bad write '1:w16:10=65536': a 16-bit value takes -32768..65535, not '65536'"},
         {'w', "1:w16:10=1.5", 2, "bad write '1:w16:10=1.5': a 16-bit value takes -32768..65535, not '1.5'"},
         {'w', "1:d32:20=0xFFFFFFFF", 0, "FF FF FF FF"},

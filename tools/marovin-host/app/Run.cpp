@@ -103,7 +103,10 @@ int runLine(HostOptions &o, Driver &driver, RunState &run, std::vector<WriteRequ
     countRejectedOnceReads(&run);
     submitCommandLineWrites(
         std::move(writes), queue, [&outputs](const std::string &text) { outputs.traceEvent(text); },
-        [&outputs](const std::string &text) { outputs.notice(Notice(Notice::WriteFailed, text)); });
+        [&outputs, &run](const std::string &text) {
+            ++run.stats.writesFailed;
+            outputs.notice(Notice(Notice::WriteFailed, text));
+        });
 
     SimulatorProcess *started = o.portKind == PortKind::Simulator ? &simulator : nullptr;
     const LoopSettings settings = loopSettings(o, portText);

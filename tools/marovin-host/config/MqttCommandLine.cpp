@@ -1,6 +1,7 @@
 // The MQTT group of marovin-host's command line. Every option but --mqtt
 // needs --mqtt: an option of a gateway that is not on is a usage error.
 #include "config/CommandLineGroups.h"
+#include "util/Text.h"
 
 #include "CliChecks.h"
 
@@ -72,8 +73,8 @@ void addMqttOptions(CLI::App &app, MqttOptions *o)
                 const bool control = std::any_of(id.begin(), id.end(), [](char c) {
                     return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
                 });
-                return id.empty() || id.size() > kMaxClientId || control
-                           ? "bad value '" + id + "' (1 to 128 characters, no control characters)"
+                return id.empty() || id.size() > kMaxClientId || control || !isUtf8(id)
+                           ? "bad value '" + id + "' (1 to 128 characters of UTF-8, no control characters)"
                            : std::string();
             },
             ""))

@@ -1,4 +1,5 @@
 #include "config/MqttOptions.h"
+#include "util/Text.h"
 
 #include "HostPort.h"
 
@@ -113,6 +114,8 @@ bool validTopicPrefix(const std::string &prefix, std::string *error)
         why = "no wildcards '+' or '#'";
     else if (prefix.front() == '/' || prefix.back() == '/' || prefix.find("//") != std::string::npos)
         why = "no leading, trailing or doubled '/'";
+    else if (!isUtf8(prefix))
+        why = "not UTF-8";
     else if (prefix.front() == '$')
         why = "no leading '$' (topics of the broker itself)";
     if (why.empty())

@@ -1,5 +1,7 @@
 #include "config/PlantOptions.h"
 
+#include "util/Text.h"
+
 namespace marovin_host {
 
 const char *const kDefaultHaPrefix = "homeassistant";
@@ -14,6 +16,10 @@ bool validSparkplugId(const std::string &id, std::string *why)
 {
     if (id.empty() || id.size() > kMaxIdLength) {
         *why = "1 to " + std::to_string(kMaxIdLength) + " characters";
+        return false;
+    }
+    if (!isUtf8(id)) {
+        *why = "not UTF-8";
         return false;
     }
     for (const char c : id) {

@@ -9,6 +9,7 @@
 
 #include "ConfigFile.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -112,11 +113,14 @@ bool checkFits(const VariableEntry &entry, int typeBits, std::string *error)
         *error = "type must be s" + width + " or u" + width + " for " + areaName(entry.area) + " values";
         return false;
     }
-    // A bit's address text is its decimal number (the driver refuses others
-    // later); counted bits follow one by one.
-    if (entry.area == kBits && entry.tag.writable &&
-        entry.addressText.find_first_not_of("0123456789") == std::string::npos && entry.addressText.size() < 6) {
-        const long first = std::strtol(entry.addressText.c_str(), nullptr, 10);
+    // A bit's address text is its decimal number, leading zeros and sign as
+    // the driver reads them (it refuses others later); counted bits follow one by one.
+    const std::string &text = entry.addressText;
+    char *end = nullptr;
+    errno = 0;
+    const long first = std::strtol(text.c_str(), &end, 10);
+    if (entry.area == kBits && entry.tag.writable && !text.empty() && !std::isspace(static_cast<unsigned char>(text[0])) &&
+        *end == '\0' && errno == 0 && first >= 0 && first <= 0xFFFF) {
         for (long bit = first; bit < first + entry.count; ++bit) {
             if (!isWritableBit(static_cast<int>(bit))) {
                 *error = "status bit " + std::to_string(bit) + " cannot be written (writable: " +
@@ -167,7 +171,14 @@ bool readTagFile(const std::string &path, std::vector<VariableEntry> *out, std::
         *error = "cannot read tag file " + path;
         return false;
     }
-    return readTagText(in, path, out, error);
+    if (!readTagText(in, path, out, error))
+        return false;
+    // A folder opens like a file and reads as nothing.
+    if (in.bad()) {
+        *error = "cannot read tag file " + path;
+        return false;
+    }
+    return true;
 }
 
 bool readTagText(std::istream &in, const std::string &path, std::vector<VariableEntry> *out, std::string *error)

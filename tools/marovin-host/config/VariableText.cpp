@@ -126,7 +126,10 @@ WriteValue parseWriteValue(int area, const std::string &text)
         }
         return value;
     }
-    const long long v = std::strtoll(text.c_str(), &end, 0);
+    // Decimal unless written 0x...: to a person 010 is ten, not octal eight.
+    const std::size_t digits = text[0] == '-' || text[0] == '+' ? 1 : 0;
+    const bool hex = text.size() > digits + 1 && text[digits] == '0' && (text[digits + 1] | 0x20) == 'x';
+    const long long v = std::strtoll(text.c_str(), &end, hex ? 16 : 10);
     if (errno == 0 && *end == '\0') {
         value.kind = WriteValue::Number;
         value.number = static_cast<double>(v);
@@ -158,6 +161,11 @@ bool readVariableFile(const std::string &path, std::vector<VariableEntry> *out, 
         }
         arg.origin = path + ":" + std::to_string(number);
         out->push_back(arg);
+    }
+    // A folder opens like a file and reads as nothing.
+    if (in.bad()) {
+        *error = "cannot read variable file " + path;
+        return false;
     }
     return true;
 }

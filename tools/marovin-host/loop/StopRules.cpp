@@ -1,5 +1,6 @@
 #include "loop/StopRules.h"
 
+#include <cmath>
 #include <limits>
 
 namespace marovin_host {
@@ -28,9 +29,9 @@ StopRules::StopRules(const LoopSettings &s, long long startMs)
       cycleLimit_(s.cycles > 0 ? s.cycles : std::numeric_limits<long long>::max()),
       linkTimeoutMs_(static_cast<long long>(s.linkTimeoutS * 1000))
 {
-    const long long durationMs = static_cast<long long>(s.durationS * 1000);
-    if (durationMs > 0)
-        endMs_ = startMs + durationMs;
+    // Rounded up: a duration under a millisecond is a short run, not none.
+    if (s.durationS > 0)
+        endMs_ = startMs + static_cast<long long>(std::ceil(s.durationS * 1000));
 }
 
 bool StopRules::endsWhileDown(long long nowMs, long long downSinceMs, bool simulatorGone, LoopEnd *why) const

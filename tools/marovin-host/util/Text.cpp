@@ -67,4 +67,28 @@ bool splitArguments(const std::string &text, std::vector<std::string> *out, std:
     return true;
 }
 
+bool isUtf8(const std::string &text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i++]);
+        if (c < 0x80)
+            continue;
+        const int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+        if (c < 0xC2 || c > 0xF4 || text.size() - i < static_cast<std::size_t>(more))
+            return false;
+        unsigned long point = c & (0x3F >> more);
+        for (int k = 0; k < more; ++k) {
+            const unsigned char next = static_cast<unsigned char>(text[i++]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            point = point << 6 | (next & 0x3F);
+        }
+        // Overlong forms, surrogates and points past U+10FFFF are no characters.
+        const unsigned long least[] = {0, 0x80, 0x800, 0x10000};
+        if (point < least[more] || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace marovin_host

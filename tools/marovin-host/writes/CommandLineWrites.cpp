@@ -54,6 +54,12 @@ bool encodeCommandLineWrites(const std::vector<AddressedWrite> &values, bool toP
         }
         out->push_back(std::move(request));
     }
+    // All go to the queue before the first exchange: what it cannot hold would never be written.
+    if (out->size() > WriteQueue::kLimit) {
+        *error = "too many values to write: " + std::to_string(out->size()) + ", at most " +
+                 std::to_string(WriteQueue::kLimit) + " in one run";
+        return false;
+    }
     return true;
 }
 

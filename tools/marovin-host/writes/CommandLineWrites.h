@@ -13,7 +13,8 @@
 namespace marovin_host {
 
 // Checks and encodes every value as a raw write by address; false with
-// "bad write 'SOURCE': why" for the first refused one (a usage error).
+// "bad write 'SOURCE': why" for the first refused one, or when there are more
+// than the queue holds (a usage error).
 bool encodeCommandLineWrites(const std::vector<AddressedWrite> &values, bool toPlc, int maxUnits,
                              std::vector<WriteRequest> *out, std::string *error);
 // Queues every write; each result is told through `tell` ("WRITE label=value

@@ -287,6 +287,18 @@ TEST_F(MqttOutputTest, ALostSessionSaysOfflineAndEveryTagGoesAgain)
 
 }  // namespace
 
+// True only when the broker acknowledged all before the DISCONNECT: what a
+// QoS 0 sender may count as delivered at a stop.
+TEST(MqttConnectionTest, StopSaysWhetherTheBrokerHadEverything)
+{
+    Broker broker;
+    Client a(broker.port, "a", ""), b(broker.port, "b", "");
+    EXPECT_TRUE(a.c->stop("t/x", "1", 2000));
+    ::kill(broker.pid, SIGSTOP);
+    EXPECT_FALSE(b.c->stop("t/x", "2", 300));
+    ::kill(broker.pid, SIGCONT);
+}
+
 // The Sparkplug edge node on the same broker: births (seq 0, bdSeq, a metric
 // per tag with its alias and datatype), a DDATA by alias with the read time
 // and the next seq, a Rebirth on NCMD without a new session, NDEATH at a stop.

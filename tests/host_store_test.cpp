@@ -92,6 +92,26 @@ TEST(HostStore, CursorHandsOutInOrderAndNeverPassesWhatIsOnItsWay)
     EXPECT_TRUE(c.backlog().values == 1 && c.backlog().oldestMs == 1234);
 }
 
+// A seq handed out once is never handed out again, though the bounds took every value:
+// a consumer's place would pass over the new ones.
+TEST(HostStore, SeqsGoOnWhenEveryValueWasRemoved)
+{
+    const std::string path = freshFile("seqs.db");
+    StoreDatabase db;
+    ASSERT_EQ(db.open(path), StoreDatabase::Ok);
+    std::vector<StoreRow> rows;
+    for (int s = 1; s <= 5; ++s)
+        rows.push_back(StoreRow{s, 1, s, true, 1.0, 1});
+    long long removed = 0, above = 0;
+    ASSERT_TRUE(db.write({{1, kTag}}, rows, {{"c", 3}}) == StoreDatabase::Ok &&
+                db.removeThrough(5, 3, &removed, &above) == StoreDatabase::Ok);
+    EXPECT_EQ(std::make_tuple(db.firstSeq(), db.lastSeq(), removed, above), std::make_tuple(0, 5, 5, 2));
+    ASSERT_EQ(db.write({}, {}, {{"c", 8}}), StoreDatabase::Ok);  // a place past all held, as an older store may have
+    db.close();
+    ASSERT_EQ(db.open(path), StoreDatabase::Ok);
+    EXPECT_EQ(db.lastSeq(), 8);
+}
+
 TEST(HostStore, PlacesSurviveAReopenAndANewConsumerStartsAtTheEnd)
 {
     const std::string path = freshFile("places.db");

@@ -114,9 +114,13 @@ check "damaged: a new store took the values" stored damaged 100
 check "damaged: live values flowed" flowing damaged
 # A file of something else, or another program's database, given by mistake is left as it is.
 echo 'a config file' >"$WORK/notes.txt"
-python3 -c 'import sqlite3, sys; sqlite3.connect(sys.argv[1]).execute("create table bookmarks(url)")' "$WORK/other.db"
-cp "$WORK/notes.txt" "$WORK/notes.orig" && cp "$WORK/other.db" "$WORK/other.orig"
-for f in notes.txt other.db; do
+# (tags.db: a table of the store's name, not of its columns)
+for t in other:bookmarks tags:tags; do
+    python3 -c 'import sqlite3, sys; sqlite3.connect(sys.argv[1]).execute("create table %s(url)" % sys.argv[2])' "$WORK/${t%:*}.db" "${t#*:}"
+    cp "$WORK/${t%:*}.db" "$WORK/${t%:*}.orig"
+done
+cp "$WORK/notes.txt" "$WORK/notes.orig"
+for f in notes.txt other.db tags.db; do
     expect "$f" 0 "store $WORK/$f: (not a store|another program's database).*left as it is; values are kept in memory only" \
         "${LINE[@]}" --duration 1 --store "$WORK/$f" --csv /dev/null
     check "$f: unchanged" cmp "$WORK/$f" "$WORK/${f%.*}.orig"

@@ -92,16 +92,17 @@ bool MqttConnection::subscribe(const std::string &pattern)
     return mosquitto_subscribe(client_, nullptr, pattern.c_str(), 1) == MOSQ_ERR_SUCCESS;
 }
 
-void MqttConnection::stop(const std::string &topic, const std::string &payload, long long waitMs)
+bool MqttConnection::stop(const std::string &topic, const std::string &payload, long long waitMs)
 {
     if (!thread_.joinable())
-        return;
+        return false;
     const long long end = monotonicMs() + waitMs;
     if (!topic.empty())
         publish(topic, payload, true);
     while (connected() && unacknowledged() > 0 && monotonicMs() < end)
         sleepMs(5);
     closing_.store(true);
+    const bool delivered = connected() && unacknowledged() == 0;
     if (connected()) {
         mosquitto_disconnect(client_);
         while (connected() && monotonicMs() < end + 500)
@@ -113,6 +114,7 @@ void MqttConnection::stop(const std::string &topic, const std::string &payload, 
     }
     wake_.notify_all();
     thread_.join();
+    return delivered;
 }
 
 void MqttConnection::tell(const std::string &text)

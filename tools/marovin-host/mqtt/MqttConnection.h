@@ -72,7 +72,9 @@ public:
     void endSession(const std::string &why);
     // Publishes a last message while connected, waits up to waitMs for every
     // message to be acknowledged, disconnects cleanly and ends the thread.
-    void stop(const std::string &topic, const std::string &payload, long long waitMs);
+    // True when the broker acknowledged all before the DISCONNECT: it has every
+    // message handed over, those of QoS 0 before them too.
+    bool stop(const std::string &topic, const std::string &payload, long long waitMs);
 
 private:
     MqttConnection(const MqttOptions &options, Events events);

@@ -289,16 +289,18 @@ void SparkplugNode::close(bool clean)
         commands_->close();
     if (!started_)
         return;
+    bool toldDeath = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (clean && connection_->connected())
-            connection_->publish(nodeTopic_[1], deathPayload(bdSeq_), false, false, 1);
+            toldDeath = connection_->publish(nodeTopic_[1], deathPayload(bdSeq_), false, false, 1);
         bornSession_ = 0;
     }
-    connection_->stop(std::string(), std::string(), kStopWaitMs);
-    // A clean DISCONNECT comes after all that was written: the broker had it.
+    // The data go at QoS 0: only the NDEATH's acknowledgement says that the
+    // broker had all that was written before it. Without it, they go again.
+    const bool delivered = connection_->stop(std::string(), std::string(), kStopWaitMs);
     std::lock_guard<std::mutex> lock(mutex_);
-    if (history_ && clean)
+    if (history_ && toldDeath && delivered)
         history_->settleAll();
 }
 

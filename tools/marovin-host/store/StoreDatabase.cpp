@@ -108,6 +108,18 @@ std::string StoreDatabase::foreignTable()
         sqlite3_step(s) == SQLITE_ROW)
         name = reinterpret_cast<const char *>(sqlite3_column_text(s, 0));
     sqlite3_finalize(s);
+    // A table of ours by name but not by its columns is another program's too.
+    const char *const ours[][2] = {{"meta", "key, value"},
+                                   {"tags", "id, name, station, area, address"},
+                                   {"entries", "seq, tag, at, value, status"},
+                                   {"consumers", "name, confirmed"}};
+    for (const auto &t : ours) {
+        const std::string table = t[0];
+        Statement exists(db_, ("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = '" + table + "'").c_str());
+        Statement columns(db_, ("SELECT " + std::string(t[1]) + " FROM " + table + " LIMIT 0").c_str());
+        if (name.empty() && exists.s && sqlite3_step(exists.s) == SQLITE_ROW && !columns.s)
+            name = table;
+    }
     return name;
 }
 
@@ -143,43 +155,18 @@ StoreDatabase::Result StoreDatabase::loadId()
     return rc == SQLITE_DONE ? Ok : fail(rc, "cannot write the store");
 }
 
-int StoreDatabase::tagId(const StoredTag &t)
+StoreDatabase::Result StoreDatabase::tags(std::map<int, StoredTag> *out)
 {
-    Statement add(db_, "INSERT INTO tags(name, station, area, address) VALUES(?1, ?2, ?3, ?4) ON CONFLICT DO NOTHING");
-    Statement get(db_, "SELECT id FROM tags WHERE name = ?1 AND station = ?2 AND area = ?3 AND address = ?4");
-    for (sqlite3_stmt *s : {add.s, get.s}) {
-        sqlite3_bind_text(s, 1, t.name.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_int(s, 2, t.station);
-        sqlite3_bind_int(s, 3, t.area);
-        sqlite3_bind_int(s, 4, t.address);
-    }
-    sqlite3_step(add.s);
-    return sqlite3_step(get.s) == SQLITE_ROW ? sqlite3_column_int(get.s, 0) : -1;
-}
-
-void StoreDatabase::putTag(int id, const StoredTag &t)
-{
-    Statement s(db_, "INSERT OR IGNORE INTO tags(id, name, station, area, address) VALUES(?, ?, ?, ?, ?)");
-    sqlite3_bind_int(s.s, 1, id);
-    sqlite3_bind_text(s.s, 2, t.name.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int(s.s, 3, t.station);
-    sqlite3_bind_int(s.s, 4, t.area);
-    sqlite3_bind_int(s.s, 5, t.address);
-    sqlite3_step(s.s);
-}
-
-std::map<int, StoredTag> StoreDatabase::tags()
-{
-    std::map<int, StoredTag> out;
     Statement s(db_, "SELECT id, name, station, area, address FROM tags");
-    while (s.s && sqlite3_step(s.s) == SQLITE_ROW) {
-        StoredTag &t = out[sqlite3_column_int(s.s, 0)];
+    int rc = s.s ? SQLITE_ROW : sqlite3_errcode(db_);
+    while (rc == SQLITE_ROW && (rc = sqlite3_step(s.s)) == SQLITE_ROW) {
+        StoredTag &t = (*out)[sqlite3_column_int(s.s, 0)];
         t.name = reinterpret_cast<const char *>(sqlite3_column_text(s.s, 1));
         t.station = sqlite3_column_int(s.s, 2);
         t.area = sqlite3_column_int(s.s, 3);
         t.address = sqlite3_column_int(s.s, 4);
     }
-    return out;
+    return rc == SQLITE_DONE ? Ok : fail(rc, "cannot read the store");
 }
 
 std::int64_t StoreDatabase::number(const char *sql, std::int64_t bound, bool bind)
@@ -197,7 +184,11 @@ std::int64_t StoreDatabase::firstSeq()
 
 std::int64_t StoreDatabase::lastSeq()
 {
-    return number("SELECT seq FROM entries ORDER BY seq DESC LIMIT 1");
+    // Not only what is held: a seq handed out once is never handed out again,
+    // or a consumer's place would pass over the new values.
+    return number("SELECT max(coalesce((SELECT max(seq) FROM entries), 0),"
+                  " coalesce((SELECT CAST(value AS INTEGER) FROM meta WHERE key = 'removed'), 0),"
+                  " coalesce((SELECT max(confirmed) FROM consumers), 0))");
 }
 
 std::int64_t StoreDatabase::firstSeqFrom(long long fromMs)
@@ -208,7 +199,7 @@ std::int64_t StoreDatabase::firstSeqFrom(long long fromMs)
 std::int64_t StoreDatabase::seqAt(long long n)
 {
     const std::int64_t seq = number("SELECT seq FROM entries ORDER BY seq LIMIT 1 OFFSET ?", n, true);
-    return seq != 0 ? seq : lastSeq();
+    return seq != 0 ? seq : number("SELECT seq FROM entries ORDER BY seq DESC LIMIT 1");
 }
 
 long long StoreDatabase::readTimeAfter(std::int64_t seq)
@@ -231,10 +222,22 @@ bool StoreDatabase::position(const std::string &consumer, std::int64_t *seq)
     return true;
 }
 
-StoreDatabase::Result StoreDatabase::write(const std::vector<StoreRow> &rows,
+StoreDatabase::Result StoreDatabase::write(const std::map<int, StoredTag> &newTags, const std::vector<StoreRow> &rows,
                                            const std::map<std::string, std::int64_t> &places)
 {
     Result r = exec("BEGIN IMMEDIATE");
+    Statement tag(db_, newTags.empty() ? "SELECT 1" : "INSERT INTO tags(id, name, station, area, address) VALUES(?, ?, ?, ?, ?)");
+    for (auto t = newTags.begin(); r == Ok && t != newTags.end(); ++t) {
+        sqlite3_bind_int(tag.s, 1, t->first);
+        sqlite3_bind_text(tag.s, 2, t->second.name.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_int(tag.s, 3, t->second.station);
+        sqlite3_bind_int(tag.s, 4, t->second.area);
+        sqlite3_bind_int(tag.s, 5, t->second.address);
+        const int rc = tag.s ? sqlite3_step(tag.s) : sqlite3_errcode(db_);
+        sqlite3_reset(tag.s);
+        if (rc != SQLITE_DONE)
+            r = fail(rc, "cannot write the store");
+    }
     for (std::size_t i = 0; r == Ok && i < rows.size(); ++i) {
         const StoreRow &row = rows[i];
         sqlite3_bind_int64(insert_, 1, row.seq);
@@ -287,6 +290,12 @@ StoreDatabase::Result StoreDatabase::removeThrough(std::int64_t seq, std::int64_
         return fail(rc, "cannot read the store");
     *removed = sqlite3_column_int64(count.s, 0);
     *above = sqlite3_column_int64(count.s, 1);
+    Statement mark(db_, "INSERT INTO meta(key, value) VALUES('removed', ?1) ON CONFLICT(key) DO UPDATE"
+                        " SET value = max(CAST(value AS INTEGER), excluded.value)");
+    sqlite3_bind_int64(mark.s, 1, seq);
+    rc = mark.s ? sqlite3_step(mark.s) : SQLITE_ERROR;
+    if (rc != SQLITE_DONE)
+        return fail(rc, "cannot trim the store");
     Statement remove(db_, "DELETE FROM entries WHERE seq <= ?");
     sqlite3_bind_int64(remove.s, 1, seq);
     rc = remove.s ? sqlite3_step(remove.s) : SQLITE_ERROR;

@@ -45,20 +45,18 @@ public:
     const std::string &error() const { return error_; }
     const std::string &storeId() const { return storeId_; }
 
-    // The id of the tag, added when new; -1 on failure.
-    int tagId(const StoredTag &tag);
-    // Puts a tag under a given id (a store begun anew keeps the ids).
-    void putTag(int id, const StoredTag &tag);
-    // Every tag of the store by id.
-    std::map<int, StoredTag> tags();
-    // The first and the last seq held; 0 and 0 when empty.
+    // Every tag of the store by id into *out.
+    Result tags(std::map<int, StoredTag> *out);
+    // The first seq held (0 when empty), and the last ever handed out.
     std::int64_t firstSeq();
     std::int64_t lastSeq();
     // The consumer's confirmed place; false when the store does not know it.
     bool position(const std::string &consumer, std::int64_t *seq);
 
-    // Appends the rows and sets the places, in one transaction.
-    Result write(const std::vector<StoreRow> &rows, const std::map<std::string, std::int64_t> &places);
+    // Adds the tags not yet written (by their ids), appends the rows and sets
+    // the places, in one transaction: no row is ever without its tag.
+    Result write(const std::map<int, StoredTag> &newTags, const std::vector<StoreRow> &rows,
+                 const std::map<std::string, std::int64_t> &places);
     // Up to limit rows after seq, in order, appended to *out.
     Result readAfter(std::int64_t seq, std::size_t limit, std::vector<StoreRow> *out);
     // Removes every row up to seq; *removed counts them, *above those above keep.

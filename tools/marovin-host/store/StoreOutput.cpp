@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 
 namespace marovin_host {
 
@@ -30,7 +31,16 @@ StoreOutput::StoreOutput(const StoreOptions &options, const std::vector<TagRow> 
     : options_(options), rows_(rows)
 {
     openStore();
-    registerTags();
+    // Ids read from a damaged table could name other tags' values: such a store begins anew.
+    StoreDatabase::Result r = registerTags();
+    if (r == StoreDatabase::Damaged) {
+        renew(db_.error());
+        r = registerTags();
+    }
+    if (r != StoreDatabase::Ok) {
+        useMemory(db_.error());
+        registerTags();
+    }
     lastCommitted_ = db_.lastSeq();
     firstHeld_ = db_.firstSeq();
     nextSeq_ = lastCommitted_ + 1;
@@ -122,18 +132,26 @@ void StoreOutput::useMemory(const std::string &why)
          "; values are kept in memory only (lost when the host stops), live values go on");
 }
 
-void StoreOutput::registerTags()
+StoreDatabase::Result StoreOutput::registerTags()
 {
+    tags_.clear();
+    unwritten_.clear();
+    const StoreDatabase::Result r = db_.tags(&tags_);
+    std::map<std::tuple<std::string, int, int, int>, int> ids;
+    for (const auto &t : tags_)
+        ids[std::make_tuple(t.second.name, t.second.station, t.second.area, t.second.address)] = t.first;
+    int last = tags_.empty() ? 0 : tags_.rbegin()->first;
     tagIds_.clear();
     for (const TagRow &row : rows_) {
-        StoredTag t;
-        t.name = row.tag.name;
-        t.station = row.ref.station;
-        t.area = row.ref.area;
-        t.address = row.ref.address;
-        tagIds_.push_back(db_.tagId(t));
+        const StoredTag t{row.tag.name, row.ref.station, row.ref.area, row.ref.address};
+        const auto known = ids.emplace(std::make_tuple(t.name, t.station, t.area, t.address), last + 1);
+        if (known.second) {
+            tags_[++last] = t;
+            unwritten_[last] = t;
+        }
+        tagIds_.push_back(known.first->second);
     }
-    tags_ = db_.tags();
+    return r;
 }
 
 OutboxCursor &StoreOutput::cursor(const std::string &consumer)

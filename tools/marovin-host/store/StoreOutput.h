@@ -55,7 +55,9 @@ private:
     // Moves a damaged store aside and begins a new one in its place.
     void renew(const std::string &why);
     void useMemory(const std::string &why);
-    void registerTags();
+    // Ids for the run's tags: the store's own, new ones for the others,
+    // written with the next batch. Damaged when the store's tags cannot be read.
+    StoreDatabase::Result registerTags();
     // After an open: the id and the state for other threads.
     void opened(const std::string &memoryWhy);
     void start();
@@ -82,6 +84,7 @@ private:
     int lockFd_ = -1;
     std::vector<int> tagIds_;  // by row
     std::map<int, StoredTag> tags_;
+    std::map<int, StoredTag> unwritten_;  // store thread, after the start
     std::map<std::string, std::unique_ptr<StoreCursor>> cursors_;
     std::int64_t nextSeq_ = 1;   // loop thread
     std::int64_t firstSeq_ = 0;  // loop thread

@@ -94,9 +94,11 @@ void StoreOutput::commit(std::vector<StoreRow> &batch)
     const long long nowMs = monotonicMs();
     StoreDatabase::Result r = StoreDatabase::Failed;
     if (!failing_ || nowMs >= retryAtMs_) {
-        r = db_.write(batch, places);
+        r = db_.write(unwritten_, batch, places);
         if (r != StoreDatabase::Ok)
             r = recover(r, batch, places);
+        if (r == StoreDatabase::Ok)
+            unwritten_.clear();
     }
     if (r != StoreDatabase::Ok) {
         if (!failing_)
@@ -128,12 +130,11 @@ StoreDatabase::Result StoreOutput::recover(StoreDatabase::Result r, const std::v
     if (r != StoreDatabase::Damaged)
         return r;
     renew(db_.error());
-    for (const auto &t : tags_)
-        db_.putTag(t.first, t.second);
+    unwritten_ = tags_;  // a store begun anew keeps the ids
     for (const auto &c : cursors_)
         c.second->restart(lastCommitted_);
     firstHeld_ = 0;
-    return db_.write(batch, places);
+    return db_.write(unwritten_, batch, places);
 }
 
 void StoreOutput::keepBounds(long long nowMs, bool force)

@@ -56,9 +56,11 @@ TEST(Metrics, TagValuesAsPeopleWroteThemAndCounters)
     snap.link = LinkState::Down;
     snap.rows = {readRow("tenth", 3, 0.1), readRow("say \"hi\"\n", 7), TagRow()};
     snap.rows[0].lastReadMs = 4500;
+    snap.rows[1].lastReadMs = 5200;  // a change laid over the snapshot after its time
     const std::string text = metricsText(snap);
     const std::string expected[] = {"marovin_link_up 0", "marovin_uptime_seconds 4", "marovin_exchanges_total 12",
         "marovin_failures_total{code=\"41\"} 2", "marovin_tag_age_seconds{tag=\"tenth\"} 0.5", "marovin_tag_reads_total{tag=\"\"} 0",
+        "marovin_tag_age_seconds{tag=\"say \\\"hi\\\"\\n\"} 0",
         "marovin_tag_value{tag=\"tenth\",station=\"1\",area=\"w16\",address=\"0010\",unit=\"\"} 0.3"};
     for (const std::string &l : expected)  // each line found by what stands before its value
         EXPECT_EQ(lineOf(text, l.substr(0, l.rfind(' ') + 1)), l);

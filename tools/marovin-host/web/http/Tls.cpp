@@ -1,5 +1,7 @@
 #include "web/http/Tls.h"
 
+#include "util/Clock.h"
+
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
@@ -66,8 +68,15 @@ TlsSession::~TlsSession()
     }
 }
 
-bool TlsSession::retry(int rc, long long waitMs, const SocketWait &wait)
+bool TlsSession::retry(int rc, long long endMs, const SocketWait &wait)
 {
+    // One wait for the whole call: a peer that sends a byte now and then must
+    // not begin it again with each record it leaves unfinished.
+    const long long waitMs = endMs - monotonicMs();
+    if (waitMs <= 0) {
+        ERR_clear_error();
+        return false;
+    }
     switch (SSL_get_error(ssl_, rc)) {
     case SSL_ERROR_WANT_READ:
         return wait(POLLIN, waitMs);
@@ -83,35 +92,38 @@ bool TlsSession::accept(int fd, long long waitMs, const SocketWait &wait)
 {
     if (!ssl_ || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) != 0 || SSL_set_fd(ssl_, fd) != 1)
         return false;
+    const long long endMs = monotonicMs() + waitMs;
     for (;;) {
         const int rc = SSL_accept(ssl_);
         if (rc == 1)
             return true;
-        if (!retry(rc, waitMs, wait))
+        if (!retry(rc, endMs, wait))
             return false;
     }
 }
 
 ssize_t TlsSession::read(char *ptr, std::size_t size, long long waitMs, const SocketWait &wait)
 {
+    const long long endMs = monotonicMs() + waitMs;
     const int n = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
     for (;;) {
         const int rc = SSL_read(ssl_, ptr, n);
         if (rc > 0)
             return rc;
-        if (!retry(rc, waitMs, wait))
+        if (!retry(rc, endMs, wait))
             return -1;
     }
 }
 
 ssize_t TlsSession::write(const char *ptr, std::size_t size, long long waitMs, const SocketWait &wait)
 {
+    const long long endMs = monotonicMs() + waitMs;
     const int n = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
     for (;;) {
         const int rc = SSL_write(ssl_, ptr, n);
         if (rc > 0)
             return rc;
-        if (!retry(rc, waitMs, wait))
+        if (!retry(rc, endMs, wait))
             return -1;
     }
 }

@@ -52,8 +52,9 @@ public:
     bool pending() const;
 
 private:
-    // Whether an operation that returned rc may be tried again after waiting.
-    bool retry(int rc, long long waitMs, const SocketWait &wait);
+    // Whether an operation that returned rc may be tried again after waiting
+    // (until endMs at most).
+    bool retry(int rc, long long endMs, const SocketWait &wait);
     SSL *ssl_;
 };
 

@@ -89,6 +89,10 @@ bool WebServer::start(std::string *error)
         return httplib::Server::HandlerResponse::Handled;
     }));
     s.set_pre_routing_handler([this, &ctx](const httplib::Request &req, httplib::Response &res) {
+        // httplib would cut every answer to the ranges asked, each part built in
+        // memory (thousands in one small request): answers go whole, as a server
+        // may always send them. The request is the server's own, not a constant.
+        const_cast<httplib::Request &>(req).ranges.clear();
         const HttpOptions &o = ctx.options;
         if (o.loopback && !loopbackHostAllowed(req.get_header_value("Host"), o.host, port_)) {
             sendError(res, 403, "unexpected Host header");

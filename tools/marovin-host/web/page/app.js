@@ -24,8 +24,10 @@ function cell(tr, text, cls) {
   return td;
 }
 
+// Whole numbers as they are (a 32-bit count has ten digits), others without float noise.
 function shown(value) {
-  return typeof value === 'number' ? String(+value.toPrecision(9)) : '?';
+  if (typeof value !== 'number') return '?';
+  return Number.isInteger(value) ? String(value) : String(+value.toPrecision(9));
 }
 
 function showTag(t) {
@@ -70,6 +72,11 @@ function writeField(name) {
   form.addEventListener('submit', async (ev) => {
     ev.preventDefault();
     const text = input.value.trim();
+    // Number('') is 0: an empty field must not write a value nobody typed.
+    if (text === '') {
+      [out.textContent, out.className] = ['type a value', 'bad'];
+      return;
+    }
     const value = text === 'true' || text === 'false' ? text === 'true' : Number(text);
     const headers = {'Content-Type': 'application/json'};
     if ($('token').value) headers.Authorization = 'Bearer ' + $('token').value;

@@ -4,6 +4,7 @@
 #include "model/Areas.h"
 #include "model/ValueText.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <cstdio>
@@ -107,9 +108,11 @@ std::string metricsText(const WebSnapshot &snap)
                value);
     }
     family(out, "marovin_tag_age_seconds", "gauge", "Seconds since a tag's last good read.");
+    // A row may be newer than the snapshot's time (changes laid over it): just read, not read later.
     for (const TagRow &row : snap.rows) {
         if (row.reads > 0)
-            sample(out, "marovin_tag_age_seconds", label("tag", row.tag.name), (snap.at.monoMs - row.lastReadMs) / 1000.0);
+            sample(out, "marovin_tag_age_seconds", label("tag", row.tag.name),
+                   std::max(0LL, snap.at.monoMs - row.lastReadMs) / 1000.0);
     }
     family(out, "marovin_tag_reads_total", "counter", "Good reads of a tag.");
     for (const TagRow &row : snap.rows)

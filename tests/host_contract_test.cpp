@@ -108,11 +108,10 @@ protected:
 TEST_F(BeforeSetup, EveryEntryPointReturnsItsFailureValue)
 {
     const Marovin fresh;  // constructed as the library's static initialiser does
-    EXPECT_EQ(fresh.phase, 100);
-    EXPECT_EQ(fresh.writeBurst + fresh.onceBurst + fresh.goodReplies + fresh.result.status, 0);
+    EXPECT_EQ(std::make_pair(fresh.phase, fresh.writeBurst + fresh.onceBurst + fresh.goodReplies + fresh.result.status),
+              std::make_pair(100, 0));
     EXPECT_TRUE(fresh.settings == nullptr && !fresh.commFailed && fresh.readList.isEmpty());
-    EXPECT_EQ(QueryFinishFlag(), 1);
-    EXPECT_EQ(PLCAddressChangeIntef(0, "12"), 12) << "parsing needs no set-up";
+    EXPECT_EQ(std::make_pair(QueryFinishFlag(), PLCAddressChangeIntef(0, "12")), std::make_pair(1, 12)) << "parsing needs no set-up";
     RW_VAR read = makeVar(1, 0x10), write = writeVar(1, 0x20, "01 00"), once = makeVar(1, 0x10, 1, 2);
     EXPECT_EQ(AddListReadVar(&read) + AddListWriteVar(&write, 0), 2) << "plain appends need no settings";
     EXPECT_EQ(ComCommunication(), nullptr) << "nothing is sent without settings";
@@ -122,8 +121,7 @@ TEST_F(BeforeSetup, EveryEntryPointReturnsItsFailureValue)
     EXPECT_EQ(pieces(PLC_driver.readList), "16/1") << "the read list is left as it was";
     QByteArray out("keep"), value("\x01\x02", 2);
     EXPECT_EQ(GetRegisterData(QString(), 1, "10", 1, &out, 2) + SetRegisterData("h", 1, "10", 1, &value, 1, 3, 4), 0);
-    EXPECT_EQ(out, QByteArray("keep"));
-    EXPECT_TRUE(PLC_driver.extendList.isEmpty() && PLC_driver.frameQueue.isEmpty());
+    EXPECT_TRUE(out == "keep" && PLC_driver.extendList.isEmpty() && PLC_driver.frameQueue.isEmpty());
     EXPECT_EQ(PLC_driver.writeList.size(), 1);
     EXPECT_EQ(DataCom(nullptr, 0)->status, 1) << "an empty queue leaves success";
 }

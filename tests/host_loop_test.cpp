@@ -206,8 +206,7 @@ TEST(HostLoop, ReadsEveryRowAndTellsEachValueOnce)
         EXPECT_GE(h.run.rows[i].reads, 3) << i;
         ASSERT_EQ(h.recorder->changes[i].size(), 1u) << i;
     }
-    EXPECT_EQ(h.recorder->changes[1][0], "ok 7");
-    EXPECT_EQ(h.run.stats.exchanges, h.run.stats.valuesRead);
+    EXPECT_TRUE(h.recorder->changes[1][0] == "ok 7" && h.run.stats.exchanges == h.run.stats.valuesRead);
 }
 
 TEST(HostLoop, SilenceGivesUpThenTheValueComesBack)

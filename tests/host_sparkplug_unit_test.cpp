@@ -68,46 +68,54 @@ TEST(SparkplugCommands, DeviceWritesWholeOrNotAtAllNodeRebirths)
     const std::string bad = "1 0 Sparkplug: bad DCMD to station1 ignored: ", refused = "0 1 Sparkplug: DCMD to station1 refused: ";
     const std::string notOfType = bad + "speed: a value that is no number or boolean, or not of its datatype ";
     const std::string ncmd = "1 0 Sparkplug: bad NCMD ignored: ";
-    const struct { int station; std::string payload, result; } rows[] = {
-        {1, payloadOf({{"speed", 0, -1, 'i', -7}}), "speed = -7|0 0 "},
-        {1, payloadOf({{"", 100, -1, 'i', 5}, {"", 101, -1, 'i', 4000000000.0}}), "speed = 5|count = 4000000000|0 0 "},
-        {1, payloadOf({{"", 104, -1, 'd', 2.5}}), "temp = 2.5|0 0 "},
-        {1, payloadOf({{"", 104, Float, 'f', 1.5}}), "temp = 1.5|0 0 "},
-        {1, payloadOf({{"speed", 0, Int8, 'i', -2}}), "speed = -2|0 0 "},
-        {1, payloadOf({{"count", 0, UInt32, 'i', -1}}), "count = 4294967295|0 0 "},
-        {1, payloadOf({{"count", 0, UInt64, 'l', 70000}}), "count = 70000|0 0 "},
-        {2, payloadOf({{"", 103, -1, 'i', 9}}), "far = 9|0 0 "},
-        {1, payloadOf({{"count", 0, Int64, 'l', -1}}), refused + "out of range: '-1' is outside 0..4294967295|"},
-        {1, payloadOf({{"speed", 0, UInt16, 'i', -1}}), refused + "out of range: '4294967295' is outside -32768..32767|"},
-        {1, payloadOf({{"speed", 0, -1, 'i', 1}, {"ro", 0, -1, 'i', 1}}), refused + "tag 'ro' is not writable|"},
-        {1, payloadOf({{"speed", 0, -1, 'i', 1}, {"far", 0, -1, 'i', 1}}), bad + "unknown metric 'far'|"},
-        {2, payloadOf({{"", 99, -1, 'i', 9}}), "1 0 Sparkplug: bad DCMD to station2 ignored: unknown metric 'alias 99'|"},
-        {1, payloadOf({{"", 105, -1, 'i', 9}}), bad + "unknown metric 'alias 105'|"},
-        {1, payloadOf({{"speed", 0, -1, 'f', 1}}), notOfType + "2|"},
-        {1, payloadOf({{"speed", 0, Int64, 'i', 1}}), notOfType + "4|"},
-        {1, payloadOf({{"speed", 0, -1, 'n', 0}}), bad + "speed: no value|"},
-        {1, "\xff\xff\xff", bad + "no Sparkplug B payload|"},
-        {1, std::string(kMaxCommandBytes + 1, '\0'), bad + "too long|"},
-        {0, payloadOf({{kRebirthMetric, 0, -1, 'b', 1}}), "rebirth|0 0 "},
-        {0, payloadOf({{"", kRebirthAlias, -1, 'b', 1}}), "rebirth|0 0 "},
-        {0, payloadOf({{kRebirthMetric, 0, -1, 'b', 0}}), "0 0 "},
-        {0, longest.SerializeAsString(), "rebirth|0 0 "},
-        {0, payloadOf({{kRebirthMetric, 0, -1, 'i', 1}}), ncmd + "Rebirth takes a boolean|"},
-        {0, payloadOf({{"", 2, -1, 'b', 1}}), ncmd + "unknown metric ''|"},
-        {0, payloadOf({{kRebirthMetric, 0, -1, 'b', 1}, {"Other", 0, -1, 'b', 1}}), ncmd + "unknown metric 'Other'|"},
-        {0, std::string(kMaxCommandBytes + 1, 'x'), ncmd + "too long|"},
-        {0, "\x0a", ncmd + "no Sparkplug B payload|"},
+    // DEVICE (empty: NCMD), PAYLOAD, RESULT, RETAINED, WRITES ALREADY QUEUED
+    const struct { std::string device, payload, result; bool retained = false; std::size_t queued = 0; } rows[] = {
+        {"station1", payloadOf({{"speed", 0, -1, 'i', -7}}), "speed = -7|0 0 "},
+        {"station1", payloadOf({{"", 100, -1, 'i', 5}, {"", 101, -1, 'i', 4000000000.0}}), "speed = 5|count = 4000000000|0 0 "},
+        {"station1", payloadOf({{"", 104, -1, 'd', 2.5}}), "temp = 2.5|0 0 "},
+        {"station1", payloadOf({{"", 104, Float, 'f', 1.5}}), "temp = 1.5|0 0 "},
+        {"station1", payloadOf({{"speed", 0, Int8, 'i', -2}}), "speed = -2|0 0 "},
+        {"station1", payloadOf({{"count", 0, UInt32, 'i', -1}}), "count = 4294967295|0 0 "},
+        {"station1", payloadOf({{"count", 0, UInt64, 'l', 70000}}), "count = 70000|0 0 "},
+        {"station2", payloadOf({{"", 103, -1, 'i', 9}}), "far = 9|0 0 "},
+        {"station1", payloadOf({{"count", 0, Int64, 'l', -1}}), refused + "out of range: '-1' is outside 0..4294967295|"},
+        {"station1", payloadOf({{"speed", 0, UInt16, 'i', -1}}), refused + "out of range: '4294967295' is outside -32768..32767|"},
+        {"station1", payloadOf({{"speed", 0, -1, 'i', 1}, {"ro", 0, -1, 'i', 1}}), refused + "tag 'ro' is not writable|"},
+        {"station1", payloadOf({{"speed", 0, -1, 'i', 1}, {"far", 0, -1, 'i', 1}}), bad + "unknown metric 'far'|"},
+        {"station2", payloadOf({{"", 99, -1, 'i', 9}}), "1 0 Sparkplug: bad DCMD to station2 ignored: unknown metric 'alias 99'|"},
+        {"station1", payloadOf({{"", 105, -1, 'i', 9}}), bad + "unknown metric 'alias 105'|"},
+        {"station1", payloadOf({{"speed", 0, -1, 'f', 1}}), notOfType + "2|"},
+        {"station1", payloadOf({{"speed", 0, Int64, 'i', 1}}), notOfType + "4|"},
+        {"station1", payloadOf({{"speed", 0, -1, 'n', 0}}), bad + "speed: no value|"},
+        {"station1", "\xff\xff\xff", bad + "no Sparkplug B payload|"},
+        {"station1", std::string(kMaxCommandBytes + 1, '\0'), bad + "too long|"},
+        {"", payloadOf({{kRebirthMetric, 0, -1, 'b', 1}}), "rebirth|0 0 "},
+        {"", payloadOf({{"", kRebirthAlias, -1, 'b', 1}}), "rebirth|0 0 "},
+        {"", payloadOf({{kRebirthMetric, 0, -1, 'b', 0}}), "0 0 "},
+        {"", longest.SerializeAsString(), "rebirth|0 0 "},
+        {"", payloadOf({{kRebirthMetric, 0, -1, 'i', 1}}), ncmd + "Rebirth takes a boolean|"},
+        {"", payloadOf({{"", 2, -1, 'b', 1}}), ncmd + "unknown metric ''|"},
+        {"", payloadOf({{kRebirthMetric, 0, -1, 'b', 1}, {"Other", 0, -1, 'b', 1}}), ncmd + "unknown metric 'Other'|"},
+        {"", std::string(kMaxCommandBytes + 1, 'x'), ncmd + "too long|"},
+        {"", "\x0a", ncmd + "no Sparkplug B payload|"},
+        {"", payloadOf({{kRebirthMetric, 0, -1, 'b', 1}}), ncmd + "a retained command is not acted on|", true},
+        {"station1", payloadOf({{"speed", 0, -1, 'i', 1}}), bad + "a retained command is not acted on|", true},
+        {"station01", payloadOf({{"speed", 0, -1, 'i', 1}}), "1 0 Sparkplug: bad DCMD ignored: no such device 'station01'|"},
+        {"station1", payloadOf({{"speed", 0, -1, 'i', 1}, {"count", 0, -1, 'i', 2}}),
+         refused + "the write queue is full|", false, WriteQueue::kLimit - 1},
     };
     for (const auto &r : rows) {
         WriteQueue queue;
+        for (std::size_t k = 0; k < r.queued; ++k)
+            queue.submit(WriteRequest());
         std::string result;
         SparkplugCommands commands(kRows, queue, false, [&result] { result += "rebirth|"; });
-        if (r.station)
-            commands.onDeviceCommand(r.station, r.payload);
+        if (!r.device.empty())
+            commands.onDeviceCommand(r.device, r.payload, r.retained);
         else
-            commands.onNodeCommand(r.payload);
+            commands.onNodeCommand(r.payload, r.retained);
         for (const WriteRequest &w : queue.take())
-            result += w.label + " = " + w.valueText + "|";
+            result += w.label.empty() ? "" : w.label + " = " + w.valueText + "|";
         result += std::to_string(commands.bad()) + " " + std::to_string(commands.refused()) + " " + noticesOf(commands);
         EXPECT_EQ(result, r.result);
     }

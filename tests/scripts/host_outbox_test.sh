@@ -115,15 +115,13 @@ check "damaged: live values flowed" flowing damaged
 # A file of something else, or another program's database, given by mistake is left as it is.
 echo 'a config file' >"$WORK/notes.txt"
 # (tags.db: a table of the store's name, not of its columns)
-for t in other:bookmarks tags:tags; do
-    python3 -c 'import sqlite3, sys; sqlite3.connect(sys.argv[1]).execute("create table %s(url)" % sys.argv[2])' "$WORK/${t%:*}.db" "${t#*:}"
-    cp "$WORK/${t%:*}.db" "$WORK/${t%:*}.orig"
-done
-cp "$WORK/notes.txt" "$WORK/notes.orig"
+python3 -c 'import sqlite3, sys
+for f, t in (("other", "bookmarks"), ("tags", "tags")): sqlite3.connect(sys.argv[1] + f + ".db").execute("create table %s(url)" % t)' "$WORK/"
 for f in notes.txt other.db tags.db; do
+    cp "$WORK/$f" "$WORK/$f.orig"
     expect "$f" 0 "store $WORK/$f: (not a store|another program's database).*left as it is; values are kept in memory only" \
         "${LINE[@]}" --duration 1 --store "$WORK/$f" --csv /dev/null
-    check "$f: unchanged" cmp "$WORK/$f" "$WORK/${f%.*}.orig"
+    check "$f: unchanged" cmp "$WORK/$f" "$WORK/$f.orig"
 done
 
 # A full disk: a small tmpfs, most of it taken by a file that is removed

@@ -9,6 +9,19 @@ namespace {
 
 // Notices kept between two takes (one refresh); the rest are counted.
 const std::size_t kNoticeLimit = 20;
+// A command the broker kept was given some time ago, to a node that may have
+// had other writes since: an old setpoint must not come back at each connect.
+const char *const kRetained = "a retained command is not acted on";
+
+// A device's station as the node names it (station1, not station01); -1 for none.
+int stationOf(const std::string &device)
+{
+    if (device.compare(0, 7, "station") != 0 || device.size() <= 7 || device.size() > 10 ||
+        device.find_first_not_of("0123456789", 7) != std::string::npos)
+        return -1;
+    const int station = std::stoi(device.substr(7));
+    return device == "station" + std::to_string(station) ? station : -1;
+}
 
 }  // namespace
 
@@ -28,8 +41,10 @@ long SparkplugCommands::rowOf(const std::string &name, bool hasAlias, unsigned l
     return index >= 0 && rows_[static_cast<std::size_t>(index)].ref.station == station ? index : -1;
 }
 
-void SparkplugCommands::onNodeCommand(const std::string &payload)
+void SparkplugCommands::onNodeCommand(const std::string &payload, bool retained)
 {
+    if (retained)
+        return badPayload("NCMD", kRetained);
     SpPayload p;
     if (payload.size() > kMaxCommandBytes || !p.ParseFromString(payload)) {
         badPayload("NCMD", payload.size() > kMaxCommandBytes ? "too long" : "no Sparkplug B payload");
@@ -48,9 +63,14 @@ void SparkplugCommands::onNodeCommand(const std::string &payload)
         rebirth_();
 }
 
-void SparkplugCommands::onDeviceCommand(int station, const std::string &payload)
+void SparkplugCommands::onDeviceCommand(const std::string &device, const std::string &payload, bool retained)
 {
-    const std::string where = "DCMD to station" + std::to_string(station);
+    const int station = stationOf(device);
+    if (station < 0)
+        return badPayload("DCMD", "no such device '" + device + "'");
+    const std::string where = "DCMD to " + device;
+    if (retained)
+        return badPayload(where, kRetained);
     SpPayload p;
     if (payload.size() > kMaxCommandBytes || !p.ParseFromString(payload)) {
         badPayload(where, payload.size() > kMaxCommandBytes ? "too long" : "no Sparkplug B payload");
@@ -84,12 +104,10 @@ void SparkplugCommands::onDeviceCommand(int station, const std::string &payload)
         request.done = [this, label](const WriteResult &result) { writeDone(label, result); };
         requests.push_back(std::move(request));
     }
-    for (WriteRequest &request : requests) {
-        if (closing_.load() || !queue_.submit(std::move(request))) {
-            refused_.fetch_add(1, std::memory_order_relaxed);
-            tell(Notice::WriteFailed, "Sparkplug: " + where + " refused: " +
-                                          (closing_.load() ? "the node is stopping" : "the write queue is full"));
-        }
+    if (closing_.load() || !queue_.submitAll(requests)) {
+        refused_.fetch_add(1, std::memory_order_relaxed);
+        tell(Notice::WriteFailed, "Sparkplug: " + where + " refused: " +
+                                      (closing_.load() ? "the node is stopping" : "the write queue is full"));
     }
 }
 

@@ -31,9 +31,9 @@ public:
     // rebirth: called on the connection's thread for a Rebirth command.
     SparkplugCommands(const std::vector<TagRow> &rows, WriteQueue &queue, bool writeAll,
                       std::function<void()> rebirth);
-    // Connection thread: an NCMD (station 0) or a DCMD to a station.
-    void onNodeCommand(const std::string &payload);
-    void onDeviceCommand(int station, const std::string &payload);
+    // Connection thread: an NCMD, or a DCMD to a device (stationN).
+    void onNodeCommand(const std::string &payload, bool retained);
+    void onDeviceCommand(const std::string &device, const std::string &payload, bool retained);
     // Later writes are refused (the node stops).
     void close();
     long long bad() const { return bad_.load(std::memory_order_relaxed); }

@@ -54,8 +54,8 @@ std::unique_ptr<SparkplugNode> SparkplugNode::create(MqttOptions mqtt, Sparkplug
     MqttConnection::Events events;
     events.beforeConnect = [self] { self->beforeConnect(); };
     events.connected = [self] { self->onConnected(); };
-    events.message = [self](const std::string &topic, const std::string &payload, bool) {
-        self->onMessage(topic, payload);
+    events.message = [self](const std::string &topic, const std::string &payload, bool retained) {
+        self->onMessage(topic, payload, retained);
     };
     events.notice = [self](const std::string &text) {
         std::lock_guard<std::mutex> lock(self->mutex_);
@@ -118,23 +118,14 @@ void SparkplugNode::onConnected()
     connection_->subscribe(dcmdHead_ + "+");
 }
 
-void SparkplugNode::onMessage(const std::string &topic, const std::string &payload)
+void SparkplugNode::onMessage(const std::string &topic, const std::string &payload, bool retained)
 {
-    if (topic == stateTopic_) {
+    if (topic == stateTopic_)
         onHostState(payload);
-    } else if (topic == nodeTopic_[3]) {
-        commands_->onNodeCommand(payload);
-    } else if (topic.compare(0, dcmdHead_.size(), dcmdHead_) == 0) {
-        const std::string device = topic.substr(dcmdHead_.size());
-        int station = -1;
-        if (device.compare(0, 7, "station") == 0 && device.size() > 7 && device.size() <= 10 &&
-            device.find_first_not_of("0123456789", 7) == std::string::npos)
-            station = std::stoi(device.substr(7));
-        if (station < 0)
-            commands_->badPayload("DCMD", "no such device '" + device + "'");
-        else
-            commands_->onDeviceCommand(station, payload);
-    }
+    else if (topic == nodeTopic_[3])
+        commands_->onNodeCommand(payload, retained);
+    else if (topic.compare(0, dcmdHead_.size(), dcmdHead_) == 0)
+        commands_->onDeviceCommand(topic.substr(dcmdHead_.size()), payload, retained);
 }
 
 // Sparkplug B 3.0's STATE payload: {"online":true,"timestamp":MS}; one older

@@ -58,7 +58,7 @@ private:
     // Connection thread.
     void beforeConnect();
     void onConnected();
-    void onMessage(const std::string &topic, const std::string &payload);
+    void onMessage(const std::string &topic, const std::string &payload, bool retained);
     void onHostState(const std::string &payload);
     // The outbox's values that wait, as historical DDATA while the window allows; true
     // while some are handed over and not yet written. SparkplugHistory.cpp

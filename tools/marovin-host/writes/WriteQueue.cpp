@@ -29,6 +29,17 @@ bool WriteQueue::submit(WriteRequest request)
     return true;
 }
 
+bool WriteQueue::submitAll(std::vector<WriteRequest> &requests)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (queue_.size() + requests.size() > kLimit)
+        return false;
+    for (WriteRequest &r : requests)
+        queue_.push_back(std::move(r));
+    pending_.store(!queue_.empty(), std::memory_order_release);
+    return true;
+}
+
 std::deque<WriteRequest> WriteQueue::take()
 {
     std::deque<WriteRequest> taken;

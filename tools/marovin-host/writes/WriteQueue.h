@@ -10,6 +10,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace marovin_host {
 
@@ -19,6 +20,8 @@ public:
 
     // From any thread; false (and nothing queued) when the queue is full.
     bool submit(WriteRequest request);
+    // All of them or, when the queue has no room for all, none (false).
+    bool submitAll(std::vector<WriteRequest> &requests);
     // Cheap enough to test on every loop turn.
     bool pending() const { return pending_.load(std::memory_order_relaxed); }
     // The queued requests, oldest first; the queue is empty afterwards.

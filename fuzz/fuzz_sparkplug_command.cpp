@@ -1,7 +1,7 @@
 // NCMD and DCMD payloads from the broker, through the Sparkplug node's
 // command reader: a command is written whole or not at all, only to writable
 // tags of the station it names, each write within its tag's range; bad
-// payloads are counted, never written.
+// payloads are counted, never written, and a retained command never acts.
 #include <cstdint>
 
 #include "FuzzCheck.h"
@@ -47,12 +47,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     SparkplugCommands commands(rows(), queue, data[0] & 1, [&rebirth] { rebirth = true; });
     const std::string payload = marovin_fuzz::text(data + 1, size - 1);
     const int station = (data[0] >> 1) % 4;  // 0: NCMD
+    const bool retained = (data[0] >> 3) & 1;
     if (station == 0)
-        commands.onNodeCommand(payload);
+        commands.onNodeCommand(payload, retained);
     else
-        commands.onDeviceCommand(station, payload);
+        commands.onDeviceCommand("station" + std::to_string(station), payload, retained);
     const std::deque<WriteRequest> writes = queue.take();
-    check(station != 0 || writes.empty());
+    check((station != 0 && !retained) || writes.empty());
+    check(!rebirth || !retained);
     check(writes.empty() || (commands.bad() == 0 && commands.refused() == 0));
     check(!rebirth || station == 0);
     for (const WriteRequest &w : writes) {

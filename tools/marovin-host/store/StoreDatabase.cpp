@@ -222,22 +222,30 @@ bool StoreDatabase::position(const std::string &consumer, std::int64_t *seq)
     return true;
 }
 
+StoreDatabase::Result StoreDatabase::insertTags(const std::map<int, StoredTag> &tags)
+{
+    Statement tag(db_, "INSERT INTO tags(id, name, station, area, address) VALUES(?, ?, ?, ?, ?)");
+    for (const auto &t : tags) {
+        sqlite3_bind_int(tag.s, 1, t.first);
+        sqlite3_bind_text(tag.s, 2, t.second.name.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_int(tag.s, 3, t.second.station);
+        sqlite3_bind_int(tag.s, 4, t.second.area);
+        sqlite3_bind_int(tag.s, 5, t.second.address);
+        const int rc = tag.s ? sqlite3_step(tag.s) : sqlite3_errcode(db_);
+        sqlite3_reset(tag.s);
+        if (rc != SQLITE_DONE)
+            return fail(rc, "cannot write the store");
+    }
+    return Ok;
+}
+
 StoreDatabase::Result StoreDatabase::write(const std::map<int, StoredTag> &newTags, const std::vector<StoreRow> &rows,
                                            const std::map<std::string, std::int64_t> &places)
 {
     Result r = exec("BEGIN IMMEDIATE");
-    Statement tag(db_, newTags.empty() ? "SELECT 1" : "INSERT INTO tags(id, name, station, area, address) VALUES(?, ?, ?, ?, ?)");
-    for (auto t = newTags.begin(); r == Ok && t != newTags.end(); ++t) {
-        sqlite3_bind_int(tag.s, 1, t->first);
-        sqlite3_bind_text(tag.s, 2, t->second.name.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_int(tag.s, 3, t->second.station);
-        sqlite3_bind_int(tag.s, 4, t->second.area);
-        sqlite3_bind_int(tag.s, 5, t->second.address);
-        const int rc = tag.s ? sqlite3_step(tag.s) : sqlite3_errcode(db_);
-        sqlite3_reset(tag.s);
-        if (rc != SQLITE_DONE)
-            r = fail(rc, "cannot write the store");
-    }
+    // Nearly always none: a statement is prepared only for new tags.
+    if (r == Ok && !newTags.empty())
+        r = insertTags(newTags);
     for (std::size_t i = 0; r == Ok && i < rows.size(); ++i) {
         const StoreRow &row = rows[i];
         sqlite3_bind_int64(insert_, 1, row.seq);

@@ -71,6 +71,8 @@ public:
     long long usedBytes();
 
 private:
+    // The tags into the open transaction, under their ids.
+    Result insertTags(const std::map<int, StoredTag> &tags);
     Result fail(int rc, const char *what);
     Result exec(const char *sql);
     Result prepare();
